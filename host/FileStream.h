@@ -1,0 +1,36 @@
+#pragma once
+// A stream over one operating-system file. Each platform supplies the file calls.
+
+#include "host/Stream.h"
+
+#include <cstdint>
+#include <string>
+
+constexpr std::uint16_t fmCreate = 0xFFFF;
+constexpr std::uint16_t fmOpenRead = 0x0000;
+constexpr std::uint16_t fmOpenWrite = 0x0001;
+constexpr std::uint16_t fmOpenReadWrite = 0x0002;
+
+class TFileStream : public TStream {
+public:
+    // fmCreate makes a new file or truncates an existing one, opened for reading
+    // and writing with no sharing. Failure raises EFCreateError (create) or
+    // EFOpenError (open) naming displayName, or the full file name when empty.
+    TFileStream(const std::string& fileName, std::uint16_t mode, const std::string& displayName = {});
+    ~TFileStream() override;
+
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    // Raises EOSError when the file cannot take the new size.
+    void SetSize(std::int64_t size) override;
+
+    const std::string& FileName() const { return fileName_; }
+
+private:
+    std::string fileName_;
+    std::intptr_t handle_;
+};
+
+// The path as expanded against the current directory.
+std::string ExpandFileName(const std::string& path);

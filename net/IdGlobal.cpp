@@ -1,0 +1,313 @@
+#include "net/IdGlobal.h"
+
+#include "host/Exception.h"
+
+#include <chrono>
+#include <cstdio>
+#include <limits>
+
+TIdBytes ToBytes(const std::string& text) { return TIdBytes(text.begin(), text.end()); }
+
+std::string BytesToString(const TIdBytes& bytes, std::size_t offset, std::size_t count) {
+    if (offset >= bytes.size()) return {};
+    const std::size_t n = std::min(count, bytes.size() - offset);
+    return std::string(reinterpret_cast<const char*>(bytes.data()) + offset, n);
+}
+
+std::string Trim(const std::string& text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+    return text.substr(b, e - b);
+}
+
+std::string TrimRight(const std::string& text) {
+    std::size_t e = text.size();
+    while (e > 0 && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+    return text.substr(0, e);
+}
+
+std::string UpperCase(const std::string& text) {
+    std::string out = text;
+    for (auto& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::string LowerCase(const std::string& text) {
+    std::string out = text;
+    for (auto& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool TextIsSame(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && UpperCase(a) == UpperCase(b);
+}
+
+bool TextStartsWith(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() && TextIsSame(text.substr(0, prefix.size()), prefix);
+}
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Reads the trimmed text into a value within [-limit-1, limit].
+std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t limit) {
+    const std::string text = Trim(raw);
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= text.size()) return std::nullopt;
+    const std::uint64_t max = negative ? limit + 1 : limit;
+    std::uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        const int d = base == 16 ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        if (d < 0) return std::nullopt;
+        value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
+        if (value > max) return std::nullopt;
+    }
+    if (negative) {
+        if (value == limit + 1) return -static_cast<std::int64_t>(limit) - 1;
+        return -static_cast<std::int64_t>(value);
+    }
+    return static_cast<std::int64_t>(value);
+}
+
+} // namespace
+
+std::optional<std::int32_t> TryTextToInt32(const std::string& text) {
+    auto v = ConvertInteger(text, 0x7FFFFFFFull);
+    if (!v) return std::nullopt;
+    return static_cast<std::int32_t>(*v);
+}
+
+std::optional<std::int64_t> TryTextToInt64(const std::string& text) {
+    return ConvertInteger(text, 0x7FFFFFFFFFFFFFFFull);
+}
+
+std::int32_t TextToInt32(const std::string& text) {
+    auto v = TryTextToInt32(text);
+    if (!v) throw EConvertError::InvalidInteger(text);
+    return *v;
+}
+
+namespace {
+
+// Splits off the text before the first "." (all of it when there is none).
+std::string SplitOffDot(std::string& rest) {
+    const auto dot = rest.find('.');
+    std::string part;
+    if (dot == std::string::npos) {
+        part = rest;
+        rest.clear();
+    } else {
+        part = rest.substr(0, dot);
+        rest.erase(0, dot + 1);
+    }
+    return part;
+}
+
+std::optional<unsigned> ReadHexGroup(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    unsigned value = 0;
+    for (char c : text) {
+        const int d = HexDigit(c);
+        if (d < 0) return std::nullopt;
+        value = value * 16 + static_cast<unsigned>(d);
+        if (value > 0xFFFF) return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+bool IsIPv4Text(const std::string& text) {
+    std::string rest = text;
+    bool good = true;
+    for (int i = 0; i < 4; ++i) {
+        const auto v = TryTextToInt32(SplitOffDot(rest));
+        const std::int32_t n = v ? *v : -1;
+        if (n < 0 || n > 255) good = false;
+    }
+    return good && rest.empty();
+}
+
+std::string CanonicalIPv6Text(const std::string& input) {
+    if (input.empty()) return {};
+    std::string s = input;
+    if (s.front() == ':') s.insert(s.begin(), '0');
+    if (s.back() == ':') s.push_back('0');
+
+    std::vector<std::size_t> colons, dots;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '.') {
+            dots.push_back(i);
+            if (dots.size() == 4) return {};
+        } else if (c == ':') {
+            colons.push_back(i);
+            if (colons.size() == 8) return {};
+        } else if (c >= '0' && c <= '9') {
+        } else if (HexDigit(c) >= 0 && dots.empty()) {
+        } else {
+            return {};
+        }
+    }
+    const std::size_t c = colons.size();
+    if (dots.size() == 3) {
+        if (c < 2 || c > 6 || dots.front() < colons.back()) return {};
+    } else if (dots.empty()) {
+        if (c < 2 || c > 7) return {};
+    } else {
+        return {};
+    }
+
+    char buf[16];
+    std::string out;
+    auto writeGroup = [&](const std::string& text) {
+        const auto v = ReadHexGroup(text);
+        if (!v) return false;
+        std::snprintf(buf, sizeof buf, "%X:", *v);
+        out += buf;
+        return true;
+    };
+    if (!writeGroup(s.substr(0, colons[0]))) return {};
+    bool sawDouble = false;
+    for (std::size_t k = 1; k < c; ++k) {
+        if (colons[k] == colons[k - 1] + 1) {
+            if (sawDouble) return {};
+            sawDouble = true;
+            const std::size_t fill = dots.empty() ? 8 - c : 7 - c;
+            for (std::size_t n = 0; n < fill; ++n) out += "0:";
+        } else if (!writeGroup(s.substr(colons[k - 1] + 1, colons[k] - colons[k - 1] - 1))) {
+            return {};
+        }
+    }
+    if (dots.empty()) {
+        if (!writeGroup(s.substr(colons.back() + 1))) return {};
+    } else {
+        const std::string parts[4] = {
+            s.substr(colons.back() + 1, dots[0] - colons.back() - 1),
+            s.substr(dots[0] + 1, dots[1] - dots[0] - 1),
+            s.substr(dots[1] + 1, dots[2] - dots[1] - 1),
+            s.substr(dots[2] + 1),
+        };
+        int bytes[4];
+        for (int i = 0; i < 4; ++i) {
+            const auto v = TryTextToInt32(parts[i]);
+            if (!v || *v < 0 || *v > 255) return {};
+            bytes[i] = *v;
+        }
+        std::snprintf(buf, sizeof buf, "%02X%02X:", bytes[0], bytes[1]);
+        out += buf;
+        std::snprintf(buf, sizeof buf, "%02X%02X:", bytes[2], bytes[3]);
+        out += buf;
+    }
+    out.pop_back();
+    return out;
+}
+
+std::unique_ptr<TIdIPAddress> TIdIPAddress::ParseAddress(const std::string& text) {
+    auto address = std::make_unique<TIdIPAddress>();
+    const std::string canonical = CanonicalIPv6Text(text);
+    if (!canonical.empty()) {
+        std::string rest = canonical;
+        for (auto& word : address->IPv6Words) {
+            const auto colon = rest.find(':');
+            const std::string part = rest.substr(0, colon);
+            rest = colon == std::string::npos ? std::string() : rest.substr(colon + 1);
+            word = static_cast<std::uint16_t>(ReadHexGroup(part).value_or(0));
+        }
+        address->AddressKind = Id_IPv6;
+        return address;
+    }
+    const auto v4 = ParseIPv4Number(text);
+    if (!v4) return nullptr;
+    address->IPv4Value = *v4;
+    address->AddressKind = Id_IPv4;
+    return address;
+}
+
+std::optional<std::uint32_t> TIdIPAddress::ParseIPv4Number(const std::string& text) {
+    std::string rest = text;
+    std::uint64_t value = 0;
+    int remaining = 4;
+    while (true) {
+        const bool last = rest.find('.') == std::string::npos;
+        const std::string part = SplitOffDot(rest);
+        if (part.empty()) break;
+        std::uint64_t p = 0;
+        if (part.size() >= 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')) {
+            if (part.size() == 2) return std::nullopt;
+            for (std::size_t i = 2; i < part.size(); ++i) {
+                const int d = HexDigit(part[i]);
+                if (d < 0) return std::nullopt;
+                p = (p << 4) | static_cast<std::uint64_t>(d);
+            }
+        } else {
+            const auto v = TryTextToInt64(part);
+            if (!v) return std::nullopt;
+            bool octal = part[0] == '0';
+            for (char ch : part)
+                if (ch < '0' || ch > '7') octal = false;
+            if (octal) {
+                p = 0;
+                for (char ch : part) p = (p << 3) | static_cast<std::uint64_t>(ch - '0');
+            } else {
+                p = static_cast<std::uint64_t>(*v);
+            }
+        }
+        if (!last || remaining < 2) {
+            value = (value << 8) | (p & 0xFF);
+            --remaining;
+        } else {
+            const int n = remaining;
+            const std::uint64_t mask = n >= 4 ? 0xFFFFFFFFull : ((1ull << (8 * n)) - 1);
+            value = (value << (8 * n)) | (p & mask);
+            remaining = 0;
+        }
+        if (last) break;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+TIdBytes TIdIPAddress::NetworkBytes() const {
+    TIdBytes out;
+    if (AddressKind == Id_IPv4) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<std::uint8_t>(IPv4Value >> shift));
+    } else {
+        for (auto w : IPv6Words) {
+            out.push_back(static_cast<std::uint8_t>(w >> 8));
+            out.push_back(static_cast<std::uint8_t>(w));
+        }
+    }
+    return out;
+}
+
+std::uint32_t TickCount() {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::uint32_t TicksSince(std::uint32_t start, std::uint32_t now) { return now - start; }

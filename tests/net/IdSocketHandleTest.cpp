@@ -1,0 +1,209 @@
+#include "net/IdSocketHandle.h"
+
+#include "net/IdExceptionCore.h"
+#include "tests/support/ScriptedServer.h"
+
+#include <chrono>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+class SocketHandleTest : public ::testing::Test {
+protected:
+    TIdStackReference reference;
+};
+
+long ElapsedMs(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+} // namespace
+
+TEST_F(SocketHandleTest, BindWithoutLimitsTakesASystemPort) {
+    TIdSocketHandle handle;
+    handle.OpenHandle();
+    handle.BindLocal();
+    EXPECT_EQ(handle.IP, "0.0.0.0");
+    EXPECT_GT(handle.Port, 0);
+}
+
+TEST_F(SocketHandleTest, ClientPortRangeIsTriedFromTheTop) {
+    // Occupy the top port of a range so that the next one down is taken.
+    const int top = vyktest::ClosedLoopbackPort();
+    TIdSocketHandle blocker;
+    blocker.OpenHandle();
+    blocker.Port = top;
+    blocker.IP = "127.0.0.1";
+    blocker.BindLocal();
+
+    TIdSocketHandle handle;
+    handle.OpenHandle();
+    handle.IP = "127.0.0.1";
+    handle.ClientPortMin = top - 2;
+    handle.ClientPortMax = top;
+    handle.BindLocal();
+    EXPECT_EQ(handle.Port, top - 1);
+}
+
+TEST_F(SocketHandleTest, BindFailuresHaveTheirOwnMessages) {
+    TIdSocketHandle handle;
+    handle.OpenHandle();
+    handle.ClientPortMin = 5002;
+    handle.ClientPortMax = 5000;
+    try {
+        handle.BindLocal();
+        FAIL();
+    } catch (const EIdInvalidPortRange& e) {
+        EXPECT_STREQ(e.what(), "Invalid Port Range (5002 - 5000)");
+    }
+
+    TIdSocketHandle first;
+    first.OpenHandle();
+    first.IP = "127.0.0.1";
+    first.BindLocal();
+    TIdSocketHandle second;
+    second.OpenHandle();
+    second.IP = "127.0.0.1";
+    second.Port = first.Port;
+    try {
+        second.BindLocal();
+        FAIL();
+    } catch (const EIdCouldNotBindSocket& e) {
+        EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+    }
+    TIdSocketHandle third;
+    third.OpenHandle();
+    third.IP = "127.0.0.1";
+    third.ClientPortMin = first.Port;
+    third.ClientPortMax = first.Port;
+    try {
+        third.BindLocal();
+        FAIL();
+    } catch (const EIdCanNotBindPortInRange& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Can not bind in port range (" + std::to_string(first.Port) + " - " +
+                      std::to_string(first.Port) + ")");
+        EXPECT_EQ(third.Port, first.Port);
+    }
+}
+
+TEST_F(SocketHandleTest, ConnectedPairExchangesBytes) {
+    vyktest::ScriptedServer server(vyktest::Script().ReceiveUntil("ping").Send("pong").Close());
+    TIdSocketHandle handle;
+    handle.OpenHandle();
+    handle.BindLocal();
+    handle.SetPeerEndpoint("127.0.0.1", server.Port(), Id_IPv4);
+    handle.ConnectToPeer();
+    EXPECT_EQ(handle.PeerAddress(), "127.0.0.1");
+    EXPECT_EQ(handle.RemotePort(), server.Port());
+    EXPECT_EQ(handle.IP, "127.0.0.1");
+    EXPECT_EQ(handle.SendData(ToBytes("ping"), 0, -1), 4);
+    ASSERT_TRUE(handle.WaitReadable(5000));
+    TIdBytes in(32);
+    const int n = handle.ReceiveData(in);
+    EXPECT_EQ(BytesToString(in, 0, static_cast<size_t>(n)), "pong");
+    ASSERT_TRUE(handle.WaitReadable(5000));
+    EXPECT_EQ(handle.ReceiveData(in), 0);  // the peer closed
+}
+
+TEST_F(SocketHandleTest, RefusedConnectPassesTheSocketErrorThrough) {
+    TIdSocketHandle handle;
+    handle.OpenHandle();
+    handle.SetPeerEndpoint("127.0.0.1", vyktest::ClosedLoopbackPort(), Id_IPv4);
+    try {
+        handle.ConnectToPeer();
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.ErrorNumber(), 10061);
+    }
+    EXPECT_TRUE(handle.IsOpen());
+}
+
+TEST_F(SocketHandleTest, WaitReadableHonoursItsLimit) {
+    vyktest::ScriptedServer server(vyktest::Script().Stall());
+    TIdSocketHandle handle;
+    handle.OpenHandle();
+    handle.SetPeerEndpoint("127.0.0.1", server.Port(), Id_IPv4);
+    handle.ConnectToPeer();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(handle.WaitReadable(0));
+    EXPECT_LT(ElapsedMs(start), 100);
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(handle.WaitReadable(200));
+    EXPECT_GE(ElapsedMs(start), 190);
+}
+
+TEST_F(SocketHandleTest, ClosedHandleRaisesOnWaitAndClosesOnlyOnce) {
+    TIdSocketHandle handle;
+    EXPECT_THROW(handle.WaitReadable(10), EIdConnClosedGracefully);
+    handle.OpenHandle();
+    EXPECT_TRUE(handle.IsOpen());
+    handle.CloseBinding();
+    EXPECT_FALSE(handle.IsOpen());
+    EXPECT_EQ(handle.SocketValue(), Id_INVALID_SOCKET);
+    EXPECT_NO_THROW(handle.CloseBinding());
+    EXPECT_THROW(handle.WaitReadable(10), EIdConnClosedGracefully);
+}
+
+TEST_F(SocketHandleTest, IPVersionChangesOnlyWhileClosed) {
+    TIdSocketHandle handle;
+    handle.SetIPVersion(Id_IPv6);
+    handle.SetIPVersion(Id_IPv4);
+    handle.OpenHandle();
+    EXPECT_NO_THROW(handle.SetIPVersion(Id_IPv4));
+    try {
+        handle.SetIPVersion(Id_IPv6);
+        FAIL();
+    } catch (const EIdCannotSetIPVersionWhenConnected& e) {
+        EXPECT_STREQ(e.what(), "Cannot change IPVersion when connected");
+    }
+}
+
+TEST_F(SocketHandleTest, ReadinessWaitWorksForHighDescriptorNumbers) {
+    // Waiting through select would write past its set for descriptors >= 1024.
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < 1100) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 2048);
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur < 1100) GTEST_SKIP() << "descriptor limit too low";
+    vyktest::ScriptedServer server(vyktest::Script().Send("x").Stall());
+    TIdSocketHandle handle;
+    handle.OpenHandle();
+    const int high = ::fcntl(static_cast<int>(handle.SocketValue()), F_DUPFD_CLOEXEC, 1500);
+    ASSERT_GE(high, 1024);
+    ::close(static_cast<int>(handle.SocketValue()));
+    TIdSocketList set;
+    set.AddSocket(high);
+    TIdStack& stack = *CurrentStack();
+    stack.ConnectEndpoint(high, "127.0.0.1", Id_IPv4, server.Port());
+    EXPECT_TRUE(set.WaitReadableFor(5000));
+    ::close(high);
+    handle.ClearEndpoints(true);  // the original descriptor is already closed
+}
+
+TEST(SocketList, HoldsAtMostSixtyFourSockets) {
+    TIdSocketList set;
+    for (int i = 0; i < 64; ++i) set.AddSocket(100 + i);
+    EXPECT_EQ(set.SocketCount(), 64);
+    try {
+        set.AddSocket(999);
+        FAIL();
+    } catch (const EIdStackSetSizeExceeded& e) {
+        EXPECT_STREQ(e.what(), "Set Size Exceeded.");
+    }
+    EXPECT_THROW(set.SocketAt(64), EIdStackSetSizeExceeded);
+    EXPECT_THROW(set.SocketAt(-1), EIdStackSetSizeExceeded);
+    set.RemoveSocket(100);
+    EXPECT_EQ(set.SocketAt(0), 163);  // the last one moved into the gap
+    EXPECT_FALSE(set.ContainsSocket(100));
+    auto copy = set.CopySet();
+    EXPECT_EQ(copy->SocketCount(), 63);
+    set.ClearSet();
+    EXPECT_EQ(set.SocketCount(), 0);
+}
