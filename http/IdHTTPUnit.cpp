@@ -1,0 +1,1 @@
+// Keeps the library non-empty until its units arrive; removed when they do.
