@@ -1,0 +1,104 @@
+#include "net/IdIOHandlerStack.h"
+
+#include "net/IdAntiFreezeBase.h"
+#include "net/IdExceptionCore.h"
+
+#include <chrono>
+
+TIdConnectThread::TIdConnectThread(TIdSocketHandle& binding) : binding_(binding) {}
+
+TIdConnectThread::~TIdConnectThread() { WaitFor(); }
+
+void TIdConnectThread::Start() { thread_ = std::thread([this] { Run(); }); }
+
+void TIdConnectThread::WaitFor() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void TIdConnectThread::Run() {
+    try {
+        binding_.ConnectToPeer();
+    } catch (const EIdSocketError& e) {
+        // 10009 and 10038 are what the connect reports when its socket is closed under it.
+        if (e.ErrorNumber() != 10009 && e.ErrorNumber() != 10038) {
+            ConnectErrorText = e.what();
+            ConnectErrorNumber = e.ErrorNumber();
+        }
+    } catch (const std::exception& e) {
+        ConnectErrorText = e.what();
+    }
+    Stop();
+}
+
+TIdIOHandlerStack::TIdIOHandlerStack(TIdBaseComponent* owner) : TIdIOHandlerSocket(owner) {}
+
+void TIdIOHandlerStack::ConnectSocket() {
+    TIdIOHandlerSocket::ConnectSocket();
+    const bool viaProxy = transparentProxy_ && transparentProxy_->Enabled();
+    const std::string host = viaProxy ? transparentProxy_->Host : Host;
+    const int port = viaProxy ? transparentProxy_->Port : Port;
+    const TIdIPVersion version = viaProxy ? transparentProxy_->IPVersion : IPVersion;
+    std::string address;
+    if (version == Id_IPv4) {
+        if (IsIPv4Text(host)) {
+            address = host;
+        } else {
+            NotifyStatus(hsResolving, {host});
+            address = CurrentStack()->LookupHost(host, IPVersion);
+        }
+    } else {
+        if (!CanonicalIPv6Text(host).empty()) {
+            address = host;
+        } else {
+            NotifyStatus(hsResolving, {host});
+            address = CurrentStack()->LookupHost(host, Id_IPv6);
+        }
+    }
+    binding_->SetPeerEndpoint(address, port, version);
+    NotifyStatus(hsConnecting, {binding_->PeerAddress()});
+    if (ConnectTimeout == 0) binding_->ConnectToPeer();
+    else ConnectWithTimeout(ConnectTimeout);
+    if (viaProxy) transparentProxy_->Connect(*this, Host, Port, IPVersion);
+}
+
+void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
+    if (limit == -1) limit = -2;
+    const bool unlimited = limit == -2;
+    TIdConnectThread thread(*binding_);
+    thread.Start();
+    constexpr std::int32_t step = 125;
+    std::int32_t remaining = unlimited ? step + 1 : limit;
+    while (step < remaining) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(step));
+        if (unlimited) remaining = step + 1;
+        else remaining -= step;
+        TIdAntiFreezeBase::DoProcess(false);
+        if (thread.Stopped()) {
+            remaining = 0;
+            break;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(remaining));
+    if (!thread.Stopped()) {
+        thread.Stop();
+        // Closing the socket makes the blocked connect fail inside the thread.
+        CloseHandler();
+        thread.WaitFor();
+        throw EIdConnectTimeout("Connect timed out.");
+    }
+    if (!thread.ConnectErrorText.empty()) {
+        if (thread.ConnectErrorNumber != 0) throw EIdSocketError(thread.ConnectErrorNumber, thread.ConnectErrorText);
+        throw EIdConnectException(thread.ConnectErrorText);
+    }
+}
+
+bool TIdIOHandlerStack::AwaitReadable(std::int32_t timeLimit) {
+    const bool readable = binding_->WaitReadable(timeLimit);
+    TIdAntiFreezeBase::DoProcess(!readable);
+    return readable;
+}
+
+void EnsureDefaultHandlerClass() {
+    if (KnownHandlerClasses().empty())
+        SetDefaultHandlerClass("TIdIOHandlerStack", [] { return std::make_unique<TIdIOHandlerStack>(); });
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The default handler: resolves and connects its socket, with or without a
+// connect time limit, and waits for readability on the socket handle.
+
+#include "net/IdIOHandlerSocket.h"
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+// Runs one blocking connect for ConnectWithTimeout. The error fields are
+// written before the stop flag, and read only after it is seen.
+class TIdConnectThread {
+public:
+    explicit TIdConnectThread(TIdSocketHandle& binding);
+    ~TIdConnectThread();
+    TIdConnectThread(const TIdConnectThread&) = delete;
+    TIdConnectThread& operator=(const TIdConnectThread&) = delete;
+
+    void Start();
+    void WaitFor();
+    bool Stopped() const { return stopped_.load(std::memory_order_acquire); }
+    void Stop() { stopped_.store(true, std::memory_order_release); }
+
+    std::string ConnectErrorText;
+    int ConnectErrorNumber = 0;
+
+private:
+    void Run();
+
+    TIdSocketHandle& binding_;
+    std::atomic<bool> stopped_{false};
+    std::thread thread_;
+};
+
+class TIdIOHandlerStack : public TIdIOHandlerSocket {
+public:
+    explicit TIdIOHandlerStack(TIdBaseComponent* owner = nullptr);
+
+    void ConnectSocket() override;
+    bool AwaitReadable(std::int32_t timeLimit) override;
+
+protected:
+    virtual void ConnectWithTimeout(std::int32_t limit);
+};
+
+// Registers TIdIOHandlerStack as the default handler class unless one is set.
+void EnsureDefaultHandlerClass();
