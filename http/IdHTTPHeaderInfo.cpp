@@ -1,0 +1,169 @@
+#include "http/IdHTTPHeaderInfo.h"
+
+#include "net/IdGlobal.h"
+
+namespace {
+
+constexpr std::size_t kMessageWrapWidth = 1024;
+
+void SetText(TIdHeaderList& lines, const char* name, const std::string& value) {
+    if (!value.empty()) lines.SetHeader(name, value);
+}
+
+void SetDate(TIdHeaderList& lines, const char* name, TDateTime value) {
+    if (value > 0) lines.SetHeader(name, DateTimeGMTToHttpStr(value));
+}
+
+// Cuts the text at the first delimiter: returns the part before it and keeps
+// the rest; without the delimiter, returns all of it and leaves nothing.
+std::string Fetch(std::string& text, char delimiter) {
+    const auto at = text.find(delimiter);
+    std::string head = text.substr(0, at);
+    text = at == std::string::npos ? std::string() : text.substr(at + 1);
+    return head;
+}
+
+std::int64_t Int64OrZero(const std::string& text) { return TryTextToInt64(text).value_or(0); }
+
+// Puts the credential of auth (creating a Basic one when asked to) into the header.
+void SetCredentials(TIdHeaderList& lines, const char* header,
+                    std::unique_ptr<TIdAuthentication>& auth, bool basic,
+                    const std::string& username, const std::string& password) {
+    if (!auth && basic) {
+        auth = std::make_unique<TIdBasicAuthentication>();
+        auth->Username = username;
+        auth->Password = password;
+    }
+    if (auth) SetText(lines, header, auth->Authentication());
+}
+
+} // namespace
+
+TIdEntityHeaderInfo::TIdEntityHeaderInfo() { HeaderLines.WrapWidth = kMessageWrapWidth; }
+
+void TIdEntityHeaderInfo::SetContentLength(std::int64_t value) {
+    contentLength_ = value;
+    contentLengthKnown_ = value >= 0;
+}
+
+void TIdEntityHeaderInfo::SetHeaders() {
+    HeaderLines.Clear();
+    SetText(HeaderLines, "Connection", Connection);
+    SetText(HeaderLines, "Content-Version", ContentVersion);
+    SetText(HeaderLines, "Content-Encoding", ContentEncoding);
+    SetText(HeaderLines, "Content-Language", ContentLanguage);
+    SetText(HeaderLines, "Content-Type", ContentType);
+    if (contentLength_ >= 0)
+        HeaderLines.SetHeader("Content-Length", std::to_string(contentLength_));
+    SetText(HeaderLines, "Cache-control", CacheControl);
+    SetDate(HeaderLines, "Date", Date);
+    SetDate(HeaderLines, "Expires", Expires);
+    SetText(HeaderLines, "Pragma", Pragma);
+    if (CustomHeaders.Count() > 0) HeaderLines.SetText(HeaderLines.Text() + CustomHeaders.Text());
+}
+
+void TIdEntityHeaderInfo::ProcessHeaders() {
+    Connection = HeaderLines.ValueOf("Connection");
+    ContentVersion = HeaderLines.ValueOf("Content-Version");
+    ContentEncoding = HeaderLines.ValueOf("Content-Encoding");
+    ContentLanguage = HeaderLines.ValueOf("Content-Language");
+    ContentType = HeaderLines.ValueOf("Content-Type");
+    Pragma = HeaderLines.ValueOf("Pragma");
+
+    // Read as 64-bit like the field itself, so bodies above 2 GiB keep their
+    // length; text that does not convert, or a negative number, means unknown.
+    const auto length = TryTextToInt64(HeaderLines.ValueOf("Content-Length"));
+    SetContentLength(length && *length >= 0 ? *length : -1);
+
+    // "bytes first-last/total"
+    std::string range = HeaderLines.ValueOf("Content-Range");
+    Fetch(range, ' ');
+    std::string span = Fetch(range, '/');
+    ContentRangeInstanceLength = Int64OrZero(range);
+    ContentRangeStart = Int64OrZero(Fetch(span, '-'));
+    ContentRangeEnd = Int64OrZero(span);
+
+    Date = GMTToLocalDateTime(HeaderLines.ValueOf("Date"));
+    LastModified = GMTToLocalDateTime(HeaderLines.ValueOf("Last-Modified"));
+    const std::string expires = HeaderLines.ValueOf("Expires");
+    const auto seconds = TryTextToInt32(expires);
+    if (seconds && *seconds != -1)
+        Expires = NowLocal() + *seconds / 86400.0;
+    else
+        Expires = GMTToLocalDateTime(expires);
+}
+
+void TIdRequestHeaderInfo::Assign(const TIdRequestHeaderInfo& source) {
+    if (this == &source) return;
+    TIdEntityHeaderInfo::operator=(source);
+    Accept = source.Accept;
+    AcceptCharSet = source.AcceptCharSet;
+    AcceptEncoding = source.AcceptEncoding;
+    AcceptLanguage = source.AcceptLanguage;
+    BasicAuthentication = source.BasicAuthentication;
+    Host = source.Host;
+    From = source.From;
+    Referer = source.Referer;
+    UserAgent = source.UserAgent;
+    Username = source.Username;
+    Password = source.Password;
+    ProxyConnection = source.ProxyConnection;
+    Range = source.Range;
+    Authentication.reset();
+}
+
+void TIdRequestHeaderInfo::SetHeaders() {
+    TIdEntityHeaderInfo::SetHeaders();
+    SetText(HeaderLines, "Proxy-Connection", ProxyConnection);
+    SetText(HeaderLines, "Host", Host);
+    SetText(HeaderLines, "Accept", Accept);
+    SetText(HeaderLines, "Accept-Charset", AcceptCharSet);
+    SetText(HeaderLines, "Accept-Encoding", AcceptEncoding);
+    SetText(HeaderLines, "Accept-Language", AcceptLanguage);
+    SetText(HeaderLines, "From", From);
+    SetText(HeaderLines, "Referer", Referer);
+    SetText(HeaderLines, "User-Agent", UserAgent);
+    if (!Range.empty()) HeaderLines.SetHeader("Range", "bytes=" + Range);
+    SetDate(HeaderLines, "If-Modified-Since", LastModified);
+    SetCredentials(HeaderLines, "Authorization", Authentication, BasicAuthentication, Username,
+                   Password);
+}
+
+TIdResponseHeaderInfo::TIdResponseHeaderInfo() { ContentType = "text/html"; }
+
+void TIdResponseHeaderInfo::ProcessHeaders() {
+    TIdEntityHeaderInfo::ProcessHeaders();
+    Location = HeaderLines.ValueOf("Location");
+    Server = HeaderLines.ValueOf("Server");
+    ProxyConnection = HeaderLines.ValueOf("Proxy-Connection");
+    AcceptRanges = HeaderLines.ValueOf("Accept-Ranges");
+    WWWAuthenticate.Clear();
+    HeaderLines.CollectValues("WWW-Authenticate", &WWWAuthenticate);
+    ProxyAuthenticate.Clear();
+    HeaderLines.CollectValues("Proxy-Authenticate", &ProxyAuthenticate);
+}
+
+void TIdProxyConnectionInfo::SetProxyServer(const std::string& value) {
+    if (!TextIsSame(value, proxyServer_)) Authentication.reset();
+    proxyServer_ = value;
+}
+
+void TIdProxyConnectionInfo::SetProxyPort(int value) {
+    if (value == proxyPort_) return;
+    proxyPort_ = value;
+    Authentication.reset();
+}
+
+void TIdProxyConnectionInfo::Clear() {
+    proxyServer_.clear();
+    proxyPort_ = 0;
+    ProxyUsername.clear();
+    ProxyPassword.clear();
+    BasicAuthentication = false;
+    Authentication.reset();
+}
+
+void TIdProxyConnectionInfo::SetHeaders(TIdHeaderList& headers) {
+    SetCredentials(headers, "Proxy-Authorization", Authentication, BasicAuthentication,
+                   ProxyUsername, ProxyPassword);
+}

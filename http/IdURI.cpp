@@ -1,0 +1,143 @@
+#include "http/IdURI.h"
+
+#include "net/IdExceptionCore.h"
+
+#include <algorithm>
+
+namespace {
+
+// Splits text at the first delimiter: returns what precedes it and leaves what
+// follows in text. Without the delimiter all of text is returned and text is emptied.
+std::string Fetch(std::string& text, char delimiter) {
+    const auto at = text.find(delimiter);
+    std::string head;
+    if (at == std::string::npos) {
+        head.swap(text);
+    } else {
+        head = text.substr(0, at);
+        text.erase(0, at + 1);
+    }
+    return head;
+}
+
+} // namespace
+
+TIdURI::TIdURI(const std::string& uri) {
+    if (!uri.empty()) ParseURI(uri);
+}
+
+void TIdURI::ParseURI(const std::string& uri) {
+    FullText = uri;
+    std::replace(FullText.begin(), FullText.end(), '\\', '/');
+
+    Protocol.clear();
+    Username.clear();
+    Password.clear();
+    Host.clear();
+    Port.clear();
+    DirPath.clear();
+    DocName.clear();
+    Query.clear();
+    Fragment.clear();
+    IPVersion = Id_IPv4;
+
+    std::string w = FullText;
+    const auto schemeEnd = w.find("://");
+    const bool absolute = schemeEnd != std::string::npos;
+    if (absolute) {
+        Protocol = w.substr(0, schemeEnd);
+        w.erase(0, schemeEnd + 3);
+        std::string authority = Fetch(w, '/');
+
+        if (authority.find('@') != std::string::npos) {
+            std::string userInfo = Fetch(authority, '@');
+            Username = Fetch(userInfo, ':');
+            Password = userInfo;
+            if (Username.empty()) Password.clear();
+        }
+
+        const auto open = authority.find('[');
+        const auto close = authority.find(']');
+        if (open != std::string::npos && close != std::string::npos && open < close) {
+            Host = authority.substr(open + 1, close - open - 1);
+            authority.erase(0, close + 1);
+            Fetch(authority, ':');
+            IPVersion = Id_IPv6;
+        } else {
+            Host = Fetch(authority, ':');
+        }
+        Port = authority;
+    }
+
+    // Split point: the first "?", else the first "=".
+    auto split = w.find('?');
+    if (split == std::string::npos) split = w.find('=');
+    const auto slash = split == std::string::npos ? w.rfind('/')
+                       : split == 0               ? std::string::npos
+                                                  : w.rfind('/', split - 1);
+    const std::size_t dirLength = slash == std::string::npos ? 0 : slash + 1;
+
+    DirPath = (absolute ? "/" : "") + w.substr(0, dirLength);
+    if (split == std::string::npos) {
+        DocName = w;
+    } else {
+        DocName = w.substr(0, split);
+        Query = w.substr(split);
+    }
+    DocName.erase(0, std::min(dirLength, DocName.size()));
+
+    if (absolute) {
+        Fragment = DocName;
+        DocName = Fetch(Fragment, '#');
+    }
+    if (Fragment.empty()) {
+        Fragment = Query;
+        Query = Fetch(Fragment, '#');
+    }
+}
+
+std::string TIdURI::ComposeURI(bool withUserInfo, bool withFragment) const {
+    if (Protocol.empty()) throw EIdURIException("Protocol field is empty");
+    std::string out = Protocol + "://";
+    if (withUserInfo && !Username.empty()) {
+        out += Username;
+        if (!Password.empty()) out += ":" + Password;
+        out += "@";
+    }
+    if (Host.empty()) throw EIdURIException("Host field is empty");
+    out += Host;
+    if (!Port.empty() && Port != "80") out += ":" + Port;
+    out += DirPath + DocName + Query;
+    if (withFragment && !Fragment.empty()) out += "#" + Fragment;
+    return out;
+}
+
+std::string TIdURI::MergePath(const std::string& base, const std::string& path) {
+    if (!path.empty() && path.front() == '/') return path;
+    const bool keepTrailing = path.empty() || path.back() == '/';
+
+    std::string w = base;
+    if (!w.empty() && w.back() != '/') w += '/';
+    w += path;
+
+    std::string r;
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        const char c = w[i];
+        if (c == '/') {
+            if (i == 0)
+                r = "/";
+            else if (r.empty() || r.back() != '/')
+                r += '/';
+        } else if (c == '.' && !r.empty() && r.back() == '/' && i + 1 < w.size() &&
+                   w[i + 1] == '.') {
+            r.pop_back();
+            while (!r.empty() && r.back() != '/') r.pop_back();
+            ++i;
+        } else {
+            r += c;
+        }
+    }
+    if (r == "/") return r;
+    if (!keepTrailing && !r.empty() && r.back() == '/') r.pop_back();
+    return r;
+}
