@@ -40,6 +40,9 @@ public:
     int FamilyOf(TIdIPVersion version) override;
 
 protected:
+    // A failed name look-up's result code, raised as a socket error (code 11:
+    // the system's last error as EOSError).
+    [[noreturn]] void RaiseForAddrInfoError(int code);
     int RawBind(TIdStackSocketHandle socket, const void* address, int length) override;
     int RawConnect(TIdStackSocketHandle socket, const void* address, int length) override;
     int RawGetSockName(TIdStackSocketHandle socket, void* address, int& length) override;

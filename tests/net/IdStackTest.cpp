@@ -1,7 +1,7 @@
 #include "net/IdStack.h"
 
+#include "PlatformStack.h"
 #include "net/IdExceptionCore.h"
-#include "net/IdStackPosix.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 namespace {
 
 // Counts stack objects made and destroyed through the stack kind.
-struct CountingStack : TIdStackPosix {
+struct CountingStack : TIdPlatformStack {
     static inline int created = 0;
     static inline int destroyed = 0;
     CountingStack() { ++created; }

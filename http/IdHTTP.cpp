@@ -1,0 +1,568 @@
+#include "http/IdHTTP.h"
+
+#include "host/Stream.h"
+#include "http/IdCappedStream.h"
+#include "http/IdCookieManager.h"
+#include "net/IdExceptionCore.h"
+#include "net/IdIOHandlerSocket.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr int kRedirectDrainTimeout = 4000;
+// Header lines past HeaderLineLimit are read and dropped, up to this many.
+constexpr int kMaxDiscardedHeaderLines = 4096;
+
+bool Contains(const std::vector<int>& codes, int code) {
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+bool ContainsText(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+} // namespace
+
+// ---------------------------------------------------------------- response
+
+int TIdHTTPResponse::StatusCode() const {
+    std::string rest;
+    const auto space = StatusLine.find(' ');
+    if (space != std::string::npos) rest = Trim(StatusLine.substr(space + 1));
+    const std::string code = rest.substr(0, rest.find(' '));
+    return TryTextToInt32(code).value_or(-1);
+}
+
+std::int64_t TIdHTTPResponse::ReadChunkSize() {
+    const std::string line = client_.IOHandler()->ReadLine();
+    // The size ends at the first ";", space or tab; extensions after it are ignored.
+    const std::string digits = Trim(line.substr(0, line.find_first_of("; \t")));
+    std::uint64_t size = 0;
+    bool valid = !digits.empty();
+    for (char c : digits) {
+        int d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else {
+            valid = false;
+            break;
+        }
+        size = size * 16 + static_cast<std::uint64_t>(d);
+        if (size > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            valid = false;
+            break;
+        }
+    }
+    if (!valid) throw EIdException("Invalid chunk size line in response: \"" + line.substr(0, 40) + "\"");
+    return static_cast<std::int64_t>(size);
+}
+
+void TIdHTTPResponse::ReadBody() {
+    if (!BodySink) return;
+    TIdIOHandler& io = *client_.IOHandler();
+    TIdHTTPCompressor* compressor = client_.Compressor();
+    const bool deflate = compressor && ContentEncoding == "deflate";
+    const bool gzip = compressor && ContentEncoding == "gzip";
+    std::unique_ptr<TMemoryStream> compressed;
+    if (deflate || gzip) compressed = std::make_unique<TMemoryStream>();
+    TStream& target = compressed ? *compressed : *BodySink;
+
+    if (ContainsText(HeaderLines.ValueOf("Transfer-Encoding"), "chunked")) {
+        client_.NotifyStatus(hsStatusText, {"Chunk Started"});
+        for (std::int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
+            io.ReadIntoStream(target, size, false);
+            io.ReadLine();
+        }
+        io.ReadLine();
+    } else if (ContentLength() > 0) {
+        io.ReadIntoStream(target, ContentLength(), false);
+    } else if (!ContentLengthKnown()) {
+        io.ReadIntoStream(target, -1, true);
+    }
+
+    if (compressed) {
+        compressed->SetPosition(0);
+        if (deflate) compressor->DecompressDeflateStream(*compressed, *BodySink);
+        else compressor->DecompressGZipStream(*compressed, *BodySink);
+    }
+}
+
+void TIdHTTPResponse::DrainBody() {
+    TIdCappedStream discard;
+    TStream* previous = BodySink;
+    BodySink = &discard;
+    try {
+        ReadBody();
+    } catch (...) {
+        BodySink = previous;
+        throw;
+    }
+    BodySink = previous;
+}
+
+bool TIdHTTPResponse::ComputeKeepConnection() {
+    if (StatusLine.size() >= 8) {
+        const std::string version = StatusLine.substr(5, 3);
+        if (version == "1.0") ServerVersion = pv1_0;
+        else if (version == "1.1") ServerVersion = pv1_1;
+    }
+    bool keep = client_.ConnectionOpen();
+    if (keep) {
+        const std::string connection = Trim(Connection);
+        const std::string proxyConnection = Trim(ProxyConnection);
+        if (client_.ProtocolVersion == pv1_0)
+            keep = TextIsSame(connection, "KEEP-ALIVE") || TextIsSame(proxyConnection, "KEEP-ALIVE");
+        else
+            keep = !(TextIsSame(connection, "CLOSE") || TextIsSame(proxyConnection, "CLOSE"));
+    }
+    if (client_.stoppedByHeaderHandler_) keep = false;
+    KeepConnection = keep;
+    return keep;
+}
+
+// ---------------------------------------------------------------- client
+
+TIdCustomHTTP::TIdCustomHTTP(TIdBaseComponent* owner)
+    : TIdTCPClientCustom(owner), protocol_(std::make_unique<TIdHTTPProtocol>(*this)) {}
+
+TIdCustomHTTP::~TIdCustomHTTP() {
+    // Close while the request and response still exist; the disconnect hook uses them.
+    try {
+        CloseConnection();
+    } catch (...) {
+    }
+    SetCompressor(nullptr);
+    if (cookieManager_ && !ownedCookieManager_) cookieManager_ = nullptr;
+}
+
+void TIdCustomHTTP::Notification(TIdBaseComponent* component) {
+    if (component == compressor_) compressor_ = nullptr;
+    TIdTCPClientCustom::Notification(component);
+}
+
+void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
+    if (manager == cookieManager_) return;
+    ownedCookieManager_.reset();
+    cookieManager_ = manager;
+}
+
+void TIdCustomHTTP::SetCompressor(TIdHTTPCompressor* compressor) {
+    if (compressor_) compressor_->RemoveFreeNotification(this);
+    compressor_ = compressor;
+    if (compressor_) compressor_->FreeNotification(this);
+}
+
+bool TIdCustomHTTP::ConnectionOpen() {
+    TIdIOHandler* io = IOHandler();
+    if (!io || !io->HandlerOpen) return false;
+    io->DetectClosed(false, false);
+    return io->HandlerOpen;
+}
+
+void TIdCustomHTTP::GetToStream(const std::string& url, TStream& stream) {
+    PerformRequest("GET", url, nullptr, &stream);
+}
+
+void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& url, TStream* source, TStream* sink,
+                                   const std::vector<int>& ignoredCodes) {
+    RedirectCounter = 0;
+    AuthAttempts = 0;
+    ProxyAuthAttempts = 0;
+    stoppedByHeaderHandler_ = false;
+    std::int64_t startPosition = 0;
+    if (sink) {
+        startPosition = sink->Position();
+        CheckRange(startPosition, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max());
+    }
+    TIdHTTPRequest& request = Request();
+    TIdHTTPResponse& response = Response();
+    request.RequestTarget = url;
+    request.Verb = verb;
+    request.BodySource = source;
+    response.BodySink = sink;
+
+    // Whatever the outcome, a connection that may not be kept is closed.
+    auto settle = [&] {
+        if (!response.ComputeKeepConnection()) CloseConnection();
+    };
+    try {
+        while (true) {
+            PrepareTarget();
+            OpenRoute();
+            do {
+                ReadResponseHead();
+            } while (response.StatusCode() == 100);
+            const TIdHTTPWhatsNext next = DecideNextStep(ignoredCodes);
+            if (next == Finish) break;
+            if (next == FollowLocation) {
+                if (sink) {
+                    sink->SetPosition(startPosition);
+                    sink->SetSize(startPosition);
+                }
+                AuthAttempts = 0;
+                ProxyAuthAttempts = 0;
+            } else {
+                request.RequestTarget = url;
+            }
+        }
+    } catch (...) {
+        try {
+            settle();
+        } catch (...) {
+        }
+        throw;
+    }
+    settle();
+}
+
+void TIdCustomHTTP::PrepareTarget() {
+    TIdHTTPRequest& request = Request();
+    const TIdURI location(request.RequestTarget);
+    if (!location.Username.empty()) {
+        request.Username = location.Username;
+        request.Password = location.Password;
+    }
+    TargetURI.Username = request.Username;
+    TargetURI.Password = request.Password;
+    TargetURI.DirPath = TIdURI::MergePath(TargetURI.DirPath, location.DirPath);
+    TargetURI.DocName = location.DocName;
+    TargetURI.Query = location.Query;
+    if (!location.Host.empty()) TargetURI.Host = location.Host;
+    if (!location.Protocol.empty()) TargetURI.Protocol = location.Protocol;
+    else TargetURI.Protocol = TextIsSame(TargetURI.Protocol, "https") ? "https" : "http";
+    if (!location.Port.empty()) TargetURI.Port = location.Port;
+    else if (TextIsSame(location.Protocol, "http")) TargetURI.Port = "80";
+    else if (TextIsSame(location.Protocol, "https")) TargetURI.Port = "443";
+    else if (TargetURI.Port.empty()) throw EIdUnknownProtocol("Unknown Protocol");
+
+    request.RequestTarget = TargetURI.DirPath + TargetURI.DocName + TargetURI.Query;
+    if (request.Verb == "OPTIONS" && TextIsSame(location.DocName, "*")) request.RequestTarget = location.DocName;
+    // A relative reference names no host, so it keeps the address family of the target.
+    if (!location.Host.empty()) TargetURI.IPVersion = location.IPVersion;
+    request.IPVersion = TargetURI.IPVersion;
+
+    const std::string& verb = request.Verb;
+    if ((verb == "TRACE" || verb == "PUT" || verb == "OPTIONS" || verb == "DELETE") && ProtocolVersion != pv1_1)
+        throw EIdException("Request method requires HTTP version 1.1");
+    request.SetContentLength(request.BodySource ? request.BodySource->Size() : -1);
+
+    // Servers require an IPv6 literal in brackets.
+    const std::string host = TargetURI.IPVersion == Id_IPv6 ? "[" + TargetURI.Host + "]" : TargetURI.Host;
+    request.Host = TargetURI.Port != "80" ? host + ":" + TargetURI.Port : host;
+}
+
+void TIdCustomHTTP::OpenRoute() {
+    TIdHTTPRequest& request = Request();
+    std::string host;
+    int port;
+    TIdHTTPRoute route;
+    const bool secure = TextIsSame(TargetURI.Protocol, "HTTPS");
+    if (proxyParams_.ProxyServer().empty()) {
+        if (ConnectionOpen() && Socket() && Socket()->Binding() &&
+            Socket()->Binding()->IPVersion() != TargetURI.IPVersion)
+            CloseConnection();
+        host = TargetURI.Host;
+        port = TryTextToInt32(TargetURI.Port).value_or(80);
+        if ((!TextIsSame(Host(), host) || Port() != port) && ConnectionOpen()) CloseConnection();
+        // There is no secure transport in this client.
+        if (secure) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+        route = RouteDirect;
+    } else {
+        host = proxyParams_.ProxyServer();
+        port = proxyParams_.ProxyPort();
+        if ((!TextIsSame(Host(), host) || Port() != port) && ConnectionOpen()) CloseConnection();
+        if (secure) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+        route = RouteProxy;
+    }
+    SetHost(host);
+    SetPort(port);
+    request.Route = route;
+    ApplyRouteHeaders();
+    EnsureConnected();
+    SendRequestHead();
+    if (request.Verb == "POST" || request.Verb == "PUT") {
+        if (request.BodySource) IOHandler()->WriteFromStream(*request.BodySource, 0, false);
+    }
+}
+
+void TIdCustomHTTP::ApplyRouteHeaders() {
+    TIdHTTPRequest& request = Request();
+    switch (request.Route) {
+    case RouteDirect:
+        if (ProtocolVersion == pv1_0 && request.Connection.empty()) request.Connection = "keep-alive";
+        break;
+    case RouteProxy:
+        if (ProtocolVersion == pv1_0 && request.Connection.empty()) request.ProxyConnection = "keep-alive";
+        request.RequestTarget = TargetURI.ComposeURI(false, false);
+        break;
+    case RouteSecure:
+    case RouteSecureProxy:
+        request.Connection.clear();
+        break;
+    }
+    if (compressor_ && !ContainsText(request.AcceptEncoding, "deflate") && !ContainsText(request.AcceptEncoding, "gzip"))
+        request.AcceptEncoding = "deflate, gzip, ";
+    if (!ContainsText(request.AcceptEncoding, "identity")) request.AcceptEncoding += "identity";
+}
+
+void TIdCustomHTTP::EnsureConnected() {
+    if (!Response().ComputeKeepConnection()) CloseConnection();
+    CheckPeerClosed(false);
+    if (!IsConnected()) {
+        SetIPVersion(TargetURI.IPVersion);
+        EstablishConnection();
+    }
+}
+
+void TIdCustomHTTP::SendRequestHead() {
+    TIdHTTPRequest& request = Request();
+    request.SetHeaders();
+    proxyParams_.SetHeaders(request.HeaderLines);
+    if (cookieManager_) {
+        const std::string cookies = cookieManager_->CookieText(TargetURI, false);
+        if (!cookies.empty()) request.HeaderLines.SetHeader("Cookie", cookies);
+    }
+    TIdIOHandler& io = *IOHandler();
+    io.OpenOutputBuffer();
+    try {
+        io.WriteLine(request.Verb + " " + request.RequestTarget + " HTTP/" + (ProtocolVersion == pv1_0 ? "1.0" : "1.1"));
+        for (int i = 0; i < request.HeaderLines.Count(); ++i)
+            if (!request.HeaderLines[i].empty()) io.WriteLine(request.HeaderLines[i]);
+        io.WriteLine();
+        io.CloseOutputBuffer();
+    } catch (...) {
+        io.CancelOutputBuffer();
+        throw;
+    }
+}
+
+void TIdCustomHTTP::ReadResponseHead() {
+    TIdHTTPResponse& response = Response();
+    response.StatusLine = IOHandler()->ReadLine();
+    ReadHeaderBlock();
+    response.ProcessHeaders();
+    CollectCookies();
+}
+
+void TIdCustomHTTP::ReadHeaderBlock() {
+    // A block cut short by the peer's close is an incomplete response: the
+    // connection's error passes on rather than ending the block quietly.
+    TIdIOHandler& io = *IOHandler();
+    TIdHeaderList& lines = Response().HeaderLines;
+    lines.Clear();
+    std::string line = io.ReadLine();
+    while (!line.empty() && lines.Count() < HeaderLineLimit) {
+        lines.Add(line);
+        line = io.ReadLine();
+    }
+    // Lines past the limit are never taken for the body.
+    for (int dropped = 0; !line.empty(); ++dropped) {
+        if (dropped >= kMaxDiscardedHeaderLines)
+            throw EIdException("Response header block too long.");
+        line = io.ReadLine();
+    }
+}
+
+void TIdCustomHTTP::CollectCookies() {
+    if (!cookieManager_ && AllowCookies) {
+        ownedCookieManager_ = std::make_unique<TIdCookieManager>();
+        cookieManager_ = ownedCookieManager_.get();
+    }
+    if (!cookieManager_) return;
+    TIdHeaderList values;
+    Response().HeaderLines.CollectValues("Set-cookie", &values);
+    for (int i = 0; i < values.Count(); ++i) cookieManager_->AddServerCookie(values[i], TargetURI.Host);
+    values.Clear();
+    Response().HeaderLines.CollectValues("Set-cookie2", &values);
+    for (int i = 0; i < values.Count(); ++i) cookieManager_->AddServerCookie2(values[i], TargetURI.Host);
+}
+
+bool TIdCustomHTTP::RedirectDecision(std::string& location, std::string& verb, int redirectCount, bool handled) {
+    if (OnRedirect) OnRedirect(this, location, redirectCount, handled, verb);
+    return handled;
+}
+
+void TIdCustomHTTP::DrainRedirectBody() {
+    if (!ConnectionOpen()) return;
+    TIdIOHandler& io = *IOHandler();
+    const std::int32_t previous = io.ReadTimeout;
+    io.ReadTimeout = kRedirectDrainTimeout;
+    try {
+        Response().DrainBody();
+    } catch (...) {
+    }
+    io.ReadTimeout = previous;
+}
+
+TIdHTTPWhatsNext TIdCustomHTTP::DecideNextStep(const std::vector<int>& ignoredCodes) {
+    TIdHTTPRequest& request = Request();
+    TIdHTTPResponse& response = Response();
+    if (OnHeadersAvailable) {
+        bool continueRequest = true;
+        OnHeadersAvailable(this, response.HeaderLines, continueRequest);
+        if (!continueRequest) {
+            stoppedByHeaderHandler_ = true;
+            return Finish;
+        }
+    }
+    const int code = response.StatusCode();
+    if ((code / 100 == 3 && code != 304) || !response.Location.empty()) {
+        ++RedirectCounter;
+        std::string destination = response.Location;
+        std::string verb = request.Verb;
+        TIdHTTPWhatsNext next = Finish;
+        bool bodyRead = false;
+        if (HandleRedirects && RedirectCounter < RedirectMaximum) {
+            if (!RedirectDecision(destination, verb, RedirectCounter, true)) {
+                FailUnlessIgnored(ignoredCodes);
+                bodyRead = true;
+            } else {
+                next = FollowLocation;
+                request.RequestTarget = destination;
+                if (code == 302 || code == 303) {
+                    request.BodySource = nullptr;
+                    request.Verb = "GET";
+                } else {
+                    request.Verb = verb;
+                }
+            }
+        } else if (!RedirectDecision(destination, verb, RedirectCounter, HandleRedirects)) {
+            FailUnlessIgnored(ignoredCodes);
+            bodyRead = true;
+        } else {
+            response.Location = destination;
+        }
+        // An ignored failure has read the body already.
+        if (!bodyRead) DrainRedirectBody();
+        return next;
+    }
+    bool retry = false;
+    if (code / 100 != 2) {
+        if (code == 401 || code == 407) {
+            const bool proxy = code == 407;
+            const bool accepted = proxy ? ProxyAuthAttempts < MaxAuthRetries && ProxyAuthorizationDecision()
+                                        : AuthAttempts < MaxAuthRetries && AuthorizationDecision();
+            retry = accepted && (HTTPOptions & hoInProcessAuth);
+            if (!accepted) {
+                auto& authentication = proxy ? proxyParams_.Authentication : request.Authentication;
+                if (authentication) authentication->Reset();
+            }
+            // A challenge that is not answered with credentials is a failed
+            // response, never a document for the caller's stream.
+            if (!retry) {
+                FailUnlessIgnored(ignoredCodes);
+                return Finish;
+            }
+        } else {
+            FailUnlessIgnored(ignoredCodes);
+            return Finish;
+        }
+    }
+    if (retry) {
+        response.DrainBody();
+        return RetryAuthorized;
+    }
+    if (code != 204) response.ReadBody();
+    return Finish;
+}
+
+void TIdCustomHTTP::FailUnlessIgnored(const std::vector<int>& ignoredCodes) {
+    TIdHTTPResponse& response = Response();
+    TIdCappedStream body;
+    TStream* previous = response.BodySink;
+    response.BodySink = &body;
+    try {
+        response.ReadBody();
+    } catch (const EIdConnClosedGracefully&) {
+        // The status is known; a cut-short error body does not hide it.
+    } catch (...) {
+        response.BodySink = previous;
+        throw;
+    }
+    response.BodySink = previous;
+    const int code = response.StatusCode();
+    if (Contains(ignoredCodes, code)) return;
+    throw EIdHTTPProtocolException(code, response.StatusLine, body.DataString());
+}
+
+namespace {
+
+// Runs a scheme until it can send, fails, or needs credentials nobody gives.
+bool RunAuthentication(TIdCustomHTTP* client, TIdAuthentication& scheme,
+                       const TIdCustomHTTP::TAuthorizationEvent& onAuthorization, std::string& username,
+                       std::string& password, bool& basic) {
+    for (int round = 0; round < 16; ++round) {
+        switch (scheme.Next()) {
+        case wnDoRequest: return true;
+        case wnFail: return false;
+        case wnAskTheProgram: {
+            // Without a handler nobody can supply credentials: stop instead of asking forever.
+            if (!onAuthorization) return false;
+            bool handled = true;
+            onAuthorization(client, scheme, handled);
+            if (!handled) return false;
+            basic = true;
+            username = scheme.Username;
+            password = scheme.Password;
+            if (username.empty()) return false;
+            break;
+        }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool TIdCustomHTTP::AuthorizationDecision() {
+    ++AuthAttempts;
+    TIdHTTPRequest& request = Request();
+    TIdHTTPResponse& response = Response();
+    if (!request.Authentication) {
+        TIdAuthenticationFactory kind;
+        for (int i = 0; i < response.WWWAuthenticate.Count() && !kind; ++i) {
+            const std::string& line = response.WWWAuthenticate[i];
+            kind = FindAuthClass(line.substr(0, line.find(' ')));
+        }
+        if (!kind) return false;
+        if (OnSelectAuthorization) OnSelectAuthorization(this, kind, response.WWWAuthenticate);
+        if (!kind) return false;
+        request.Authentication = kind();
+    }
+    if (!OnAuthorization && Trim(request.Password).empty()) return false;
+    TIdAuthentication& scheme = *request.Authentication;
+    scheme.Username = request.Username;
+    scheme.Password = request.Password;
+    scheme.AuthParams = response.WWWAuthenticate;
+    return RunAuthentication(this, scheme, OnAuthorization, request.Username, request.Password,
+                             request.BasicAuthentication);
+}
+
+bool TIdCustomHTTP::ProxyAuthorizationDecision() {
+    ++ProxyAuthAttempts;
+    TIdHTTPResponse& response = Response();
+    if (!proxyParams_.Authentication) {
+        if (response.ProxyAuthenticate.Count() == 0) return false;
+        const std::string& line = response.ProxyAuthenticate[0];
+        TIdAuthenticationFactory kind = FindAuthClass(line.substr(0, line.find(' ')));
+        if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(this, kind, response.ProxyAuthenticate);
+        if (!kind) return false;
+        proxyParams_.Authentication = kind();
+    }
+    if (!OnProxyAuthorization) return false;
+    TIdAuthentication& scheme = *proxyParams_.Authentication;
+    scheme.Username = proxyParams_.ProxyUsername;
+    scheme.Password = proxyParams_.ProxyPassword;
+    scheme.AuthParams = response.ProxyAuthenticate;
+    return RunAuthentication(this, scheme, OnProxyAuthorization, proxyParams_.ProxyUsername,
+                             proxyParams_.ProxyPassword, proxyParams_.BasicAuthentication);
+}
+
+void TIdCustomHTTP::DoOnDisconnected() {
+    TIdTCPClientCustom::DoOnDisconnected();
+    TIdHTTPRequest& request = Request();
+    if (request.Authentication && request.Authentication->ReachedLastStep()) request.Authentication.reset();
+    if (proxyParams_.Authentication && proxyParams_.Authentication->ReachedLastStep())
+        proxyParams_.Authentication->Reset();
+}

@@ -1,0 +1,157 @@
+#pragma once
+// The HTTP/1.1 client. One call of PerformRequest (GetToStream for a download)
+// opens or reuses the connection, sends the request head, reads the status line
+// and header block, decides what happens next (finish, follow a redirect, retry
+// with credentials) and moves a successful body into the caller's stream. Every
+// failure is raised; a normal return means the body is in the stream.
+
+#include "http/IdAuthentication.h"
+#include "http/IdHTTPHeaderInfo.h"
+#include "http/IdURI.h"
+#include "net/IdTCPClient.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TStream;
+class TIdCookieManager;
+class TIdCustomHTTP;
+
+enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
+enum TIdHTTPOption : unsigned { hoInProcessAuth = 1, hoKeepOrigProtocol = 2, hoForceEncodeParams = 4 };
+using TIdHTTPOptions = unsigned;
+enum TIdHTTPRoute { RouteDirect, RouteSecure, RouteProxy, RouteSecureProxy };
+enum TIdHTTPWhatsNext { FollowLocation, Finish, RetryAuthorized };
+
+// Decompresses a body read whole into memory; assigned from outside, watched.
+class TIdHTTPCompressor : public TIdBaseComponent {
+public:
+    using TIdBaseComponent::TIdBaseComponent;
+    virtual void DecompressDeflateStream(TStream& source, TStream& target) = 0;
+    virtual void DecompressGZipStream(TStream& source, TStream& target) = 0;
+};
+
+class TIdHTTPRequest : public TIdRequestHeaderInfo {
+public:
+    std::string RequestTarget;
+    std::string Verb = "GET";
+    TStream* BodySource = nullptr;
+    TIdHTTPRoute Route = RouteDirect;
+    TIdIPVersion IPVersion = Id_IPv4;
+};
+
+class TIdHTTPResponse : public TIdResponseHeaderInfo {
+public:
+    explicit TIdHTTPResponse(TIdCustomHTTP& client) : client_(client) {}
+
+    std::string StatusLine;
+    // Parsed from StatusLine on every call; -1 when it does not parse.
+    int StatusCode() const;
+    TIdHTTPProtocolVersion ServerVersion = pv1_1;
+    bool KeepConnection = false;
+    TStream* BodySink = nullptr;
+
+    // Moves the body into BodySink by chunks, by length or until the peer closes.
+    void ReadBody();
+    // Reads the body into a bounded temporary stream and throws it away.
+    void DrainBody();
+    bool ComputeKeepConnection();
+
+private:
+    std::int64_t ReadChunkSize();
+    TIdCustomHTTP& client_;
+};
+
+class TIdHTTPProtocol {
+public:
+    explicit TIdHTTPProtocol(TIdCustomHTTP& client)
+        : Request(std::make_unique<TIdHTTPRequest>()), Response(std::make_unique<TIdHTTPResponse>(client)) {}
+    std::unique_ptr<TIdHTTPRequest> Request;
+    std::unique_ptr<TIdHTTPResponse> Response;
+};
+
+class TIdCustomHTTP : public TIdTCPClientCustom {
+public:
+    using THeadersAvailableEvent = std::function<void(TIdCustomHTTP* sender, TIdHeaderList& headers, bool& continueRequest)>;
+    using TRedirectEvent = std::function<void(TIdCustomHTTP* sender, std::string& dest, int& numRedirect,
+                                              bool& handled, std::string& method)>;
+    using TSelectAuthorizationEvent = std::function<void(TIdCustomHTTP* sender, TIdAuthenticationFactory& kind,
+                                                         const TIdHeaderList& authInfo)>;
+    using TAuthorizationEvent = std::function<void(TIdCustomHTTP* sender, TIdAuthentication& authentication,
+                                                   bool& handled)>;
+
+    explicit TIdCustomHTTP(TIdBaseComponent* owner = nullptr);
+    ~TIdCustomHTTP() override;
+
+    void GetToStream(const std::string& url, TStream& stream);
+    // The request loop; codes in ignoredCodes fail nothing (their body is dropped).
+    virtual void PerformRequest(const std::string& verb, const std::string& url, TStream* source, TStream* sink,
+                                const std::vector<int>& ignoredCodes = {});
+
+    TIdHTTPRequest& Request() { return *protocol_->Request; }
+    TIdHTTPResponse& Response() { return *protocol_->Response; }
+    TIdProxyConnectionInfo& ProxyParams() { return proxyParams_; }
+    TIdCookieManager* CookieManager() const { return cookieManager_; }
+    // Assigning another store frees one the client made itself.
+    void SetCookieManager(TIdCookieManager* manager);
+    bool OwnsCookieManager() const { return static_cast<bool>(ownedCookieManager_); }
+    TIdHTTPCompressor* Compressor() const { return compressor_; }
+    void SetCompressor(TIdHTTPCompressor* compressor);
+
+    bool AllowCookies = true;
+    bool HandleRedirects = false;
+    int RedirectMaximum = 15;
+    TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
+    TIdHTTPOptions HTTPOptions = hoForceEncodeParams;
+    int MaxAuthRetries = 3;
+    int HeaderLineLimit = 255;
+    TIdURI TargetURI;
+    int RedirectCounter = 0;
+    int AuthAttempts = 0;
+    int ProxyAuthAttempts = 0;
+
+    THeadersAvailableEvent OnHeadersAvailable;
+    TRedirectEvent OnRedirect;
+    TSelectAuthorizationEvent OnSelectAuthorization;
+    TSelectAuthorizationEvent OnSelectProxyAuthorization;
+    TAuthorizationEvent OnAuthorization;
+    TAuthorizationEvent OnProxyAuthorization;
+
+protected:
+    virtual bool AuthorizationDecision();
+    virtual bool ProxyAuthorizationDecision();
+    virtual bool RedirectDecision(std::string& location, std::string& verb, int redirectCount, bool handled);
+    void Notification(TIdBaseComponent* component) override;
+    void DoOnDisconnected() override;
+
+private:
+    friend class TIdHTTPResponse;
+
+    void PrepareTarget();
+    void OpenRoute();
+    void ApplyRouteHeaders();
+    void EnsureConnected();
+    void SendRequestHead();
+    void ReadResponseHead();
+    void ReadHeaderBlock();
+    void CollectCookies();
+    TIdHTTPWhatsNext DecideNextStep(const std::vector<int>& ignoredCodes);
+    // Reads the body into memory and raises EIdHTTPProtocolException unless ignored.
+    void FailUnlessIgnored(const std::vector<int>& ignoredCodes);
+    void DrainRedirectBody();
+    bool ConnectionOpen();
+
+    std::unique_ptr<TIdHTTPProtocol> protocol_;
+    TIdProxyConnectionInfo proxyParams_;
+    TIdCookieManager* cookieManager_ = nullptr;
+    std::unique_ptr<TIdCookieManager> ownedCookieManager_;
+    TIdHTTPCompressor* compressor_ = nullptr;
+    bool stoppedByHeaderHandler_ = false;
+};
+
+class TIdHTTP : public TIdCustomHTTP {
+public:
+    using TIdCustomHTTP::TIdCustomHTTP;
+};

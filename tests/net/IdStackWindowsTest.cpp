@@ -1,0 +1,77 @@
+#include "net/IdStackWindows.h"
+
+#include "net/IdExceptionCore.h"
+#include "net/IdSocketList.h"
+#include "tests/support/ScriptedServer.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+class WindowsStackTest : public ::testing::Test {
+protected:
+    TIdStackReference reference;
+    TIdStack& stack = *CurrentStack();
+
+    TIdStackSocketHandle ConnectTo(int port) {
+        const auto socket = stack.OpenSocket(Id_SOCK_STREAM, 0, false, Id_IPv4);
+        stack.ConnectEndpoint(socket, "127.0.0.1", Id_IPv4, port);
+        return socket;
+    }
+};
+
+} // namespace
+
+TEST_F(WindowsStackTest, ErrorNumbersAreTheNativeOnes) {
+    EXPECT_EQ(stack.RawClose(12345), Id_SOCKET_ERROR);
+    EXPECT_EQ(stack.LastSocketError(), 10038);
+    EXPECT_THROW(stack.CheckSocketResult(stack.RawClose(12345)), EIdNotASocket);
+    const auto socket = stack.OpenSocket(Id_SOCK_STREAM, 0, false, Id_IPv4);
+    EXPECT_FALSE(stack.IsWouldBlock(0));
+    stack.SetBlockingMode(socket, false);
+    TIdBytes buffer(8);
+    // Not connected: a non-blocking receive fails with the native "not connected".
+    EXPECT_EQ(stack.RawReceive(socket, buffer.data(), 8, 0), Id_SOCKET_ERROR);
+    EXPECT_EQ(stack.LastSocketError(), 10057);
+    stack.RawClose(socket);
+}
+
+TEST_F(WindowsStackTest, UnknownIPv6NamePassesTheLibraryNumberThrough) {
+    try {
+        stack.NameToAddress("no-such-host.invalid", Id_IPv6);
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.ErrorNumber(), 11001);
+        EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
+    }
+}
+
+TEST_F(WindowsStackTest, ReadinessWaitKeepsExactlyTheReadySockets) {
+    vyktest::ScriptedServer server({vyktest::Script().Stall(), vyktest::Script().Send("x").Stall()});
+    const auto quiet = ConnectTo(server.Port());
+    while (server.Connections() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto talking = ConnectTo(server.Port());
+
+    TIdSocketList set;
+    set.AddSocket(quiet);
+    set.AddSocket(talking);
+    std::unique_ptr<TIdSocketList> ready;
+    ASSERT_TRUE(set.ReadySubset(ready, 5000));
+    ASSERT_EQ(ready->SocketCount(), 1);
+    EXPECT_EQ(ready->SocketAt(0), talking);
+    EXPECT_EQ(set.SocketCount(), 2);  // the waited-on set itself is unchanged
+
+    TIdSocketList quietOnly;
+    quietOnly.AddSocket(quiet);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(quietOnly.WaitReadableFor(300));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+
+    // Waiting on nothing is a pause, not a failure of select.
+    TIdSocketList empty;
+    EXPECT_FALSE(empty.WaitReadableFor(20));
+    stack.ShutdownAndClose(quiet);
+    stack.ShutdownAndClose(talking);
+}

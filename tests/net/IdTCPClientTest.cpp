@@ -1,0 +1,203 @@
+#include "net/IdTCPClient.h"
+
+#include "net/IdExceptionCore.h"
+#include "net/IdAntiFreezeBase.h"
+#include "net/IdIOHandlerStack.h"
+#include "tests/support/ScriptedServer.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+
+using vyktest::Script;
+using vyktest::ScriptedServer;
+
+namespace {
+
+struct StatusLog {
+    std::vector<std::string> texts;
+    TIdComponent::TStatusEvent Handler() {
+        return [this](TIdComponent*, TIdStatus, const std::string& text) { texts.push_back(text); };
+    }
+};
+
+} // namespace
+
+TEST(TCPClient, SettingsAfterConstruction) {
+    TIdTCPClient client;
+    EXPECT_EQ(client.Host(), "");
+    EXPECT_EQ(client.Port(), 0);
+    EXPECT_EQ(client.IPVersion(), Id_IPv4);
+    EXPECT_EQ(client.ConnectTimeout(), 0);
+    EXPECT_EQ(client.ReadTimeout(), -1);
+    EXPECT_EQ(client.IOHandler(), nullptr);
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_NO_THROW(client.CloseConnection());
+}
+
+TEST(TCPClient, ConnectNotifiesInOrderWithoutResolvingADottedAddress) {
+    ScriptedServer server(Script().Stall());
+    TIdTCPClient client;
+    StatusLog log;
+    client.OnStatus = log.Handler();
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.EstablishConnection();
+    EXPECT_EQ(log.texts, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected."}));
+    EXPECT_TRUE(client.IsConnected());
+    EXPECT_TRUE(client.OwnsHandler());
+    EXPECT_NE(client.Socket(), nullptr);
+    try {
+        client.EstablishConnection();
+        FAIL();
+    } catch (const EIdAlreadyConnected& e) {
+        EXPECT_STREQ(e.what(), "Already connected.");
+    }
+    client.CloseConnection();
+    client.CloseConnection();
+    EXPECT_EQ(log.texts, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.", "Disconnecting.",
+                                                   "Disconnected."}));
+}
+
+TEST(TCPClient, HostNameIsResolvedFirst) {
+    ScriptedServer server(Script().Stall());
+    TIdTCPClient client;
+    StatusLog log;
+    client.OnStatus = log.Handler();
+    client.SetHost("localhost");
+    client.SetPort(server.Port());
+    client.EstablishConnection();
+    ASSERT_EQ(log.texts.size(), 3u);
+    EXPECT_EQ(log.texts[0], "Resolving hostname localhost.");
+    EXPECT_EQ(log.texts[1], "Connecting to 127.0.0.1.");
+}
+
+TEST(TCPClient, MissingHostOrPortRaisesEmptyMessagesWithoutAHandler) {
+    TIdTCPClient client;
+    try {
+        client.EstablishConnection();
+        FAIL();
+    } catch (const EIdHostRequired& e) {
+        EXPECT_STREQ(e.what(), "");
+    }
+    client.SetHost("127.0.0.1");
+    try {
+        client.EstablishConnection();
+        FAIL();
+    } catch (const EIdPortRequired& e) {
+        EXPECT_STREQ(e.what(), "");
+    }
+    EXPECT_EQ(client.IOHandler(), nullptr);
+}
+
+TEST(TCPClient, RefusedConnectLeavesNoHandlerAndTheNextConnectStartsFresh) {
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(vyktest::ClosedLoopbackPort());
+    try {
+        client.EstablishConnection();
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.ErrorNumber(), 10061);
+        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+    }
+    EXPECT_EQ(client.IOHandler(), nullptr);
+    ScriptedServer server(Script().Stall());
+    client.SetPort(server.Port());
+    client.EstablishConnection();
+    EXPECT_TRUE(client.IsConnected());
+}
+
+TEST(TCPClient, AttachedHandlerIsWatchedNotOwned) {
+    ScriptedServer server(Script().Stall());
+    auto handler = std::make_unique<TIdIOHandlerStack>();
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(vyktest::ClosedLoopbackPort());
+    client.AttachHandler(handler.get());
+    EXPECT_EQ(handler->ProgressTarget, &client);
+    EXPECT_EQ(handler->Host, "127.0.0.1");
+    EXPECT_THROW(client.EstablishConnection(), EIdSocketError);
+    EXPECT_EQ(client.IOHandler(), handler.get());  // still attached, closed
+    EXPECT_FALSE(handler->HandlerOpen);
+    client.SetPort(server.Port());
+    client.EstablishConnection();
+    handler.reset();
+    EXPECT_EQ(client.IOHandler(), nullptr);
+    EXPECT_EQ(client.Socket(), nullptr);
+}
+
+TEST(TCPClient, ConnectTimeoutEndsAConnectThatNeverCompletes) {
+    vyktest::SaturatedListener listener;
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(listener.Port());
+    client.SetConnectTimeout(300);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.EstablishConnection();
+        FAIL() << "connected to a saturated listener";
+    } catch (const EIdConnectTimeout& e) {
+        EXPECT_STREQ(e.what(), "Connect timed out.");
+    }
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(elapsed, 290);
+    EXPECT_LT(elapsed, 3000);
+    EXPECT_EQ(client.IOHandler(), nullptr);
+}
+
+TEST(TCPClient, ConnectTimeoutReportsARefusalOnTheCallersThread) {
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(vyktest::ClosedLoopbackPort());
+    client.SetConnectTimeout(2000);
+    try {
+        client.EstablishConnection();
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.ErrorNumber(), 10061);
+    }
+    ScriptedServer server(Script().Stall());
+    client.SetPort(server.Port());
+    client.SetConnectTimeout(-1);
+    EXPECT_NO_THROW(client.EstablishConnection());
+}
+
+TEST(TCPClient, PeerCloseIsNoticedOnceAndQueuedBytesKeepItConnected) {
+    ScriptedServer server(Script().Send("abc").Close());
+    TIdTCPClient client;
+    StatusLog log;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.EstablishConnection();
+    client.IOHandler()->OnStatus = log.Handler();
+    TIdIOHandler& io = *client.IOHandler();
+    while (!io.PeerClosed) io.ReceiveIntoQueue(false, 1000, false);
+    EXPECT_TRUE(client.IsConnected());
+    EXPECT_NO_THROW(client.CheckPeerClosed(true));
+    EXPECT_EQ(io.QueueAsText(), "abc");
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_THROW(client.CheckPeerClosed(true), EIdConnClosedGracefully);
+    EXPECT_EQ(log.texts, (std::vector<std::string>{"Disconnected."}));
+}
+
+TEST(TCPClient, CheckPeerClosedWithoutHandler) {
+    TIdTCPClient client;
+    EXPECT_NO_THROW(client.CheckPeerClosed(false));
+    try {
+        client.CheckPeerClosed(true);
+        FAIL();
+    } catch (const EIdException& e) {
+        EXPECT_STREQ(e.what(), "Not Connected");
+    }
+}
+
+TEST(TCPClient, OnlyOneIdleHook) {
+    TIdAntiFreezeBase first;
+    try {
+        TIdAntiFreezeBase second;
+        FAIL();
+    } catch (const EIdException& e) {
+        EXPECT_STREQ(e.what(), "Only one TIdAntiFreeze can exist per application.");
+    }
+}
