@@ -1,67 +1,14 @@
 #include "tests/support/ScriptedServer.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
+#include "tests/support/ScriptedServerSocket.h"
+
+#include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace vyktest {
 
-namespace {
-
-int OpenListener(bool ipv6, int backlog, int& port) {
-    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
-    int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    int rc;
-    if (ipv6) {
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_addr = in6addr_loopback;
-        rc = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    } else {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        rc = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    if (rc != 0 || ::listen(fd, backlog) != 0) {
-        ::close(fd);
-        throw std::runtime_error("bind/listen failed");
-    }
-    sockaddr_storage s{};
-    socklen_t len = sizeof s;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&s), &len);
-    port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&s)->sin6_port
-                      : reinterpret_cast<sockaddr_in*>(&s)->sin_port);
-    return fd;
-}
-
-bool WaitReadable(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, ms) > 0;
-}
-
-void SendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            return;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-}
-
-} // namespace
+using namespace sockets;
 
 Script& Script::Send(std::string bytes, int pieceSize, int delayMs) {
     steps.push_back({Step::Kind::Send, std::move(bytes), pieceSize, delayMs});
@@ -102,7 +49,7 @@ ScriptedServer::~ScriptedServer() {
     stop_ = true;
     acceptor_.join();
     for (auto& w : workers_) w.join();
-    ::close(static_cast<int>(listener_));
+    Close(listener_);
 }
 
 std::string ScriptedServer::Url(const std::string& path) const {
@@ -123,9 +70,9 @@ std::string ScriptedServer::AllReceived() const {
 
 void ScriptedServer::AcceptLoop() {
     while (!stop_) {
-        if (!WaitReadable(static_cast<int>(listener_), 20)) continue;
-        const int fd = ::accept4(static_cast<int>(listener_), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        if (!WaitReadable(listener_, 20)) continue;
+        const Handle fd = Accept(listener_);
+        if (fd == kInvalid) continue;
         const int index = accepted_++;
         {
             std::lock_guard guard(lock_);
@@ -136,7 +83,7 @@ void ScriptedServer::AcceptLoop() {
 }
 
 void ScriptedServer::Play(int index, std::intptr_t socket) {
-    const int fd = static_cast<int>(socket);
+    const Handle fd = socket;
     const Script& script = scripts_[std::min<size_t>(static_cast<size_t>(index), scripts_.size() - 1)];
     auto record = [&](const char* data, size_t n) {
         std::lock_guard guard(lock_);
@@ -146,7 +93,7 @@ void ScriptedServer::Play(int index, std::intptr_t socket) {
     auto receiveSome = [&](std::string& got, int waitMs) {
         if (!WaitReadable(fd, waitMs)) return true;
         char buffer[65536];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        const long n = Receive(fd, buffer, sizeof buffer);
         if (n <= 0) return false;
         record(buffer, static_cast<size_t>(n));
         got.append(buffer, static_cast<size_t>(n));
@@ -184,17 +131,15 @@ void ScriptedServer::Play(int index, std::intptr_t socket) {
         case Step::Kind::Close: {
             // Stop sending, then read until the client closes so that no unread
             // bytes turn the close into a reset.
-            ::shutdown(fd, SHUT_WR);
+            ShutdownSending(fd);
             std::string ignored;
             const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
             while (!stop_ && open && std::chrono::steady_clock::now() < until) open = receiveSome(ignored, 20);
-            ::close(fd);
+            Close(fd);
             return;
         }
         case Step::Kind::Reset: {
-            linger l{1, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-            ::close(fd);
+            CloseWithReset(fd);
             return;
         }
         case Step::Kind::Stall:
@@ -205,14 +150,13 @@ void ScriptedServer::Play(int index, std::intptr_t socket) {
     // A script without an explicit end keeps reading until the client leaves.
     std::string rest;
     while (!stop_ && open) open = receiveSome(rest, 20);
-    ::close(fd);
+    Close(fd);
 }
 
 bool LoopbackIPv6Available() {
     try {
         int port = 0;
-        const int fd = OpenListener(true, 1, port);
-        ::close(fd);
+        Close(OpenListener(true, 1, port));
         return true;
     } catch (const std::exception&) {
         return false;
@@ -221,29 +165,20 @@ bool LoopbackIPv6Available() {
 
 int ClosedLoopbackPort() {
     int port = 0;
-    const int fd = OpenListener(false, 1, port);
-    ::close(fd);
+    Close(OpenListener(false, 1, port));
     return port;
 }
 
 SaturatedListener::SaturatedListener() {
     listener_ = OpenListener(false, 0, port_);
     // Fill the accept queue; the kernel then drops further connection requests.
-    for (int i = 0; i < 4; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port_));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        fillers_.push_back(fd);
-    }
+    for (int i = 0; i < 4; ++i) fillers_.push_back(StartConnect(port_));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 SaturatedListener::~SaturatedListener() {
-    for (auto fd : fillers_) ::close(static_cast<int>(fd));
-    ::close(static_cast<int>(listener_));
+    for (auto fd : fillers_) Close(fd);
+    Close(listener_);
 }
 
 } // namespace vyktest
