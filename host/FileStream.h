@@ -10,6 +10,8 @@ constexpr std::uint16_t fmCreate = 0xFFFF;
 constexpr std::uint16_t fmOpenRead = 0x0000;
 constexpr std::uint16_t fmOpenWrite = 0x0001;
 constexpr std::uint16_t fmOpenReadWrite = 0x0002;
+// Combined with an open mode: nobody else may hold the file while the stream does.
+constexpr std::uint16_t fmShareExclusive = 0x0010;
 
 class TFileStream : public TStream {
 public:

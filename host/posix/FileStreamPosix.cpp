@@ -20,7 +20,8 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode,
     const int fd = ::open(fileName.c_str(), flags, 0666);
     int error = fd < 0 ? errno : 0;
     // Nobody else may hold the file while it is written; truncate only once it is ours.
-    if (fd >= 0 && create && ::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno;
+    const bool exclusive = create || (mode & 0xF0) == fmShareExclusive;
+    if (fd >= 0 && exclusive && ::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno;
     if (fd >= 0 && create && error == 0 && ::ftruncate(fd, 0) != 0) error = errno;
     if (error != 0) {
         if (fd >= 0) ::close(fd);

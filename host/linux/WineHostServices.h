@@ -1,0 +1,30 @@
+#pragma once
+// The registry and file services of a Windows program living in a Wine prefix.
+// The user-interface operations (dialog, message boxes) are left to a subclass.
+
+#include "host/HostServices.h"
+#include "host/linux/WinePrefix.h"
+#include "host/linux/WineRegistryHive.h"
+
+class TWineHostServices : public THostServices {
+public:
+    // moduleFileName is the program file's host path; its name gives the title.
+    TWineHostServices(std::string prefixRoot, std::string moduleFileName);
+
+    const TWinePrefix& Prefix() const { return prefix_; }
+
+    TRegistryHive& Registry() override { return hive_; }
+    bool FileExists(const std::string& path) override;
+    std::unique_ptr<TStream> CreateFileStream(const std::string& path) override;
+    std::unique_ptr<TStream> LockForReplace(const std::string& path) override;
+    void CommitReplacement(const std::string& from, const std::string& to) override;
+    void RemoveFile(const std::string& path) override;
+    std::string ApplicationTitle() override;
+
+private:
+    [[noreturn]] void RaiseCreateError(const std::string& path, int error) const;
+
+    TWinePrefix prefix_;
+    TWineRegistryHive hive_;
+    std::string moduleFileName_;
+};
