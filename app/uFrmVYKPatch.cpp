@@ -1,0 +1,140 @@
+#include "app/uFrmVYKPatch.h"
+
+#include "host/Registry.h"
+#include "host/SysUtils.h"
+
+const char* const DownloadUrl = VYK_DOWNLOAD_URL;
+
+namespace {
+
+const char* const RegistryKey = "\\SOFTWARE\\Tavrolin\\VYK";
+const char* const DefaultInstallDir = "c:\\program files\\tavrolin\\vyk";
+
+// Passes everything to the file, but a write the file does not take in full
+// raises at once, whatever the writer does with the count, and is remembered.
+class TRefusalCheckingStream : public TStream {
+public:
+    explicit TRefusalCheckingStream(TStream& target) : target_(target) {}
+
+    std::int64_t Read(void* buffer, std::int64_t count) override {
+        return target_.Read(buffer, count);
+    }
+    std::int64_t Write(const void* buffer, std::int64_t count) override {
+        const std::int64_t written = target_.Write(buffer, count);
+        if (count > 0 && written != count) {
+            refused_ = true;
+            throw EWriteError();
+        }
+        return written;
+    }
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+        return target_.Seek(offset, origin);
+    }
+    void SetSize(std::int64_t size) override { target_.SetSize(size); }
+    std::int64_t Size() override { return target_.Size(); }
+
+    // For a writer that swallowed the error raised from Write.
+    void RaiseIfRefused() const {
+        if (refused_) throw EWriteError();
+    }
+
+private:
+    TStream& target_;
+    bool refused_ = false;
+};
+
+bool StartsAsWindowsProgram(TStream& file) {
+    char head[2] = {};
+    return file.Seek(0, TSeekOrigin::soBeginning) == 0 && file.Read(head, 2) == 2 &&
+           head[0] == 'M' && head[1] == 'Z';
+}
+
+} // namespace
+
+TForm1::TForm1(THostServices& host, TDownloader downloader)
+    : host_(host), downloader_(std::move(downloader)) {
+    Button1.Left = 8;
+    Button1.Top = 8;
+    Button1.Width = 225;
+    Button1.Height = 25;
+    Button1.Caption = "Spustit aktualizaci";
+    Button1.TabOrder = 0;
+    Button1.OnClick = [this](void* sender) { Button1Click(sender); };
+
+    OpenDialog1.DefaultExt = "ini";
+    OpenDialog1.Filter = "soubor *.ini|*.ini";
+    OpenDialog1.InitialDir = "C:\\";
+    OpenDialog1.Title = "Najděte soubor tesmir.ini";
+}
+
+void TForm1::ShowWarningBox(const std::string& text) {
+    host_.ShowMessageBox(text, "Upozornění", mbOk | mbIconExclamation);
+}
+
+void TForm1::ShowInfoBox(const std::string& text) {
+    host_.ShowMessageBox(text, "Informace", mbOk | mbIconInformation);
+}
+
+std::string TForm1::ReadInstallPath(const std::string& valueName) {
+    TRegistry registry(host_.Registry());
+    registry.SetRootKey(TRegRootKey::rkLocalMachine);
+    if (!registry.OpenKey(RegistryKey, false)) return {};
+    return registry.ReadString(valueName);
+}
+
+std::string TForm1::TemporaryName(const std::string& target) { return target + ".part"; }
+
+void TForm1::Button1Click(void* /*Sender*/) {
+    std::string installDir = ReadInstallPath("InstallPath");
+    if (!host_.FileExists(installDir + "\\Kalmin.exe")) installDir = DefaultInstallDir;
+    if (host_.FileExists(installDir + "\\Kalmin.exe")) {
+        ReplaceFromDownload(installDir + "\\Kalmin.exe");
+        return;
+    }
+
+    ShowWarningBox(
+        "VYK nelze nalézt automaticky. Vyberte umístění ručně a vyberte soubor tesmir.ini.");
+    if (!host_.ExecuteOpenDialog(OpenDialog1)) {
+        ShowInfoBox("Aktualizace přerušena uživatelem.");
+        return;
+    }
+    const std::string target = ExtractFilePath(OpenDialog1.FileName) + "Kalmin.exe";
+    if (!host_.FileExists(target)) {
+        ShowWarningBox("Nelze nalézt soubor k aktualizaci.");
+        return;
+    }
+    ReplaceFromDownload(target);
+}
+
+void TForm1::ReplaceFromDownload(const std::string& target) {
+    // A file in use or without write access fails here, before anything is fetched.
+    auto hold = host_.LockForReplace(target);
+    const std::string temporary = TemporaryName(target);
+    bool program = false;
+    {
+        auto file = host_.CreateFileStream(temporary);
+        try {
+            TRefusalCheckingStream checked(*file);
+            downloader_(DownloadUrl, checked);
+            checked.RaiseIfRefused();
+            program = StartsAsWindowsProgram(*file);
+        } catch (...) {
+            file.reset();
+            host_.RemoveFile(temporary);
+            throw;
+        }
+    }
+    hold.reset();
+    if (!program) {
+        host_.RemoveFile(temporary);
+        ShowWarningBox("Stažený soubor není platný program. Původní soubor zůstal beze změny.");
+        return;
+    }
+    try {
+        host_.CommitReplacement(temporary, target);
+    } catch (...) {
+        host_.RemoveFile(temporary);
+        throw;
+    }
+    ShowInfoBox("Aktualizace dokončena.");
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The main window's stored design and the update procedure behind its button.
+// Nothing here knows the platform: the window is drawn by the platform from the
+// values below, and every service comes through THostServices.
+
+#include "host/Dialogs.h"
+#include "host/HostServices.h"
+#include "host/Stream.h"
+
+#include <functional>
+#include <string>
+
+enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
+
+class TButton {
+public:
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+    std::string Caption;
+    int TabOrder = 0;
+    std::function<void(void* Sender)> OnClick;
+
+    // What a press of the button does: runs OnClick when set.
+    void Click() {
+        if (OnClick) OnClick(this);
+    }
+};
+
+// One GET of url into stream; returns normally only when the document arrived.
+void DownloadToStream(const std::string& url, TStream& stream);
+
+// The compiled-in download URL.
+extern const char* const DownloadUrl;
+
+class TForm1 {
+public:
+    using TDownloader = std::function<void(const std::string& url, TStream& stream)>;
+
+    // Both arguments must outlive the form.
+    TForm1(THostServices& host, TDownloader downloader);
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // Stored design; the platform's window is built from these values.
+    TFormBorderStyle BorderStyle = bsDialog;
+    std::string Caption = "Aktualizace VYK";
+    int ClientWidth = 238;
+    int ClientHeight = 42;
+    std::string FontName = "Tahoma";
+    int FontHeight = -11; // pixels at 96 pixels per inch; negative: character height
+    int PixelsPerInch = 96;
+    int TextHeight = 13;
+
+    TButton Button1;
+    TOpenDialog OpenDialog1;
+
+    // The update: locate Kalmin.exe, download the new one beside it and put it
+    // in place only when complete and a Windows program. Raises whatever fails;
+    // the caller hands it to the error display. The installed file keeps every
+    // byte unless the replacement succeeded.
+    void Button1Click(void* Sender);
+
+    void ShowWarningBox(const std::string& text);
+    void ShowInfoBox(const std::string& text);
+    // The value under HKEY_LOCAL_MACHINE\SOFTWARE\Tavrolin\VYK; empty when the key
+    // cannot be opened with full access or the value is missing.
+    std::string ReadInstallPath(const std::string& valueName);
+
+    // Where the download goes before it replaces the target.
+    static std::string TemporaryName(const std::string& target);
+
+private:
+    void ReplaceFromDownload(const std::string& target);
+
+    THostServices& host_;
+    TDownloader downloader_;
+};

@@ -1,0 +1,87 @@
+#include "app/qt/MainWindow.h"
+
+#include "app/qt/QtHostServices.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+
+namespace {
+
+class NoHost : public THostServices {
+public:
+    TRegistryHive& Registry() override { throw Exception("unused"); }
+    bool FileExists(const std::string&) override { return false; }
+    std::unique_ptr<TStream> CreateFileStream(const std::string&) override { return nullptr; }
+    std::unique_ptr<TStream> LockForReplace(const std::string&) override { return nullptr; }
+    void CommitReplacement(const std::string&, const std::string&) override {}
+    void RemoveFile(const std::string&) override {}
+    bool ExecuteOpenDialog(TOpenDialog&) override { return false; }
+    int ShowMessageBox(const std::string& text, const std::string&, std::uint32_t) override {
+        shown.push_back(text);
+        return 1;
+    }
+    std::string ApplicationTitle() override { return "Vykpatch"; }
+    std::vector<std::string> shown;
+};
+
+struct MainWindowTest : ::testing::Test {
+    static void SetUpTestSuite() {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "app_tests";
+        static char* argv[] = {name, nullptr};
+        if (QApplication::instance() == nullptr) new QApplication(argc, argv);
+    }
+    void SetUp() override {
+        form.Button1.OnClick = [this](void*) { ++clicks; };
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+
+    NoHost host;
+    TForm1 form{host, [](const std::string&, TStream&) {}};
+    TMainWindow window{form, host};
+    int clicks = 0;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, FixedDialogFrameFromTheStoredDesign) {
+    EXPECT_EQ(window.windowTitle(), "Aktualizace VYK");
+    EXPECT_EQ(window.size(), QSize(238, 42));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    const Qt::WindowFlags flags = window.windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(window.Button1()->geometry(), QRect(8, 8, 225, 25));
+    EXPECT_EQ(window.Button1()->text(), "Spustit aktualizaci");
+    EXPECT_TRUE(window.Button1()->hasFocus());
+}
+
+TEST_F(MainWindowTest, EnterAndSpacePressTheButtonEscDoesNothing) {
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_EQ(focused, window.Button1());
+    QTest::keyClick(focused, Qt::Key_Return);
+    QTest::keyClick(focused, Qt::Key_Enter);
+    QTest::keyClick(focused, Qt::Key_Space);
+    EXPECT_EQ(clicks, 3);
+    QTest::keyClick(focused, Qt::Key_Escape);
+    EXPECT_EQ(clicks, 3);
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(MainWindowTest, AnErrorFromTheClickGoesToTheErrorDisplayAndTheWindowStays) {
+    form.Button1.OnClick = [](void*) { throw Exception("HTTP/1.1 404 Not Found"); };
+    QTest::mouseClick(window.Button1(), Qt::LeftButton);
+    EXPECT_EQ(host.shown, std::vector<std::string>{"HTTP/1.1 404 Not Found."});
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST(QtNameFilters, TurnsDescriptionPatternPairsIntoQtFilters) {
+    EXPECT_EQ(QtNameFilters("soubor *.ini|*.ini"), QStringList{"soubor *.ini (*.ini)"});
+    EXPECT_EQ(QtNameFilters("a|*.a;*.b|b|*.c"), (QStringList{"a (*.a *.b)", "b (*.c)"}));
+}
