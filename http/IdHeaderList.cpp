@@ -91,7 +91,8 @@ void TIdHeaderList::DeleteContinuations(int index) {
     while (index + 1 < Count() && IsContinuation(index + 1)) Delete(index + 1);
 }
 
-std::vector<std::string> TIdHeaderList::Wrap(const std::string& line) const {
+std::vector<std::string> TIdHeaderList::Wrap(const std::string& line,
+                                             std::size_t firstValueAt) const {
     std::vector<std::string> pieces;
     const std::size_t width = WrapWidth == 0 ? 1 : WrapWidth;
     std::size_t start = 0;
@@ -105,7 +106,8 @@ std::vector<std::string> TIdHeaderList::Wrap(const std::string& line) const {
         bool quoted = false;
         for (std::size_t i = start; i < line.size(); ++i) {
             if (line[i] == '"') quoted = !quoted;
-            if (quoted || !IsBreakChar(line[i]) || i == start) continue;
+            // The first piece keeps the name together with the start of its value.
+            if (quoted || !IsBreakChar(line[i]) || i == start || i < firstValueAt) continue;
             if (i - start + 1 <= budget) {
                 lastFit = i;
             } else {
@@ -144,7 +146,7 @@ void TIdHeaderList::SetHeader(const std::string& name, const std::string& value)
         return;
     }
     DeleteContinuations(index);
-    const auto pieces = Wrap(line);
+    const auto pieces = Wrap(line, name.size() + PairSeparator.size());
     Put(index, pieces[0]);
     for (std::size_t i = 1; i < pieces.size(); ++i)
         Insert(index + static_cast<int>(i), pieces[i]);

@@ -46,7 +46,7 @@ public:
 private:
     bool IsContinuation(int index) const;
     void DeleteContinuations(int index);
-    std::vector<std::string> Wrap(const std::string& line) const;
+    std::vector<std::string> Wrap(const std::string& line, std::size_t firstValueAt) const;
 
     std::vector<std::string> lines_;
 };
