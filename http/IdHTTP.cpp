@@ -21,6 +21,14 @@ bool Contains(const std::vector<int>& codes, int code) {
 
 bool ContainsText(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// A line that does not arrive within the read time-out is a failed read, not an
+// empty line: an empty status or header line would be taken for a reply.
+std::string ReadHttpLine(TIdIOHandler& io) {
+    std::string line = io.ReadLine();
+    if (io.LineTimedOut) throw EIdReadTimeout("Read Timeout");
+    return line;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- response
@@ -34,7 +42,7 @@ int TIdHTTPResponse::StatusCode() const {
 }
 
 std::int64_t TIdHTTPResponse::ReadChunkSize() {
-    const std::string line = client_.IOHandler()->ReadLine();
+    const std::string line = ReadHttpLine(*client_.IOHandler());
     // The size ends at the first ";", space or tab; extensions after it are ignored.
     const std::string digits = Trim(line.substr(0, line.find_first_of("; \t")));
     std::uint64_t size = 0;
@@ -72,9 +80,9 @@ void TIdHTTPResponse::ReadBody() {
         client_.NotifyStatus(hsStatusText, {"Chunk Started"});
         for (std::int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
             io.ReadIntoStream(target, size, false);
-            io.ReadLine();
+            ReadHttpLine(io);
         }
-        io.ReadLine();
+        ReadHttpLine(io);
     } else if (ContentLength() > 0) {
         io.ReadIntoStream(target, ContentLength(), false);
     } else if (!ContentLengthKnown()) {
@@ -339,7 +347,7 @@ void TIdCustomHTTP::SendRequestHead() {
 
 void TIdCustomHTTP::ReadResponseHead() {
     TIdHTTPResponse& response = Response();
-    response.StatusLine = IOHandler()->ReadLine();
+    response.StatusLine = ReadHttpLine(*IOHandler());
     ReadHeaderBlock();
     response.ProcessHeaders();
     CollectCookies();
@@ -351,16 +359,16 @@ void TIdCustomHTTP::ReadHeaderBlock() {
     TIdIOHandler& io = *IOHandler();
     TIdHeaderList& lines = Response().HeaderLines;
     lines.Clear();
-    std::string line = io.ReadLine();
+    std::string line = ReadHttpLine(io);
     while (!line.empty() && lines.Count() < HeaderLineLimit) {
         lines.Add(line);
-        line = io.ReadLine();
+        line = ReadHttpLine(io);
     }
     // Lines past the limit are never taken for the body.
     for (int dropped = 0; !line.empty(); ++dropped) {
         if (dropped >= kMaxDiscardedHeaderLines)
             throw EIdException("Response header block too long.");
-        line = io.ReadLine();
+        line = ReadHttpLine(io);
     }
 }
 

@@ -19,7 +19,8 @@ bool MemoryIOHandler::AwaitReadable(std::int32_t) { return !Reply.empty() || !Ho
 
 std::int32_t MemoryIOHandler::ReceiveFromTransport(TIdBytes& buffer) {
     if (++reads_ == FailOnRead) throw EIdSocketError(10054, SocketErrorText(10054));
-    const std::size_t n = std::min({buffer.size(), Reply.size(), static_cast<std::size_t>(MaxReadSize)});
+    const int cap = reads_ == 1 && FirstReadSize > 0 ? FirstReadSize : MaxReadSize;
+    const std::size_t n = std::min({buffer.size(), Reply.size(), static_cast<std::size_t>(cap)});
     std::copy_n(Reply.begin(), n, buffer.begin());
     Reply.erase(0, n);
     return static_cast<std::int32_t>(n);

@@ -21,6 +21,7 @@ public:
     // Reply bytes still to serve (appendable between reads).
     std::string Reply;
     int MaxReadSize;
+    int FirstReadSize = 0;  // when above 0, the first receive returns at most this many bytes
     bool HoldOpen = false;
     int FailOnRead = 0;   // 1-based receive that raises a connection reset; 0: never
     int FailOnWrite = 0;  // 1-based send that raises a connection reset; 0: never
