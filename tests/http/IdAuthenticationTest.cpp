@@ -10,10 +10,9 @@ TEST(TIdBasicAuthentication, CredentialIsBase64OfUserColonPassword) {
     auth.Password = "open sesame";
     EXPECT_FALSE(auth.ReachedLastStep());
     EXPECT_EQ(auth.Authentication(), "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
-    EXPECT_EQ(auth.CurrentStep(), 1);
-    EXPECT_TRUE(auth.ReachedLastStep());
     auth.Authentication();
     EXPECT_EQ(auth.CurrentStep(), 1);
+    EXPECT_TRUE(auth.ReachedLastStep());
     auth.Reset();
     EXPECT_FALSE(auth.ReachedLastStep());
 }
@@ -41,10 +40,3 @@ TEST(AuthenticationRegistry, BasicIsThereFromTheStart) {
                  EIdAlreadyRegisteredAuthenticationMethod);
 }
 
-TEST(AuthenticationRegistry, RegistersAndRemovesSchemes) {
-    RegisterAuthenticationMethod("X-Test", [] { return std::make_unique<TIdBasicAuthentication>(); });
-    EXPECT_TRUE(FindAuthClass("x-test"));
-    UnregisterAuthenticationMethod("X-TEST");
-    EXPECT_FALSE(FindAuthClass("x-test"));
-    UnregisterAuthenticationMethod("X-TEST");
-}

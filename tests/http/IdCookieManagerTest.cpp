@@ -25,20 +25,13 @@ TEST(TIdCookieManager, DomainMustEndTheHostOnALabelBoundary) {
         const char* host;
         bool valid;
     } cases[] = {
-        {"example.com", "www.example.com", true},
-        {".example.com", "www.example.com", true},
-        {"www.example.com", "www.example.com", true},
-        {"EXAMPLE.com", "www.Example.COM", true},
-        {"example.com", "badexample.com", false},
-        {".example.com", "badexample.com", false},
-        {"ample.com", "www.example.com", false},
-        {"other.com", "www.example.com", false},
-        {"www.example.com", "example.com", false},
-        {".", "www.example.com", false},
-        {"10.0.0.1", "10.0.0.1", true},
-        {"0.0.1", "10.0.0.1", false},
-        {".0.0.1", "10.0.0.1", false},
-        {"::1", "::1", true},
+        {"example.com", "www.example.com", true},  {".example.com", "www.example.com", true},
+        {"www.example.com", "www.example.com", true}, {"EXAMPLE.com", "www.Example.COM", true},
+        {"example.com", "badexample.com", false},  {".example.com", "badexample.com", false},
+        {"ample.com", "www.example.com", false},   {"other.com", "www.example.com", false},
+        {"www.example.com", "example.com", false}, {".", "www.example.com", false},
+        {"10.0.0.1", "10.0.0.1", true},            {"0.0.1", "10.0.0.1", false},
+        {".0.0.1", "10.0.0.1", false},             {"::1", "::1", true},
         {"10.0.0.1", "x.10.0.0.1", false},
     };
     for (const auto& c : cases)
@@ -49,36 +42,24 @@ TEST(TIdCookieManager, DomainMustEndTheHostOnALabelBoundary) {
 TEST(TIdCookie, ParsesNameValueAndAttributesWithoutCase) {
     const auto cookie = Parsed<TIdCookieRFC2109>(
         " SID = 31d4=d9 ; path=\"/docs\"; DOMAIN=example.com; secure; Version=1; Comment=c;");
-    EXPECT_EQ(cookie.CookieName, "SID");
-    EXPECT_EQ(cookie.Value, "31d4=d9");
-    EXPECT_EQ(cookie.Path, "/docs");
-    EXPECT_EQ(cookie.Domain, "example.com");
-    EXPECT_TRUE(cookie.Secure);
-    EXPECT_EQ(cookie.Version, "1");
-    EXPECT_EQ(cookie.Comment, "c");
-    EXPECT_EQ(cookie.MaxAge, -1);
-    EXPECT_EQ(cookie.Expires, "");
-    EXPECT_EQ(cookie.ExpiresAt, 0);
     EXPECT_EQ(cookie.CookieText(), "SID=31d4=d9");
-
+    EXPECT_EQ(cookie.Path + "|" + cookie.Domain + "|" + cookie.Version + "|" + cookie.Comment,
+              "/docs|example.com|1|c");
+    EXPECT_TRUE(cookie.Secure);
     EXPECT_EQ(Parsed<TIdCookieRFC2109>("a=b").Path, "/");
 }
 
-TEST(TIdCookie, Expiry) {
-    const auto dated = Parsed<TIdCookieRFC2109>("a=b; Expires=Thu, 01 Dec 2094 16:00:00 GMT");
-    EXPECT_EQ(dated.Expires, "Thu, 01 Dec 2094 16:00:00 GMT");
-    EXPECT_EQ(dated.ExpiresAt, TryEncodeDateTime(2094, 12, 1, 16).value());
+TEST(TIdCookie, ExpiryFromExpiresOrMaxAge) {
+    const char* dec2094 = "Thu, 01 Dec 2094 16:00:00 GMT";
+    EXPECT_EQ(Parsed<TIdCookieRFC2109>(std::string("a=b; Expires=") + dec2094).ExpiresAt,
+              TryEncodeDateTime(2094, 12, 1, 16).value());
     EXPECT_EQ(Parsed<TIdCookieRFC2109>("a=b; expires=whenever").ExpiresAt, 0);
 
     const auto aged = Parsed<TIdCookieRFC2109>("a=b; Max-Age=3600");
-    EXPECT_EQ(aged.MaxAge, 3600);
     EXPECT_EQ(aged.Expires.substr(aged.Expires.size() - 4), " GMT");
     EXPECT_NEAR(aged.ExpiresAt, NowUTC() + 1.0 / 24, 5 * kSecond);
-
-    // An explicit Expires wins over Max-Age.
-    EXPECT_EQ(Parsed<TIdCookieRFC2109>("a=b; Max-Age=1; Expires=Thu, 01 Dec 2094 16:00:00 GMT")
-                  .Expires,
-              "Thu, 01 Dec 2094 16:00:00 GMT");
+    EXPECT_EQ(Parsed<TIdCookieRFC2109>(std::string("a=b; Max-Age=1; Expires=") + dec2094).Expires,
+              dec2094);
     EXPECT_TRUE(Parsed<TIdCookieRFC2109>("a=b; Max-Age=0").IsExpired(NowUTC() + kSecond));
 }
 
@@ -88,33 +69,22 @@ TEST(TIdCookieRFC2965, PortList) {
     EXPECT_EQ(Parsed<TIdCookieRFC2965>("a=b; Port=\"\"").Ports, std::vector<int>{80});
     EXPECT_TRUE(Parsed<TIdCookieRFC2965>("a=b; Port=81").Ports.empty());
     EXPECT_THROW(Parsed<TIdCookieRFC2965>("a=b; Port=\"80,http\""), EConvertError);
-
-    const auto cookie = Parsed<TIdCookieRFC2965>("a=b; Discard; CommentURL=http://c/");
-    EXPECT_TRUE(cookie.Discard);
-    EXPECT_EQ(cookie.CommentURL, "http://c/");
 }
 
-TEST(TIdCookieManager, StoresValidCookiesPerDomain) {
+TEST(TIdCookieManager, StoresValidCookiesPerDomainAndReplacesByName) {
     TIdCookieManager store;
     EXPECT_TRUE(store.AddServerCookie("a=1", "www.example.com"));
     EXPECT_TRUE(store.AddServerCookie("b=2; Domain=.example.com", "www.example.com"));
     EXPECT_FALSE(store.AddServerCookie("c=3; Domain=example.com", "badexample.com"));
     EXPECT_THROW(store.AddServerCookie2("d=4; Port=\"x\"", "www.example.com"), EConvertError);
     EXPECT_EQ(store.Count(), 2u);
+    EXPECT_EQ(store.Cookies("WWW.example.com").size(), 1u);
 
-    const auto own = store.Cookies("WWW.example.com");
-    ASSERT_EQ(own.size(), 1u);
-    EXPECT_EQ(own[0]->Domain, "www.example.com");
-
-    // Same name without case: the stored cookie takes the new fields.
     EXPECT_TRUE(store.AddServerCookie2("B=two; Domain=.example.com", "www.example.com"));
     const auto shared = store.Cookies(".example.com");
     ASSERT_EQ(shared.size(), 1u);
     EXPECT_EQ(shared[0]->Value, "two");
     EXPECT_NE(dynamic_cast<const TIdCookieRFC2965*>(shared[0].get()), nullptr);
-
-    store.Clear();
-    EXPECT_EQ(store.Count(), 0u);
 }
 
 TEST(TIdCookieManager, OnNewCookieMayRejectAndMayReadTheStore) {
@@ -133,12 +103,10 @@ TEST(TIdCookieManager, OnNewCookieMayRejectAndMayReadTheStore) {
 
 TEST(TIdCookieManager, CookieTextMatchesDomainPathExpiryAndSecurity) {
     TIdCookieManager store;
-    store.AddServerCookie("root=1", "www.example.com");
-    store.AddServerCookie("docs=2; Path=/docs", "www.example.com");
-    store.AddServerCookie("parent=3; Domain=example.com", "www.example.com");
-    store.AddServerCookie("safe=4; Secure", "www.example.com");
-    store.AddServerCookie("gone=5; Max-Age=0", "www.example.com");
-    store.AddServerCookie("old=6; Expires=Thu, 01 Dec 1994 16:00:00 GMT", "www.example.com");
+    for (const char* value : {"root=1", "docs=2; Path=/docs", "parent=3; Domain=example.com",
+                              "safe=4; Secure", "gone=5; Max-Age=0",
+                              "old=6; Expires=Thu, 01 Dec 1994 16:00:00 GMT"})
+        store.AddServerCookie(value, "www.example.com");
     store.AddServerCookie("elsewhere=7", "other.com");
 
     const auto textFor = [&](const char* url, bool secure = false) {
@@ -155,10 +123,7 @@ TEST(TIdCookieManager, CookieTextMatchesDomainPathExpiryAndSecurity) {
 TEST(TIdCookieManager, ReadersAndWritersMayRunTogether) {
     TIdCookieManager store;
     std::atomic<bool> done{false};
-    std::thread reader([&] {
-        const TIdURI uri("http://host/");
-        while (!done) (void)store.CookieText(uri, false);
-    });
+    std::thread reader([&] { while (!done) (void)store.CookieText(TIdURI("http://host/"), false); });
     for (int i = 0; i < 500; ++i) store.AddServerCookie("n" + std::to_string(i % 50) + "=v", "host");
     done = true;
     reader.join();

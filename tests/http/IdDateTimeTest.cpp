@@ -18,19 +18,14 @@ TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
 TEST(TryEncodeDateTime, CountsDaysFromTheEndOf1899) {
     EXPECT_EQ(At(1899, 12, 30), 0);
     EXPECT_EQ(At(1900, 3, 1), 61);
-    EXPECT_EQ(At(1970, 1, 1), 25569);
-    EXPECT_EQ(At(2000, 1, 1), 36526);
-    EXPECT_DOUBLE_EQ(At(2000, 1, 1, 18), 36526.75);
-    EXPECT_TRUE(TryEncodeDateTime(2000, 2, 29));
+    EXPECT_DOUBLE_EQ(At(2000, 2, 29, 18), 36585.75);
     EXPECT_FALSE(TryEncodeDateTime(1900, 2, 29));
-    EXPECT_FALSE(TryEncodeDateTime(2001, 4, 31));
     EXPECT_FALSE(TryEncodeDateTime(2001, 1, 1, 24));
 }
 
 TEST(DateTimeGMTToHttpStr, WritesTheStoredValueWithEnglishNames) {
     EXPECT_EQ(DateTimeGMTToHttpStr(At(1994, 11, 6, 8, 49, 37)), "Sun, 06 Nov 1994 08:49:37 GMT");
     EXPECT_EQ(DateTimeGMTToHttpStr(At(2000, 2, 29)), "Tue, 29 Feb 2000 00:00:00 GMT");
-    EXPECT_EQ(DateTimeGMTToHttpStr(0), "Sat, 30 Dec 1899 00:00:00 GMT");
     // A value a hair below a whole second must not print as the second before.
     EXPECT_EQ(DateTimeGMTToHttpStr(At(2024, 12, 31, 23, 59, 59) + kSecond - 1e-12),
               "Wed, 01 Jan 2025 00:00:00 GMT");
@@ -53,7 +48,6 @@ TEST(HttpDateToUTC, ReadsTheCommonFormsAndZones) {
         {"Nov 06 1994 08:49:37 PM", nov6 + 0.5},
         {"06 Nov 1994 12:49:37 AM", nov6 - 8.0 / 24},
         {"06 Nov 1994 12:49:37 PM", nov6 + 4.0 / 24},
-        {"Thu, 01 Dec 1994 16:00:00 GMT", At(1994, 12, 1, 16)},
         {"06 Nov 94", At(1994, 11, 6)},
         {"01-Jan-05 10:00", At(2005, 1, 1, 10)},
         {"01 Jan 79", At(2079, 1, 1)},
@@ -68,15 +62,9 @@ TEST(HttpDateToUTC, ReadsTheCommonFormsAndZones) {
 }
 
 TEST(GMTToLocalDateTime, AddsTheLocalOffsetEvenToAnUnreadableDate) {
-    EXPECT_NEAR(GMTToLocalDateTime("Thu, 01 Dec 1994 16:00:00 GMT", 120),
-                At(1994, 12, 1, 18), kSecond / 10);
-    EXPECT_NEAR(GMTToLocalDateTime("Thu, 01 Dec 1994 16:00:00 +0200", -60),
-                At(1994, 12, 1, 13), kSecond / 10);
+    EXPECT_NEAR(GMTToLocalDateTime("Thu, 01 Dec 1994 16:00:00 +0200", -60), At(1994, 12, 1, 13),
+                kSecond / 10);
     EXPECT_NEAR(GMTToLocalDateTime("soon", 90), 90.0 / 1440, kSecond / 10);
-    EXPECT_EQ(GMTToLocalDateTime("", 90), 0);
-}
-
-TEST(GMTToLocalDateTime, UnknownTimeZoneRaisesOnlyForADate) {
     EXPECT_EQ(GMTToLocalDateTime("", std::nullopt), 0);
     try {
         GMTToLocalDateTime("soon", std::nullopt);

@@ -1,56 +1,41 @@
 #include "http/IdHeaderList.h"
 
-#include "host/Exception.h"
-
 #include <gtest/gtest.h>
 
 namespace {
 
-TIdHeaderList ListOf(std::initializer_list<const char*> lines) {
+TIdHeaderList ListOf(const std::string& text) {
     TIdHeaderList list;
-    for (const char* line : lines) list.Add(line);
+    list.SetText(text);
     return list;
 }
 
 } // namespace
 
-TEST(TIdHeaderList, LooksUpNamesWithoutCase) {
-    const auto list = ListOf({"Host: h", "content-length: 5", "X-Long: a", "  b", "\tc", "Next: n"});
-    EXPECT_EQ(list.FindHeader("Content-Length"), 1);
+TEST(TIdHeaderList, LookupIgnoresCaseAndJoinsContinuations) {
+    auto list = ListOf("Host: h\ncontent-length: 5\nX-Long:   a  \n  b\n\tc\nNext: n\n");
     EXPECT_EQ(list.ValueOf("Content-Length"), "5");
+    EXPECT_EQ(list.NameAt(1), "content-length");
     EXPECT_EQ(list.ValueOf("x-long"), "a b c");
     EXPECT_EQ(list.ValueOf("Next"), "n");
-    EXPECT_EQ(list.NameAt(1), "content-length");
     EXPECT_EQ(list.FindHeader("Missing"), -1);
-    EXPECT_EQ(list.ValueOf("Missing"), "");
     EXPECT_EQ(list.ValueAt(99), "");
-}
 
-TEST(TIdHeaderList, SettingsChangeLookup) {
-    auto list = ListOf({"X-Long:   a  ", "  b"});
     list.JoinContinuations = false;
     EXPECT_EQ(list.ValueOf("X-Long"), "a");
     list.NamesCaseSensitive = true;
-    EXPECT_EQ(list.FindHeader("x-long"), -1);
-    EXPECT_EQ(list.FindHeader("X-Long"), 0);
-
-    auto pairs = ListOf({"realm=x", "name = y"});
-    pairs.PairSeparator = "=";
-    EXPECT_EQ(pairs.ValueOf("realm"), "x");
-    EXPECT_EQ(pairs.ValueOf("name "), "y");
+    EXPECT_EQ(list.FindHeader("content-Length"), -1);
 }
 
-TEST(TIdHeaderList, SetHeaderReplacesAppendsAndDeletes) {
-    auto list = ListOf({"A: 1", "B: 2", " 2b", "C: 3"});
+TEST(TIdHeaderList, SetHeaderReplacesAppendsAndDeletesWithContinuations) {
+    auto list = ListOf("A: 1\r\nB: 2\r\n 2b\r\nC: 3\r\n");
     list.SetHeader("b", "two");
-    EXPECT_EQ(list.Text(), "A: 1\r\nb: two\r\nC: 3\r\n");
     list.SetHeader("D", "4");
-    EXPECT_EQ(list.Strings(3), "D: 4");
     list.SetHeader("a", "");
     list.SetHeader("missing", "");
     EXPECT_EQ(list.Text(), "b: two\r\nC: 3\r\nD: 4\r\n");
 
-    auto folded = ListOf({"B: 2", " 2b", "C: 3"});
+    auto folded = ListOf("B: 2\r\n 2b\r\nC: 3\r\n");
     folded.SetHeader("B", "");
     EXPECT_EQ(folded.Text(), "C: 3\r\n");
 }
@@ -59,53 +44,28 @@ TEST(TIdHeaderList, LongValuesWrapAtBreakCharactersOutsideQuotes) {
     TIdHeaderList list;
     list.WrapWidth = 20;
     list.SetHeader("Accept", "text/html, text/plain, image/png, */*");
-    ASSERT_GT(list.Count(), 1);
-    for (int i = 0; i < list.Count(); ++i) {
-        EXPECT_LE(list[i].size(), 20u) << list[i];
-        EXPECT_NE(list[i].back(), ' ');
-        if (i > 0) EXPECT_EQ(list[i][0], ' ');
-    }
+    EXPECT_EQ(list.Text(), "Accept: text/html,\r\n text/plain,\r\n image/png, */*\r\n");
     EXPECT_EQ(list.ValueOf("Accept"), "text/html, text/plain, image/png, */*");
 
-    list.Clear();
+    // Never inside quotes, and never between the name and its value.
     list.SetHeader("X", "\"a b c d e f g h i j k\" tail");
-    EXPECT_EQ(list[0], "X: \"a b c d e f g h i j k\"");
-    EXPECT_EQ(list[1], " tail");
-
-    // Re-setting drops the old continuation lines.
-    list.SetHeader("X", "short");
-    EXPECT_EQ(list.Text(), "X: short\r\n");
-
-    list.SplitLongLines = false;
-    list.SetHeader("X", std::string(40, 'v') + " " + std::string(10, 'w'));
-    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.Text(), "Accept: text/html,\r\n text/plain,\r\n image/png, */*\r\n"
+                           "X: \"a b c d e f g h i j k\"\r\n tail\r\n");
+    // Setting again drops the old continuation lines.
+    list.SetHeader("Accept", "short");
+    EXPECT_EQ(list.Text(), "Accept: short\r\nX: \"a b c d e f g h i j k\"\r\n tail\r\n");
 }
 
-TEST(TIdHeaderList, TextRoundTripAcceptsAnyLineEnd) {
-    TIdHeaderList list;
-    list.SetText("A: 1\r\nB: 2\nC: 3\rD: 4\r\n");
-    EXPECT_EQ(list.Count(), 4);
-    EXPECT_EQ(list.Text(), "A: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\n");
-    list.SetText("A\r\n\r\nB");
-    EXPECT_EQ(list.Count(), 3);
-    EXPECT_EQ(list[1], "");
+TEST(TIdHeaderList, TextAcceptsAnyLineEnd) {
+    EXPECT_EQ(ListOf("A: 1\r\nB: 2\nC: 3\rD: 4\r\n").Text(), "A: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\n");
+    EXPECT_EQ(ListOf("A\r\n\r\nB").Count(), 3);
 }
 
-TEST(TIdHeaderList, CollectValuesKeepsOrder) {
-    const auto list = ListOf({"WWW-Authenticate: Basic realm=\"a\"", "Other: x",
-                              "www-authenticate: Digest", " realm=\"b\""});
-    TIdHeaderList into;
-    into.Add("kept");
+TEST(TIdHeaderList, CollectValuesAppendsInOrder) {
+    const auto list = ListOf("WWW-Authenticate: Basic realm=\"a\"\nOther: x\n"
+                             "www-authenticate: Digest\n realm=\"b\"\n");
+    TIdHeaderList into = ListOf("kept");
     list.CollectValues("WWW-Authenticate", &into);
     EXPECT_EQ(into.Text(), "kept\r\nBasic realm=\"a\"\r\nDigest realm=\"b\"\r\n");
     list.CollectValues("WWW-Authenticate", nullptr);
-}
-
-TEST(TIdHeaderList, IndexesOutsideTheListRaise) {
-    auto list = ListOf({"A: 1"});
-    EXPECT_THROW(list.Strings(1), ERangeError);
-    EXPECT_THROW(list.Delete(-1), ERangeError);
-    EXPECT_THROW(list.Insert(2, "x"), ERangeError);
-    list.Insert(1, "B: 2");
-    EXPECT_EQ(list[1], "B: 2");
 }
