@@ -32,6 +32,10 @@ public:
 private:
     std::string fileName_;
     std::intptr_t handle_;
+    // Kept by platforms that track the position and size themselves.
+    std::int64_t position_ = 0;
+    std::int64_t size_ = 0;
+    std::int64_t diskSize_ = 0;
 };
 
 // The path as expanded against the current directory.

@@ -31,43 +31,69 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode,
         throw EFOpenError("Cannot open file \"" + shown + "\". " + text);
     }
     handle_ = fd;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    size_ = diskSize_ = end < 0 ? 0 : end;
 }
 
+// The position and size are kept here, so that seeking and asking for the size
+// cost no system call, and growing the file is left to the writes that fill it:
+// a body announced by length grows the stream to its final size at once.
 TFileStream::~TFileStream() {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    if (handle_ < 0) return;
+    if (size_ > diskSize_) (void)::ftruncate(static_cast<int>(handle_), static_cast<off_t>(size_));
+    ::close(static_cast<int>(handle_));
 }
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
-    if (count <= 0) return 0;
-    const ssize_t n = ::read(static_cast<int>(handle_), buffer, static_cast<std::size_t>(count));
-    return n < 0 ? 0 : n;
+    if (count <= 0 || position_ >= size_) return 0;
+    if (size_ > diskSize_) {
+        // Bytes of a grown but unwritten stretch read as zeros.
+        if (::ftruncate(static_cast<int>(handle_), static_cast<off_t>(size_)) != 0) return 0;
+        diskSize_ = size_;
+    }
+    ssize_t n;
+    do {
+        n = ::pread(static_cast<int>(handle_), buffer, static_cast<std::size_t>(count), static_cast<off_t>(position_));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return 0;
+    position_ += n;
+    return n;
 }
 
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
     std::int64_t done = 0;
     const auto* p = static_cast<const char*>(buffer);
     while (done < count) {
-        const ssize_t n = ::write(static_cast<int>(handle_), p + done,
-                                  static_cast<std::size_t>(count - done));
+        const ssize_t n = ::pwrite(static_cast<int>(handle_), p + done, static_cast<std::size_t>(count - done),
+                                   static_cast<off_t>(position_ + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += n;
     }
+    position_ += done;
+    if (position_ > diskSize_) diskSize_ = position_;
+    if (position_ > size_) size_ = position_;
     return done;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                       : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                          : SEEK_END;
-    const off_t r = ::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), whence);
-    return r < 0 ? -1 : static_cast<std::int64_t>(r);
+    const std::int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                              : origin == TSeekOrigin::soCurrent ? position_
+                                                                 : size_;
+    if (base + offset < 0) return -1;
+    position_ = base + offset;
+    return position_;
 }
 
 void TFileStream::SetSize(std::int64_t size) {
-    Seek(size, TSeekOrigin::soBeginning);
-    if (::ftruncate(static_cast<int>(handle_), static_cast<off_t>(size)) != 0)
-        throw EOSError(static_cast<std::uint32_t>(errno));
+    if (size < 0) throw EOSError(EINVAL);
+    if (size < diskSize_) {
+        if (::ftruncate(static_cast<int>(handle_), static_cast<off_t>(size)) != 0)
+            throw EOSError(static_cast<std::uint32_t>(errno));
+        diskSize_ = size;
+    }
+    size_ = size;
+    position_ = size;
 }
 
 std::string ExpandFileName(const std::string& path) {
