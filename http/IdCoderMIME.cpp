@@ -12,8 +12,8 @@ std::string Encode(const std::uint8_t* data, std::size_t size) {
     out.reserve((size + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 3 <= size; i += 3) {
-        const std::uint32_t v = (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8) |
-                                data[i + 2];
+        const std::uint32_t v =
+            (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8) | data[i + 2];
         out += kAlphabet[(v >> 18) & 63];
         out += kAlphabet[(v >> 12) & 63];
         out += kAlphabet[(v >> 6) & 63];
@@ -37,12 +37,15 @@ std::string EncodeBase64(const std::string& data) {
     return Encode(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
 }
 
-std::string EncodeBase64(const TIdBytes& data) { return Encode(data.data(), data.size()); }
+std::string EncodeBase64(const TIdBytes& data) {
+    return Encode(data.data(), data.size());
+}
 
 std::string DecodeBase64(const std::string& text) {
     std::array<int, 256> values;
     values.fill(-1);
-    for (int i = 0; i < 64; ++i) values[static_cast<unsigned char>(kAlphabet[i])] = i;
+    for (int i = 0; i < 64; ++i)
+        values[static_cast<unsigned char>(kAlphabet[i])] = i;
 
     std::string out;
     std::uint32_t accumulator = 0;

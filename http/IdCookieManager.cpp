@@ -58,7 +58,8 @@ void TIdCookie::Parse(const std::string& text) {
         if (at == std::string::npos)
             attributes.push_back({UpperCase(parts[i]), {}});
         else
-            attributes.push_back({UpperCase(Trim(parts[i].substr(0, at))), Trim(parts[i].substr(at + 1))});
+            attributes.push_back(
+                {UpperCase(Trim(parts[i].substr(0, at))), Trim(parts[i].substr(at + 1))});
     }
     LoadAttributes(attributes);
 }
@@ -176,16 +177,19 @@ std::string TIdCookieManager::CookieText(const TIdURI& uri, bool secure) const {
     return out;
 }
 
-std::vector<std::shared_ptr<const TIdCookie>> TIdCookieManager::Cookies(const std::string& domain) const {
+std::vector<std::shared_ptr<const TIdCookie>>
+TIdCookieManager::Cookies(const std::string& domain) const {
     std::shared_lock guard(lock_);
     const auto found = domains_.find(LowerCase(domain));
-    return found == domains_.end() ? std::vector<std::shared_ptr<const TIdCookie>>() : found->second;
+    return found == domains_.end() ? std::vector<std::shared_ptr<const TIdCookie>>()
+                                   : found->second;
 }
 
 std::size_t TIdCookieManager::Count() const {
     std::shared_lock guard(lock_);
     std::size_t count = 0;
-    for (const auto& entry : domains_) count += entry.second.size();
+    for (const auto& entry : domains_)
+        count += entry.second.size();
     return count;
 }
 

@@ -21,7 +21,7 @@ struct TIdCookieAttribute {
 };
 
 class TIdCookie {
-public:
+  public:
     virtual ~TIdCookie() = default;
 
     // Reads "name=value; attr=value; FLAG". Attributes not known to the kind
@@ -35,39 +35,39 @@ public:
     std::string CookieName;
     std::string Value;
     std::string Path = "/";
-    std::string Domain;  // empty until the store fills in the request host
-    std::string Expires; // as received, or made from MAX-AGE
+    std::string Domain;      // empty until the store fills in the request host
+    std::string Expires;     // as received, or made from MAX-AGE
     TDateTime ExpiresAt = 0; // UTC; 0 when there is no usable expiry
     bool Secure = false;
 
-protected:
+  protected:
     virtual void LoadAttributes(const std::vector<TIdCookieAttribute>& attributes);
 };
 
 class TIdCookieRFC2109 : public TIdCookie {
-public:
+  public:
     std::int32_t MaxAge = -1; // -1 when absent or not a number
     std::string Version;
     std::string Comment;
 
-protected:
+  protected:
     void LoadAttributes(const std::vector<TIdCookieAttribute>& attributes) override;
 };
 
 class TIdCookieRFC2965 : public TIdCookieRFC2109 {
-public:
+  public:
     std::string CommentURL;
     bool Discard = false;
     // 80 when "Port" is absent or an empty quoted list; none for an unquoted value.
     std::vector<int> Ports;
 
-protected:
+  protected:
     // Raises EConvertError when an entry of a quoted "Port" list is not an integer.
     void LoadAttributes(const std::vector<TIdCookieAttribute>& attributes) override;
 };
 
 class TIdCookieManager {
-public:
+  public:
     // Asked for every valid new cookie; answering false discards it.
     using TOnNewCookie = std::function<bool(TIdCookieManager& sender, const TIdCookie& cookie)>;
 
@@ -93,7 +93,7 @@ public:
 
     TOnNewCookie OnNewCookie;
 
-private:
+  private:
     bool Store(std::shared_ptr<TIdCookie> cookie, const std::string& requestHost);
 
     mutable std::shared_mutex lock_;

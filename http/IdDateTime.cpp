@@ -40,7 +40,9 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
     year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2));
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
     static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -66,7 +68,8 @@ int MonthNumber(const std::string& word) {
 
 std::string TrimLeft(const std::string& text) {
     std::size_t b = 0;
-    while (b < text.size() && static_cast<unsigned char>(text[b]) <= ' ') ++b;
+    while (b < text.size() && static_cast<unsigned char>(text[b]) <= ' ')
+        ++b;
     return text.substr(b);
 }
 
@@ -195,7 +198,8 @@ std::optional<TDateTime> TryEncodeDateTime(int year, int month, int day, int hou
     if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
         return std::nullopt;
     const auto days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    return static_cast<double>(days + kUnixEpochDay) + (hour * 3600 + minute * 60 + second) / 86400.0;
+    return static_cast<double>(days + kUnixEpochDay) +
+           (hour * 3600 + minute * 60 + second) / 86400.0;
 }
 
 TDateTime GMTToLocalDateTime(const std::string& text) {
@@ -207,7 +211,8 @@ TDateTime GMTToLocalDateTime(const std::string& text, std::optional<int> localOf
     if (text.empty()) return 0;
     const ParsedDate parsed = ParseHttpDate(text);
     if (!localOffsetMinutes)
-        throw EIdFailedToRetreiveTimeZoneInfo("Failed attempting to retrieve time zone information.");
+        throw EIdFailedToRetreiveTimeZoneInfo(
+            "Failed attempting to retrieve time zone information.");
     return parsed.datePart.value_or(0) - ZoneOffsetMinutes(parsed.zone) / kMinutesPerDay +
            *localOffsetMinutes / kMinutesPerDay;
 }
@@ -232,8 +237,9 @@ std::string DateTimeGMTToHttpStr(TDateTime value) {
     // Serial day 0 was a Saturday.
     const auto weekday = static_cast<std::size_t>(((days % 7) + 7 + 6) % 7);
     const auto seconds = msOfDay / 1000;
-    const std::string time = Format("%.2d:%.2d:%.2d", static_cast<int>(seconds / 3600),
-                                    static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    const std::string time =
+        Format("%.2d:%.2d:%.2d", static_cast<int>(seconds / 3600),
+               static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
     return Format("%s, %.2d %s %.4d %s %s", kDayNames[weekday], day,
                   kMonthNames[static_cast<std::size_t>(month - 1)], year, time.c_str(), "GMT");
 }
@@ -244,4 +250,6 @@ TDateTime NowUTC() {
     return static_cast<double>(kUnixEpochDay) + static_cast<double>(ms) / kMsPerDay;
 }
 
-TDateTime NowLocal() { return NowUTC() + LocalOffsetFromUTCMinutes().value_or(0) / kMinutesPerDay; }
+TDateTime NowLocal() {
+    return NowUTC() + LocalOffsetFromUTCMinutes().value_or(0) / kMinutesPerDay;
+}

@@ -23,7 +23,9 @@ std::string Fetch(std::string& text, char delimiter) {
     return head;
 }
 
-std::int64_t Int64OrZero(const std::string& text) { return TryTextToInt64(text).value_or(0); }
+std::int64_t Int64OrZero(const std::string& text) {
+    return TryTextToInt64(text).value_or(0);
+}
 
 // Puts the credential of auth (creating a Basic one when asked to) into the header.
 void SetCredentials(TIdHeaderList& lines, const char* header,
@@ -39,7 +41,9 @@ void SetCredentials(TIdHeaderList& lines, const char* header,
 
 } // namespace
 
-TIdEntityHeaderInfo::TIdEntityHeaderInfo() { HeaderLines.WrapWidth = kMessageWrapWidth; }
+TIdEntityHeaderInfo::TIdEntityHeaderInfo() {
+    HeaderLines.WrapWidth = kMessageWrapWidth;
+}
 
 void TIdEntityHeaderInfo::SetContentLength(std::int64_t value) {
     contentLength_ = value;
@@ -129,7 +133,9 @@ void TIdRequestHeaderInfo::SetHeaders() {
                    Password);
 }
 
-TIdResponseHeaderInfo::TIdResponseHeaderInfo() { ContentType = "text/html"; }
+TIdResponseHeaderInfo::TIdResponseHeaderInfo() {
+    ContentType = "text/html";
+}
 
 void TIdResponseHeaderInfo::ProcessHeaders() {
     TIdEntityHeaderInfo::ProcessHeaders();

@@ -12,7 +12,7 @@
 #include <string>
 
 class TIdEntityHeaderInfo {
-public:
+  public:
     TIdEntityHeaderInfo();
     virtual ~TIdEntityHeaderInfo() = default;
     TIdEntityHeaderInfo(const TIdEntityHeaderInfo&) = default;
@@ -46,13 +46,13 @@ public:
     std::string Pragma;
     TIdHeaderList HeaderLines; // the lines as sent or received
 
-private:
+  private:
     std::int64_t contentLength_ = -1;
     bool contentLengthKnown_ = false;
 };
 
 class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
-public:
+  public:
     TIdRequestHeaderInfo() = default;
     // Copies every field; this object's own Authentication is freed, not shared.
     void Assign(const TIdRequestHeaderInfo& source);
@@ -79,7 +79,7 @@ public:
 };
 
 class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
-public:
+  public:
     TIdResponseHeaderInfo();
     TIdResponseHeaderInfo(const TIdResponseHeaderInfo&) = default;
     TIdResponseHeaderInfo& operator=(const TIdResponseHeaderInfo&) = default;
@@ -97,7 +97,7 @@ public:
 };
 
 class TIdProxyConnectionInfo {
-public:
+  public:
     const std::string& ProxyServer() const { return proxyServer_; }
     // A different server (compared without case) frees Authentication.
     void SetProxyServer(const std::string& value);
@@ -115,7 +115,7 @@ public:
     bool BasicAuthentication = false;
     std::unique_ptr<TIdAuthentication> Authentication;
 
-private:
+  private:
     std::string proxyServer_;
     int proxyPort_ = 0;
 };

@@ -5,7 +5,9 @@
 
 namespace {
 
-bool IsBreakChar(char c) { return c == ' ' || c == '\t' || c == ','; }
+bool IsBreakChar(char c) {
+    return c == ' ' || c == '\t' || c == ',';
+}
 
 } // namespace
 
@@ -31,7 +33,8 @@ void TIdHeaderList::Delete(int index) {
 
 std::string TIdHeaderList::Text() const {
     std::string out;
-    for (const auto& line : lines_) out += line + "\r\n";
+    for (const auto& line : lines_)
+        out += line + "\r\n";
     return out;
 }
 
@@ -88,7 +91,8 @@ std::string TIdHeaderList::ValueOf(const std::string& name) const {
 }
 
 void TIdHeaderList::DeleteContinuations(int index) {
-    while (index + 1 < Count() && IsContinuation(index + 1)) Delete(index + 1);
+    while (index + 1 < Count() && IsContinuation(index + 1))
+        Delete(index + 1);
 }
 
 std::vector<std::string> TIdHeaderList::Wrap(const std::string& line,
@@ -124,7 +128,8 @@ std::vector<std::string> TIdHeaderList::Wrap(const std::string& line,
             ++start;
     }
     if (start < line.size() || pieces.empty()) pieces.push_back(TrimRight(line.substr(start)));
-    for (std::size_t i = 1; i < pieces.size(); ++i) pieces[i].insert(0, " ");
+    for (std::size_t i = 1; i < pieces.size(); ++i)
+        pieces[i].insert(0, " ");
     return pieces;
 }
 

@@ -131,7 +131,8 @@ std::string TIdURI::MergePath(const std::string& base, const std::string& path) 
         } else if (c == '.' && !r.empty() && r.back() == '/' && i + 1 < w.size() &&
                    w[i + 1] == '.') {
             r.pop_back();
-            while (!r.empty() && r.back() != '/') r.pop_back();
+            while (!r.empty() && r.back() != '/')
+                r.pop_back();
             ++i;
         } else {
             r += c;

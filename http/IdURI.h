@@ -8,7 +8,7 @@
 #include <string>
 
 class TIdURI {
-public:
+  public:
     explicit TIdURI(const std::string& uri = {});
 
     // Replaces every part; backslashes count as slashes.
@@ -26,7 +26,7 @@ public:
     std::string Password;
     std::string Host;
     std::string Port;
-    std::string DirPath;  // "/" ... "/" for absolute URLs; no leading "/" added for relative ones
+    std::string DirPath; // "/" ... "/" for absolute URLs; no leading "/" added for relative ones
     std::string DocName;
     std::string Query;    // starts with the "?" (or the first "=" when there is no "?")
     std::string Fragment; // without the "#"

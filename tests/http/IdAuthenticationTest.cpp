@@ -34,9 +34,7 @@ TEST(AuthenticationRegistry, BasicIsThereFromTheStart) {
         EXPECT_NE(dynamic_cast<TIdBasicAuthentication*>(factory().get()), nullptr);
     }
     EXPECT_FALSE(FindAuthClass("Digest"));
-    EXPECT_THROW(RegisterAuthenticationMethod("bAsIc", [] {
-                     return std::make_unique<TIdBasicAuthentication>();
-                 }),
+    EXPECT_THROW(RegisterAuthenticationMethod(
+                     "bAsIc", [] { return std::make_unique<TIdBasicAuthentication>(); }),
                  EIdAlreadyRegisteredAuthenticationMethod);
 }
-

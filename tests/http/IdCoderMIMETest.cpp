@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 TEST(Base64, StandardVectorsAndEveryByte) {
-    const char* cases[][2] = {{"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},
-                              {"foo", "Zm9v"},    {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
+    const char* cases[][2] = {{"", ""},
+                              {"f", "Zg=="},
+                              {"fo", "Zm8="},
+                              {"foo", "Zm9v"},
+                              {"foob", "Zm9vYg=="},
+                              {"fooba", "Zm9vYmE="},
                               {"foobar", "Zm9vYmFy"},
                               {"Aladdin:open sesame", "QWxhZGRpbjpvcGVuIHNlc2FtZQ=="}};
     for (const auto& c : cases) {
@@ -16,7 +20,8 @@ TEST(Base64, StandardVectorsAndEveryByte) {
     EXPECT_EQ(DecodeBase64("Zg==Zm9v"), "f");
 
     std::string all;
-    for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+    for (int i = 0; i < 256; ++i)
+        all += static_cast<char>(i);
     const std::string encoded = EncodeBase64(all);
     EXPECT_EQ(encoded.find('\n'), std::string::npos);
     EXPECT_EQ(DecodeBase64(encoded), all);

@@ -25,13 +25,20 @@ TEST(TIdCookieManager, DomainMustEndTheHostOnALabelBoundary) {
         const char* host;
         bool valid;
     } cases[] = {
-        {"example.com", "www.example.com", true},  {".example.com", "www.example.com", true},
-        {"www.example.com", "www.example.com", true}, {"EXAMPLE.com", "www.Example.COM", true},
-        {"example.com", "badexample.com", false},  {".example.com", "badexample.com", false},
-        {"ample.com", "www.example.com", false},   {"other.com", "www.example.com", false},
-        {"www.example.com", "example.com", false}, {".", "www.example.com", false},
-        {"10.0.0.1", "10.0.0.1", true},            {"0.0.1", "10.0.0.1", false},
-        {".0.0.1", "10.0.0.1", false},             {"::1", "::1", true},
+        {"example.com", "www.example.com", true},
+        {".example.com", "www.example.com", true},
+        {"www.example.com", "www.example.com", true},
+        {"EXAMPLE.com", "www.Example.COM", true},
+        {"example.com", "badexample.com", false},
+        {".example.com", "badexample.com", false},
+        {"ample.com", "www.example.com", false},
+        {"other.com", "www.example.com", false},
+        {"www.example.com", "example.com", false},
+        {".", "www.example.com", false},
+        {"10.0.0.1", "10.0.0.1", true},
+        {"0.0.1", "10.0.0.1", false},
+        {".0.0.1", "10.0.0.1", false},
+        {"::1", "::1", true},
         {"10.0.0.1", "x.10.0.0.1", false},
     };
     for (const auto& c : cases)
@@ -65,7 +72,8 @@ TEST(TIdCookie, ExpiryFromExpiresOrMaxAge) {
 
 TEST(TIdCookieRFC2965, PortList) {
     EXPECT_EQ(Parsed<TIdCookieRFC2965>("a=b").Ports, std::vector<int>{80});
-    EXPECT_EQ(Parsed<TIdCookieRFC2965>("a=b; Port=\"80, 8080\"").Ports, (std::vector<int>{80, 8080}));
+    EXPECT_EQ(Parsed<TIdCookieRFC2965>("a=b; Port=\"80, 8080\"").Ports,
+              (std::vector<int>{80, 8080}));
     EXPECT_EQ(Parsed<TIdCookieRFC2965>("a=b; Port=\"\"").Ports, std::vector<int>{80});
     EXPECT_TRUE(Parsed<TIdCookieRFC2965>("a=b; Port=81").Ports.empty());
     EXPECT_THROW(Parsed<TIdCookieRFC2965>("a=b; Port=\"80,http\""), EConvertError);
@@ -103,9 +111,9 @@ TEST(TIdCookieManager, OnNewCookieMayRejectAndMayReadTheStore) {
 
 TEST(TIdCookieManager, CookieTextMatchesDomainPathExpiryAndSecurity) {
     TIdCookieManager store;
-    for (const char* value : {"root=1", "docs=2; Path=/docs", "parent=3; Domain=example.com",
-                              "safe=4; Secure", "gone=5; Max-Age=0",
-                              "old=6; Expires=Thu, 01 Dec 1994 16:00:00 GMT"})
+    for (const char* value :
+         {"root=1", "docs=2; Path=/docs", "parent=3; Domain=example.com", "safe=4; Secure",
+          "gone=5; Max-Age=0", "old=6; Expires=Thu, 01 Dec 1994 16:00:00 GMT"})
         store.AddServerCookie(value, "www.example.com");
     store.AddServerCookie("elsewhere=7", "other.com");
 
@@ -123,8 +131,12 @@ TEST(TIdCookieManager, CookieTextMatchesDomainPathExpiryAndSecurity) {
 TEST(TIdCookieManager, ReadersAndWritersMayRunTogether) {
     TIdCookieManager store;
     std::atomic<bool> done{false};
-    std::thread reader([&] { while (!done) (void)store.CookieText(TIdURI("http://host/"), false); });
-    for (int i = 0; i < 500; ++i) store.AddServerCookie("n" + std::to_string(i % 50) + "=v", "host");
+    std::thread reader([&] {
+        while (!done)
+            (void)store.CookieText(TIdURI("http://host/"), false);
+    });
+    for (int i = 0; i < 500; ++i)
+        store.AddServerCookie("n" + std::to_string(i % 50) + "=v", "host");
     done = true;
     reader.join();
     EXPECT_EQ(store.Count(), 50u);

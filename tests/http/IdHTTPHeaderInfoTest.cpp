@@ -17,7 +17,9 @@ TIdResponseHeaderInfo Received(const std::string& head) {
     return response;
 }
 
-double LocalOffsetDays() { return LocalOffsetFromUTCMinutes().value_or(0) / 1440.0; }
+double LocalOffsetDays() {
+    return LocalOffsetFromUTCMinutes().value_or(0) / 1440.0;
+}
 
 } // namespace
 
@@ -67,10 +69,14 @@ TEST(TIdRequestHeaderInfo, Credentials) {
 
 TEST(TIdResponseHeaderInfo, ContentLengthAndRange) {
     const std::pair<const char*, std::int64_t> lengths[] = {
-        {"Content-Length: 5", 5}, {"content-length:  0 ", 0},
+        {"Content-Length: 5", 5},
+        {"content-length:  0 ", 0},
         // Lengths above 2 GiB stay known.
-        {"Content-Length: 3000000000", 3000000000}, {"Content-Length: -5", -1},
-        {"Content-Length: five", -1}, {"Content-Length: 99999999999999999999", -1}, {"X: 1", -1}};
+        {"Content-Length: 3000000000", 3000000000},
+        {"Content-Length: -5", -1},
+        {"Content-Length: five", -1},
+        {"Content-Length: 99999999999999999999", -1},
+        {"X: 1", -1}};
     for (const auto& [head, length] : lengths) {
         EXPECT_EQ(Received(head).ContentLength(), length) << head;
         EXPECT_EQ(Received(head).ContentLengthKnown(), length >= 0) << head;
@@ -79,11 +85,14 @@ TEST(TIdResponseHeaderInfo, ContentLengthAndRange) {
     const std::pair<const char*, std::array<std::int64_t, 3>> ranges[] = {
         {"bytes 0-99/1000", {0, 99, 1000}},
         {"bytes 3000000000-3000000099/4000000000", {3000000000, 3000000099, 4000000000}},
-        {"bytes 5-9/*", {5, 9, 0}}, {"bytes */1000", {0, 0, 1000}}, {"0-99/1000", {0, 0, 0}}};
+        {"bytes 5-9/*", {5, 9, 0}},
+        {"bytes */1000", {0, 0, 1000}},
+        {"0-99/1000", {0, 0, 0}}};
     for (const auto& [value, expected] : ranges) {
         const auto r = Received(std::string("Content-Range: ") + value);
-        EXPECT_EQ((std::array{r.ContentRangeStart, r.ContentRangeEnd, r.ContentRangeInstanceLength}),
-                  expected)
+        EXPECT_EQ(
+            (std::array{r.ContentRangeStart, r.ContentRangeEnd, r.ContentRangeInstanceLength}),
+            expected)
             << value;
     }
 }

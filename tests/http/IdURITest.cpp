@@ -46,7 +46,8 @@ TEST(TIdURI, ParsesEveryPart) {
         {"../y", "|||||../|y|||v4"},
         {"a/b?q#f", "|||||a/|b|?q|f|v4"},
     };
-    for (const auto& c : cases) EXPECT_EQ(Parts(TIdURI(c.url)), c.parts) << c.url;
+    for (const auto& c : cases)
+        EXPECT_EQ(Parts(TIdURI(c.url)), c.parts) << c.url;
     EXPECT_EQ(TIdURI("http://host\\dir\\f.exe").FullText, "http://host/dir/f.exe");
 }
 
@@ -77,10 +78,17 @@ TEST(TIdURI, MergePath) {
         const char* path;
         const char* merged;
     } cases[] = {
-        {"/a/", "", "/a/"},          {"/a/b/", "../", "/a/"},   {"/a/b/c/", "../../", "/a/"},
-        {"/a/", "../../", "/"},      {"/old/", "/new/", "/new/"}, {"/a", "b", "/a/b"},
-        {"/a/b", "c/", "/a/b/c/"},   {"/a//b/", "", "/a/b/"},   {"/a/./b/", "", "/a/./b/"},
-        {"/", "", "/"},              {"", "x/", "x/"},
+        {"/a/", "", "/a/"},
+        {"/a/b/", "../", "/a/"},
+        {"/a/b/c/", "../../", "/a/"},
+        {"/a/", "../../", "/"},
+        {"/old/", "/new/", "/new/"},
+        {"/a", "b", "/a/b"},
+        {"/a/b", "c/", "/a/b/c/"},
+        {"/a//b/", "", "/a/b/"},
+        {"/a/./b/", "", "/a/./b/"},
+        {"/", "", "/"},
+        {"", "x/", "x/"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(TIdURI::MergePath(c.base, c.path), c.merged) << c.base << " + " << c.path;
