@@ -1,6 +1,7 @@
 #include "app/qt/MainWindow.h"
 
 #include <QFontDatabase>
+#include <QKeyEvent>
 
 TMainWindow::TMainWindow(TForm1& form, THostServices& host)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -22,12 +23,24 @@ TMainWindow::TMainWindow(TForm1& form, THostServices& host)
     button_->setAutoDefault(true);
     button_->setDefault(true);
     button_->setFocus();
+    button_->installEventFilter(this);
     QObject::connect(button_, &QPushButton::clicked, this, [this] { OnButton1Clicked(); });
 }
 
 void TMainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     button_->setFocus();
+}
+
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == button_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        // Only Enter without Shift, Ctrl or Alt presses the button.
+        if (enter && (key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)))
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainWindow::OnButton1Clicked() {

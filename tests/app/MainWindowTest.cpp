@@ -62,7 +62,7 @@ TEST_F(MainWindowTest, FixedDialogFrameFromTheStoredDesign) {
     EXPECT_TRUE(window.Button1()->hasFocus());
 }
 
-TEST_F(MainWindowTest, EnterAndSpacePressTheButtonEscDoesNothing) {
+TEST_F(MainWindowTest, PlainEnterAndSpacePressTheButtonEscDoesNothing) {
     QWidget* focused = QApplication::focusWidget();
     ASSERT_EQ(focused, window.Button1());
     QTest::keyClick(focused, Qt::Key_Return);
@@ -70,6 +70,8 @@ TEST_F(MainWindowTest, EnterAndSpacePressTheButtonEscDoesNothing) {
     QTest::keyClick(focused, Qt::Key_Space);
     EXPECT_EQ(clicks, 3);
     QTest::keyClick(focused, Qt::Key_Escape);
+    QTest::keyClick(focused, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClick(focused, Qt::Key_Return, Qt::ControlModifier);
     EXPECT_EQ(clicks, 3);
     EXPECT_TRUE(window.isVisible());
 }
