@@ -208,22 +208,26 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
             inputQueue_->MoveToStream(stream, n);
             remaining -= n;
         }
-        while (remaining > 0 && IsConnected()) {
-            auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, RecvBufferSize));
-            TIdBytes block;
-            try {
-                ReadCount(block, piece, false);
-            } catch (const Exception& error) {
-                piece = std::min(piece, inputQueue_->Size());
-                block.clear();
-                inputQueue_->ExtractBytes(block, piece, false);
-                if (piece > 0) stream.WriteBuffer(block.data(), piece);
-                remaining -= piece;
-                if (untilClose && dynamic_cast<const EIdConnClosedGracefully*>(&error)) break;
-                throw;
-            }
-            stream.WriteBuffer(block.data(), piece);
+        // Each piece is what one receive queued, at most RecvBufferSize bytes,
+        // written straight from the queue: a received block is never copied.
+        auto movePiece = [&] {
+            const auto piece = static_cast<std::int32_t>(
+                std::min<std::int64_t>({remaining, inputQueue_->Size(), std::max(RecvBufferSize, 1)}));
+            if (piece > 0) inputQueue_->MoveToStream(stream, piece);
             remaining -= piece;
+        };
+        while (remaining > 0 && IsConnected()) {
+            if (inputQueue_->Size() == 0) {
+                try {
+                    ReceiveIntoQueue(false, -1, true);
+                    DetectClosed(true, true);
+                } catch (const Exception& error) {
+                    while (remaining > 0 && inputQueue_->Size() > 0) movePiece();
+                    if (untilClose && dynamic_cast<const EIdConnClosedGracefully*>(&error)) break;
+                    throw;
+                }
+            }
+            movePiece();
         }
         // A known count that did not fully arrive is a failed transfer.
         if (!untilClose && remaining > 0) RaisePeerClosed();
