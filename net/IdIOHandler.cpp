@@ -247,28 +247,28 @@ char TIdIOHandler::ReadChar() {
     return static_cast<char>(bytes[0]);
 }
 
+namespace {
+
+// Reads the bytes as one integer, the first byte highest when in network order.
+std::uint64_t Assemble(const TIdBytes& bytes, bool networkOrder) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        value = (value << 8) | bytes[networkOrder ? i : bytes.size() - 1 - i];
+    return value;
+}
+
+} // namespace
+
 std::int32_t TIdIOHandler::ReadInt32(bool convertFromNetOrder) {
     TIdBytes bytes;
     ReadCount(bytes, 4, false);
-    std::uint32_t value = 0;
-    if (convertFromNetOrder) {
-        for (int i = 0; i < 4; ++i) value = (value << 8) | bytes[static_cast<std::size_t>(i)];
-    } else {
-        for (int i = 3; i >= 0; --i) value = (value << 8) | bytes[static_cast<std::size_t>(i)];
-    }
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(Assemble(bytes, convertFromNetOrder));
 }
 
 std::int64_t TIdIOHandler::ReadInt64(bool convertFromNetOrder) {
     TIdBytes bytes;
     ReadCount(bytes, 8, false);
-    std::uint64_t value = 0;
-    if (convertFromNetOrder) {
-        for (int i = 0; i < 8; ++i) value = (value << 8) | bytes[static_cast<std::size_t>(i)];
-    } else {
-        for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[static_cast<std::size_t>(i)];
-    }
-    return static_cast<std::int64_t>(value);
+    return static_cast<std::int64_t>(Assemble(bytes, convertFromNetOrder));
 }
 
 std::string TIdIOHandler::ReadUntilClose() {

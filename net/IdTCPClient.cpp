@@ -37,11 +37,7 @@ void TIdTCPClientCustom::EstablishConnection() {
     }
     try {
         TIdIOHandler* handler = IOHandler();
-        handler->Port = port_;
-        handler->Host = host_;
-        handler->ConnectTimeout = connectTimeout_;
-        handler->ReadTimeout = readTimeout_;
-        CopySocketSettings();
+        HandlerAttached();
         handler->OpenHandler();
         if (handler->Intercept()) handler->Intercept()->Connect(this);
         NotifyStatus(hsConnected, {host_});
