@@ -1,0 +1,185 @@
+#include "app/win32/MainWindow.h"
+
+#include "host/windows/WideText.h"
+
+#include <stdexcept>
+
+namespace {
+
+const wchar_t* const kApplicationClass = L"TApplication";
+const wchar_t* const kFormClass = L"TForm1";
+constexpr int kButton1Id = IDOK;  // Enter reaches it through the dialog keys
+
+// Form windows are created with WS_EX_DLGMODALFRAME: a fixed frame with no
+// caption icon. No minimise or maximise box, no sizing border.
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
+
+void RegisterClasses(HINSTANCE instance) {
+    static bool registered = false;
+    if (registered) return;
+    WNDCLASSEXW application{};
+    application.cbSize = sizeof application;
+    application.lpfnWndProc = DefWindowProcW;  // replaced per window below
+    application.hInstance = instance;
+    application.hIcon = ::LoadIconW(instance, L"MAINICON");
+    application.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    application.lpszClassName = kApplicationClass;
+    WNDCLASSEXW form = application;
+    form.hIcon = nullptr;
+    form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    form.lpszClassName = kFormClass;
+    if (!::RegisterClassExW(&application) || !::RegisterClassExW(&form))
+        throw std::runtime_error("window classes cannot be registered");
+    registered = true;
+}
+
+int TextHeightOfFont(HDC dc, int fontHeight, const std::wstring& face) {
+    const HFONT font = ::CreateFontW(fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+    const HGDIOBJ old = ::SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    ::SelectObject(dc, old);
+    ::DeleteObject(font);
+    return metrics.tmHeight;
+}
+
+TMainWindow* From(HWND window) {
+    return reinterpret_cast<TMainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+} // namespace
+
+TMainWindow::TMainWindow(TForm1& form, TWindowsHostServices& host) : form_(form), host_(host) {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    RegisterClasses(instance);
+
+    // Carries the taskbar button and the title; never seen itself.
+    const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
+    application_ = ::CreateWindowExW(0, kApplicationClass, Utf8ToWide(host_.ApplicationTitle()).c_str(),
+                                     WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, screenWidth / 2,
+                                     screenHeight / 2, 0, 0, nullptr, nullptr, instance, nullptr);
+    if (!application_) throw std::runtime_error("the application window cannot be created");
+    ::SetWindowLongPtrW(application_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ::SetWindowLongPtrW(application_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ApplicationProc));
+
+    const std::wstring face = Utf8ToWide(form_.FontName);
+    const HDC screen = ::GetDC(nullptr);
+    const int pixelsPerInch = ::GetDeviceCaps(screen, LOGPIXELSY);
+    const TWindowLayout layout = ScaleLayout(
+        form_, pixelsPerInch, [&](int height) { return TextHeightOfFont(screen, height, face); });
+    ::ReleaseDC(nullptr, screen);
+    font_ = ::CreateFontW(layout.FontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+
+    RECT frame{0, 0, layout.ClientWidth, layout.ClientHeight};
+    ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
+    // Default position: the system places it as any new window.
+    window_ = ::CreateWindowExW(kFormExStyle, kFormClass, Utf8ToWide(form_.Caption).c_str(), kFormStyle,
+                                CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                                frame.bottom - frame.top, application_, nullptr, instance, nullptr);
+    if (!window_) throw std::runtime_error("the main window cannot be created");
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormProc));
+    // The fixed frame's system menu offers moving and closing only.
+    const HMENU menu = ::GetSystemMenu(window_, FALSE);
+    for (UINT item : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE})
+        ::DeleteMenu(menu, item, MF_BYCOMMAND);
+
+    button_ = ::CreateWindowExW(0, L"BUTTON", Utf8ToWide(form_.Button1.Caption).c_str(),
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+                                layout.ButtonLeft, layout.ButtonTop, layout.ButtonWidth,
+                                layout.ButtonHeight, window_,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButton1Id)), instance,
+                                nullptr);
+    ::SendMessageW(button_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+}
+
+TMainWindow::~TMainWindow() {
+    if (::IsWindow(window_)) ::DestroyWindow(window_);
+    if (::IsWindow(application_)) ::DestroyWindow(application_);
+    if (font_) ::DeleteObject(font_);
+}
+
+void TMainWindow::Run(int showCommand) {
+    ::ShowWindow(application_, SW_SHOWNOACTIVATE);
+    const int show = showCommand == SW_SHOWMAXIMIZED      ? SW_SHOWMAXIMIZED
+                     : showCommand == SW_SHOWMINNOACTIVE ? SW_SHOWMINNOACTIVE
+                                                         : SW_SHOWNORMAL;
+    ::ShowWindow(window_, show);
+    ::UpdateWindow(window_);
+    if (show != SW_SHOWMINNOACTIVE) ::SetFocus(button_);
+
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        try {
+            if (::IsWindow(window_) && ::IsDialogMessageW(window_, &message)) continue;
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        } catch (...) {
+            host_.ShowException(std::current_exception());
+        }
+    }
+}
+
+void TMainWindow::PressButton1() {
+    try {
+        form_.Button1.Click();
+    } catch (...) {
+        // The window stays for another attempt.
+        host_.ShowException(std::current_exception());
+    }
+}
+
+LRESULT CALLBACK TMainWindow::ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    TMainWindow* self = From(window);
+    if (self && ::IsWindow(self->window_)) {
+        // Closing from the taskbar closes the main window; activation passes to it.
+        if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
+            ::PostMessageW(self->window_, WM_CLOSE, 0, 0);
+            return 0;
+        }
+        if (message == WM_SETFOCUS && ::IsWindowEnabled(self->window_)) {
+            ::SetFocus(self->window_);
+            return 0;
+        }
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TMainWindow::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    TMainWindow* self = From(window);
+    if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleFormMessage(message, wParam, lParam);
+}
+
+LRESULT TMainWindow::HandleFormMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        // Button1, by click, Space or Enter; Esc (IDCANCEL) does nothing.
+        if (LOWORD(wParam) == kButton1Id) PressButton1();
+        return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) != WA_INACTIVE && ::IsWindowEnabled(window_)) {
+            ::SetFocus(button_);
+            return 0;
+        }
+        break;
+    case WM_SETFOCUS:
+        ::SetFocus(button_);
+        return 0;
+    case WM_CLOSE:
+        ::DestroyWindow(window_);
+        return 0;
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(window_, message, wParam, lParam);
+}

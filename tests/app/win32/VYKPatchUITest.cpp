@@ -1,0 +1,339 @@
+// Drives VYKPatch.exe as a user would: finds its window, presses the button,
+// reads and dismisses each box, and checks what happened to the files. The
+// program is built from its own sources with the download URL taken from the
+// environment, pointing at a scripted server on 127.0.0.1; registry values and
+// directories are made in the Wine prefix the test runs in.
+
+#include "host/windows/WideText.h"
+#include "tests/support/ScriptedServer.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+namespace fs = std::filesystem;
+using vyktest::Script;
+using vyktest::ScriptedServer;
+
+namespace {
+
+const std::string kDefaultDir = "c:\\program files\\tavrolin\\vyk";
+const std::string kOldProgram = "MZ old program";
+const std::string kNewProgram = "MZ new program, some bytes longer";
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string WindowText(HWND window) {
+    wchar_t text[1024] = {};
+    ::GetWindowTextW(window, text, 1024);
+    return WideToUtf8(text);
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[256] = {};
+    ::GetClassNameW(window, name, 256);
+    return name;
+}
+
+// Visible top-level windows of a process with the given class.
+std::vector<HWND> WindowsOf(DWORD process, const std::wstring& className) {
+    struct Search {
+        DWORD process;
+        std::wstring className;
+        std::vector<HWND> found;
+    } search{process, className, {}};
+    ::EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            if (owner == s->process && ::IsWindowVisible(window) && ClassOf(window) == s->className)
+                s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+template <typename Probe> auto WaitFor(Probe probe, int timeoutMs = 20000) -> decltype(probe()) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (auto result = probe()) return result;
+        if (std::chrono::steady_clock::now() > until) return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+struct Box {
+    HWND handle = nullptr;
+    std::string title;
+    std::string text;
+};
+
+// The message text is the box's static control that carries text (the other holds the icon).
+std::string BoxText(HWND box) {
+    std::string text;
+    ::EnumChildWindows(
+        box,
+        [](HWND child, LPARAM data) -> BOOL {
+            auto* out = reinterpret_cast<std::string*>(data);
+            if (ClassOf(child) == L"Static" && out->empty()) *out = WindowText(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
+void Press(HWND dialog, int id) {
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+}
+
+// The registry value the installer leaves, or none: the key is removed.
+void SetInstallPath(const std::optional<std::string>& directory) {
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrolin");
+    if (!directory) return;
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrolin\\VYK", 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring value = Utf8ToWide(*directory);
+    ::RegSetValueExW(key, L"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+}
+
+// A running VYKPatch.exe whose download goes to the scripted server.
+class Updater {
+public:
+    Updater(const fs::path& directory, int port) {
+        const fs::path program = fs::path(Utf8ToWide(VYK_PATCH_EXE));
+        fs::create_directories(directory);
+        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/instal/Kalmin.exe";
+        ::SetEnvironmentVariableW(L"VYK_TEST_DOWNLOAD_URL", Utf8ToWide(url).c_str());
+
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        std::wstring command = L"\"" + program.wstring() + L"\"";
+        if (!::CreateProcessW(program.wstring().c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                              nullptr, directory.wstring().c_str(), &startup, &process_))
+            throw std::runtime_error("VYKPatch.exe cannot be started");
+        ::WaitForInputIdle(process_.hProcess, 20000);
+        Main = WaitFor([&]() -> HWND {
+            const auto found = WindowsOf(process_.dwProcessId, L"TForm1");
+            return found.empty() ? nullptr : found.front();
+        });
+        if (!Main) throw std::runtime_error("the main window did not appear");
+        Button = ::FindWindowExW(Main, nullptr, L"Button", nullptr);
+    }
+
+    ~Updater() {
+        if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(process_.hProcess, 99);
+            ::WaitForSingleObject(process_.hProcess, 5000);
+        }
+        ::CloseHandle(process_.hThread);
+        ::CloseHandle(process_.hProcess);
+    }
+
+    DWORD ProcessId() const { return process_.dwProcessId; }
+    DWORD ThreadId() const { return process_.dwThreadId; }
+
+    // The next box or dialog the program shows.
+    Box NextBox() {
+        const HWND handle = WaitFor([&]() -> HWND {
+            const auto found = WindowsOf(process_.dwProcessId, L"#32770");
+            return found.empty() ? nullptr : found.front();
+        });
+        if (!handle) return {};
+        // Let the box finish laying itself out before it is read.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return Box{handle, WindowText(handle), BoxText(handle)};
+    }
+
+    // Dismisses a box and waits until it has gone.
+    void Dismiss(const Box& box, int id = IDOK) {
+        Press(box.handle, id);
+        WaitFor([&] { return !::IsWindow(box.handle) || !::IsWindowVisible(box.handle); });
+    }
+
+    // Closes the window as its close button does; the process's exit code.
+    std::optional<DWORD> Close() {
+        ::PostMessageW(Main, WM_CLOSE, 0, 0);
+        if (::WaitForSingleObject(process_.hProcess, 20000) != WAIT_OBJECT_0) return std::nullopt;
+        DWORD code = 0;
+        ::GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+    HWND Main = nullptr;
+    HWND Button = nullptr;
+
+private:
+    PROCESS_INFORMATION process_{};
+};
+
+std::string OkReply(const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+class UpdaterUITest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
+            GTEST_SKIP() << "no display to show windows on";
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        work = fs::path(temp) / ("vykui-" + std::to_string(::GetCurrentProcessId()));
+        fs::remove_all(work);
+        fs::remove_all(fs::path(Utf8ToWide(kDefaultDir)));
+    }
+    void TearDown() override {
+        SetInstallPath(std::nullopt);
+        std::error_code ignored;
+        fs::remove_all(work, ignored);
+        fs::remove_all(fs::path(Utf8ToWide(kDefaultDir)), ignored);
+    }
+
+    fs::path work;
+};
+
+} // namespace
+
+TEST_F(UpdaterUITest, WindowShowsTheDesignAndClosesWithExitCodeZero) {
+    ScriptedServer server(Script().Stall());
+    Updater updater(work / "app", server.Port());
+    EXPECT_EQ(WindowText(updater.Main), "Aktualizace VYK");
+    const LONG style = ::GetWindowLongW(updater.Main, GWL_STYLE);
+    const LONG exStyle = ::GetWindowLongW(updater.Main, GWL_EXSTYLE);
+    EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION && (style & WS_SYSMENU));
+    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+    EXPECT_TRUE(exStyle & WS_EX_DLGMODALFRAME);  // no caption icon
+    RECT client{};
+    ::GetClientRect(updater.Main, &client);
+    const HDC screen = ::GetDC(nullptr);
+    const int pixelsPerInch = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    if (pixelsPerInch == 96) {
+        EXPECT_EQ(client.right, 238);
+        EXPECT_EQ(client.bottom, 42);
+    }
+
+    // The hidden application window owns it and carries the title.
+    const HWND owner = ::GetWindow(updater.Main, GW_OWNER);
+    ASSERT_NE(owner, nullptr);
+    EXPECT_EQ(ClassOf(owner), L"TApplication");
+    EXPECT_EQ(WindowText(owner), "Vykpatch");
+
+    EXPECT_EQ(WindowText(updater.Button), "Spustit aktualizaci");
+    EXPECT_TRUE(::GetWindowLongW(updater.Button, GWL_STYLE) & BS_DEFPUSHBUTTON);
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    ASSERT_TRUE(::GetGUIThreadInfo(updater.ThreadId(), &thread));
+    EXPECT_EQ(thread.hwndFocus, updater.Button);
+
+    // Esc is no cancel button: nothing happens, and nothing was touched at start-up.
+    ::PostMessageW(updater.Button, WM_KEYDOWN, VK_ESCAPE, 0);
+    ::PostMessageW(updater.Button, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(WindowsOf(updater.ProcessId(), L"#32770").empty());
+    EXPECT_EQ(server.Connections(), 0);
+
+    EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+}
+
+TEST_F(UpdaterUITest, RegisteredDirectoryIsUpdatedAfterSpaceIsPressed) {
+    const fs::path installed = work / "installed";
+    WriteFile(installed / "Kalmin.exe", kOldProgram);
+    SetInstallPath(WideToUtf8(installed.wstring()));
+    ScriptedServer server(Script().ReceiveHead().Send(OkReply(kNewProgram)).Close());
+    Updater updater(work / "app", server.Port());
+
+    ::PostMessageW(updater.Button, WM_KEYDOWN, VK_SPACE, 0x00390001);
+    ::PostMessageW(updater.Button, WM_KEYUP, VK_SPACE, 0xC0390001);
+    const Box done = updater.NextBox();
+    EXPECT_EQ(done.title, "Informace");
+    EXPECT_EQ(done.text, "Aktualizace dokončena.");
+    updater.Dismiss(done);
+
+    EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), kNewProgram);
+    EXPECT_EQ(server.Received(0).rfind("GET /instal/Kalmin.exe HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+}
+
+TEST_F(UpdaterUITest, DefaultDirectoryShowsA404AndStaysOpenForAnotherAttempt) {
+    SetInstallPath(std::nullopt);
+    const fs::path installed = fs::path(Utf8ToWide(kDefaultDir));
+    WriteFile(installed / "Kalmin.exe", kOldProgram);
+    ScriptedServer server(
+        {Script().ReceiveHead().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!").Close(),
+         Script().ReceiveHead().Send(OkReply(kNewProgram)).Close()});
+    Updater updater(work / "app", server.Port());
+
+    // Enter presses the focused button.
+    ::PostMessageW(updater.Button, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    ::PostMessageW(updater.Button, WM_KEYUP, VK_RETURN, 0xC01C0001);
+    const Box error = updater.NextBox();
+    EXPECT_EQ(error.title, "Vykpatch");
+    EXPECT_EQ(error.text, "HTTP/1.1 404 Not Found.");
+    updater.Dismiss(error);
+    EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), kOldProgram);
+    EXPECT_TRUE(::IsWindowVisible(updater.Main));
+
+    ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
+    const Box done = updater.NextBox();
+    EXPECT_EQ(done.text, "Aktualizace dokončena.");
+    updater.Dismiss(done);
+    EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), kNewProgram);
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+}
+
+TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
+    SetInstallPath(WideToUtf8((work / "nowhere").wstring()));
+    ScriptedServer server(Script().Stall());
+    Updater updater(work / "app", server.Port());
+
+    ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
+    const Box warning = updater.NextBox();
+    EXPECT_EQ(warning.title, "Upozornění");
+    EXPECT_EQ(warning.text,
+              "VYK nelze nalézt automaticky. Vyberte umístění ručně a vyberte soubor tesmir.ini.");
+    updater.Dismiss(warning);
+
+    const Box dialog = updater.NextBox();
+    EXPECT_EQ(dialog.title, "Najděte soubor tesmir.ini");
+    // Centred across the monitor, one third of the free height down.
+    RECT frame{};
+    ::GetWindowRect(dialog.handle, &frame);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(dialog.handle, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& m = monitor.rcMonitor;
+    EXPECT_NEAR(frame.top - m.top, ((m.bottom - m.top) - (frame.bottom - frame.top)) / 3, 1);
+    EXPECT_NEAR(frame.left - m.left, ((m.right - m.left) - (frame.right - frame.left)) / 2, 1);
+    EXPECT_FALSE(::IsWindowEnabled(updater.Main));  // the dialog is modal to the program
+    updater.Dismiss(dialog, IDCANCEL);
+
+    const Box cancelled = updater.NextBox();
+    EXPECT_EQ(cancelled.title, "Informace");
+    EXPECT_EQ(cancelled.text, "Aktualizace přerušena uživatelem.");
+    updater.Dismiss(cancelled);
+    EXPECT_TRUE(::IsWindowEnabled(updater.Main));
+    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+}
