@@ -5,7 +5,7 @@
 
 std::int64_t TIdCappedStream::Read(void* buffer, std::int64_t count) {
     const auto stored = static_cast<std::int64_t>(data_.size());
-    if (count <= 0 || position_ >= stored) return 0;
+    if (count <= 0 || position_ < 0 || position_ >= stored) return 0;
     const std::int64_t n = std::min(count, stored - position_);
     std::memcpy(buffer, data_.data() + position_, static_cast<std::size_t>(n));
     position_ += n;
@@ -26,11 +26,11 @@ std::int64_t TIdCappedStream::Write(const void* buffer, std::int64_t count) {
 }
 
 std::int64_t TIdCappedStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-    switch (origin) {
-    case TSeekOrigin::soBeginning: position_ = offset; break;
-    case TSeekOrigin::soCurrent: position_ += offset; break;
-    case TSeekOrigin::soEnd: position_ = size_ + offset; break;
-    }
+    const std::int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                              : origin == TSeekOrigin::soCurrent ? position_
+                                                                 : size_;
+    if (base + offset < 0) return -1;
+    position_ = base + offset;
     return position_;
 }
 

@@ -4,6 +4,7 @@
 
 #include "http/IdDateTime.h"
 #include "http/IdURI.h"
+#include "net/IdComponent.h"
 
 #include <cstdint>
 #include <functional>
@@ -66,8 +67,11 @@ class TIdCookieRFC2965 : public TIdCookieRFC2109 {
     void LoadAttributes(const std::vector<TIdCookieAttribute>& attributes) override;
 };
 
-class TIdCookieManager {
+// A component, so that a client using a store made elsewhere hears of its end.
+class TIdCookieManager : public TIdBaseComponent {
   public:
+    using TIdBaseComponent::TIdBaseComponent;
+
     // Asked for every valid new cookie; answering false discards it.
     using TOnNewCookie = std::function<bool(TIdCookieManager& sender, const TIdCookie& cookie)>;
 

@@ -12,8 +12,8 @@
 namespace {
 
 constexpr int kRedirectDrainTimeout = 4000;
-// Header lines past HeaderLineLimit are read and dropped, up to this many.
-constexpr int kMaxDiscardedHeaderLines = 4096;
+// Trailer lines after the last chunk are read up to this many.
+constexpr int kMaxTrailerLines = 255;
 
 bool Contains(const std::vector<int>& codes, int code) {
     return std::find(codes.begin(), codes.end(), code) != codes.end();
@@ -62,7 +62,13 @@ std::int64_t TIdHTTPResponse::ReadChunkSize() {
             break;
         }
     }
-    if (!valid) throw EIdException("Invalid chunk size line in response: \"" + line.substr(0, 40) + "\"");
+    if (!valid) {
+        // Server bytes go into a message a terminal may print: control bytes are shown as "?".
+        std::string shown = line.substr(0, 40);
+        for (char& c : shown)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+        throw EIdException("Invalid chunk size line in response: \"" + shown + "\"");
+    }
     return static_cast<std::int64_t>(size);
 }
 
@@ -76,13 +82,20 @@ void TIdHTTPResponse::ReadBody() {
     if (deflate || gzip) compressed = std::make_unique<TMemoryStream>();
     TStream& target = compressed ? *compressed : *BodySink;
 
-    if (ContainsText(HeaderLines.ValueOf("Transfer-Encoding"), "chunked")) {
+    // "Chunked" in any letter case: read as until-close it would put the
+    // chunk framing into the document.
+    if (ContainsText(LowerCase(HeaderLines.ValueOf("Transfer-Encoding")), "chunked")) {
         client_.NotifyStatus(hsStatusText, {"Chunk Started"});
         for (std::int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
             io.ReadIntoStream(target, size, false);
             ReadHttpLine(io);
         }
-        ReadHttpLine(io);
+        // Trailer lines up to the empty line; left unread they would be taken
+        // for the next reply on a kept connection.
+        int trailers = 0;
+        while (!ReadHttpLine(io).empty())
+            if (++trailers > kMaxTrailerLines)
+                throw EIdException(Format("Response has more than %d trailer lines.", kMaxTrailerLines));
     } else if (ContentLength() > 0) {
         io.ReadIntoStream(target, ContentLength(), false);
     } else if (!ContentLengthKnown()) {
@@ -124,6 +137,9 @@ bool TIdHTTPResponse::ComputeKeepConnection() {
         else
             keep = !(TextIsSame(connection, "CLOSE") || TextIsSame(proxyConnection, "CLOSE"));
     }
+    // Bytes beyond a complete reply would be read as the next status line.
+    TIdIOHandler* io = client_.IOHandler();
+    if (keep && io && io->InputQueue() && io->InputQueue()->Size() > 0) keep = false;
     if (client_.stoppedByHeaderHandler_) keep = false;
     KeepConnection = keep;
     return keep;
@@ -141,18 +157,21 @@ TIdCustomHTTP::~TIdCustomHTTP() {
     } catch (...) {
     }
     SetCompressor(nullptr);
-    if (cookieManager_ && !ownedCookieManager_) cookieManager_ = nullptr;
+    SetCookieManager(nullptr);
 }
 
 void TIdCustomHTTP::Notification(TIdBaseComponent* component) {
     if (component == compressor_) compressor_ = nullptr;
+    if (component == cookieManager_ && !ownedCookieManager_) cookieManager_ = nullptr;
     TIdTCPClientCustom::Notification(component);
 }
 
 void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
     if (manager == cookieManager_) return;
+    if (cookieManager_ && !ownedCookieManager_) cookieManager_->RemoveFreeNotification(this);
     ownedCookieManager_.reset();
     cookieManager_ = manager;
+    if (cookieManager_) cookieManager_->FreeNotification(this);
 }
 
 void TIdCustomHTTP::SetCompressor(TIdHTTPCompressor* compressor) {
@@ -166,6 +185,16 @@ bool TIdCustomHTTP::ConnectionOpen() {
     if (!io || !io->HandlerOpen) return false;
     io->DetectClosed(false, false);
     return io->HandlerOpen;
+}
+
+void TIdCustomHTTP::SetRequest(const TIdHTTPRequest& source) {
+    TIdHTTPRequest& request = Request();
+    request.Assign(source);
+    request.RequestTarget = source.RequestTarget;
+    request.Verb = source.Verb;
+    request.BodySource = source.BodySource;
+    request.Route = source.Route;
+    request.IPVersion = source.IPVersion;
 }
 
 void TIdCustomHTTP::GetToStream(const std::string& url, TStream& stream) {
@@ -214,9 +243,17 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
                 request.RequestTarget = url;
             }
         }
-    } catch (...) {
+    } catch (const EIdHTTPProtocolException&) {
+        // The error reply was read whole; the connection is where it should be.
         try {
             settle();
+        } catch (...) {
+        }
+        throw;
+    } catch (...) {
+        // Anything else may have left part of a reply unread: never reuse it.
+        try {
+            CloseConnection();
         } catch (...) {
         }
         throw;
@@ -317,7 +354,10 @@ void TIdCustomHTTP::ApplyRouteHeaders() {
 void TIdCustomHTTP::EnsureConnected() {
     if (!Response().ComputeKeepConnection()) CloseConnection();
     CheckPeerClosed(false);
-    if (!IsConnected()) {
+    if (!ConnectionOpen()) {
+        // Bytes a closed connection left queued belong to no request of ours;
+        // they would make the client look connected and fail the next send.
+        if (IOHandler() && IOHandler()->InputQueue()) IOHandler()->InputQueue()->DiscardAll();
         SetIPVersion(TargetURI.IPVersion);
         EstablishConnection();
     }
@@ -364,12 +404,10 @@ void TIdCustomHTTP::ReadHeaderBlock() {
         lines.Add(line);
         line = ReadHttpLine(io);
     }
-    // Lines past the limit are never taken for the body.
-    for (int dropped = 0; !line.empty(); ++dropped) {
-        if (dropped >= kMaxDiscardedHeaderLines)
-            throw EIdException("Response header block too long.");
-        line = ReadHttpLine(io);
-    }
+    // Lines past the limit are never taken for the body. Dropping them could
+    // lose the lines that frame the body, so such a reply is refused.
+    if (!line.empty())
+        throw EIdException(Format("Response has more than %d header lines.", HeaderLineLimit));
 }
 
 void TIdCustomHTTP::CollectCookies() {
@@ -399,6 +437,10 @@ void TIdCustomHTTP::DrainRedirectBody() {
     try {
         Response().DrainBody();
     } catch (...) {
+        // What is left of the body would be read as the next reply.
+        io.ReadTimeout = previous;
+        CloseConnection();
+        return;
     }
     io.ReadTimeout = previous;
 }

@@ -91,6 +91,8 @@ public:
                                 const std::vector<int>& ignoredCodes = {});
 
     TIdHTTPRequest& Request() { return *protocol_->Request; }
+    // Copies the other request's fields into the client's own request.
+    void SetRequest(const TIdHTTPRequest& source);
     TIdHTTPResponse& Response() { return *protocol_->Response; }
     TIdProxyConnectionInfo& ProxyParams() { return proxyParams_; }
     TIdCookieManager* CookieManager() const { return cookieManager_; }

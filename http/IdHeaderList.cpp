@@ -55,7 +55,8 @@ std::string TIdHeaderList::NameAt(int index) const {
     std::string separator = TrimRight(PairSeparator);
     if (separator.empty()) separator = PairSeparator;
     const auto at = line.find(separator);
-    return at == std::string::npos ? std::string() : line.substr(0, at);
+    if (at == std::string::npos) return {};
+    return NamesCaseSensitive ? line.substr(0, at) : UpperCase(line.substr(0, at));
 }
 
 int TIdHeaderList::FindHeader(const std::string& name) const {

@@ -27,6 +27,8 @@ TIdURI::TIdURI(const std::string& uri) {
 }
 
 void TIdURI::ParseURI(const std::string& uri) {
+    // Texts here are single-byte or UTF-8, where no trail byte can be a "\",
+    // so every backslash is a path delimiter.
     FullText = uri;
     std::replace(FullText.begin(), FullText.end(), '\\', '/');
 
@@ -105,7 +107,8 @@ std::string TIdURI::ComposeURI(bool withUserInfo, bool withFragment) const {
         out += "@";
     }
     if (Host.empty()) throw EIdURIException("Host field is empty");
-    out += Host;
+    // An IPv6 literal needs its brackets back, or its colons read as a port.
+    out += IPVersion == Id_IPv6 ? "[" + Host + "]" : Host;
     if (!Port.empty() && Port != "80") out += ":" + Port;
     out += DirPath + DocName + Query;
     if (withFragment && !Fragment.empty()) out += "#" + Fragment;

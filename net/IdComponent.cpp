@@ -71,10 +71,15 @@ std::int32_t CheckedCount(std::int64_t value) {
 void TIdComponent::StartWork(TWorkMode mode, std::int64_t total) {
     if (ProgressTarget) return ProgressTarget->StartWork(mode, total);
     WorkRecord& record = work_[mode];
-    if (record.Depth++ == 0) {
+    if (record.Depth == 0) {
+        // Converted first, so a range error leaves the record untouched.
+        const std::int32_t announced = OnWorkBegin ? CheckedCount(total) : 0;
         record.Total = total;
         record.Done = 0;
-        if (OnWorkBegin) OnWorkBegin(this, mode, CheckedCount(total));
+        ++record.Depth;
+        if (OnWorkBegin) OnWorkBegin(this, mode, announced);
+    } else {
+        ++record.Depth;
     }
 }
 

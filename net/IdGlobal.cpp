@@ -82,8 +82,8 @@ std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t
     for (; i < text.size(); ++i) {
         const int d = base == 16 ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
         if (d < 0) return std::nullopt;
+        if (value > (max - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base)) return std::nullopt;
         value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
-        if (value > max) return std::nullopt;
     }
     if (negative) {
         if (value == limit + 1) return -static_cast<std::int64_t>(limit) - 1;

@@ -8,6 +8,7 @@
 #include "net/IdIOHandlerStack.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <limits>
 #include <mutex>
 
@@ -19,8 +20,15 @@ struct HandlerRegistry {
     std::vector<std::string> known;
 };
 
+// Starts out with the stack handler as the default, as at program start.
 HandlerRegistry& Registry() {
     static HandlerRegistry registry;
+    static const bool initialised = [] {
+        registry.factory = [] { return std::make_unique<TIdIOHandlerStack>(); };
+        registry.known.push_back("TIdIOHandlerStack");
+        return true;
+    }();
+    (void)initialised;
     return registry;
 }
 
@@ -109,6 +117,7 @@ std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32
             return -1;
         }
         if (!TransportAllocated()) throw EIdClosedSocket("Disconnected.");
+        // A receive size below 1 would read nothing forever; one byte is the least.
         TIdBytes block(static_cast<std::size_t>(std::max(RecvBufferSize, 1)));
         n = ReceiveFromTransport(block);
         block.resize(static_cast<std::size_t>(std::max(n, 0)));
@@ -191,18 +200,21 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
     if (count == -1 && !untilClose) count = WideCounts ? ReadInt64() : ReadInt32();
     if (count >= 0) {
         const std::int64_t position = stream.Position();
+        if (count > std::numeric_limits<std::int64_t>::max() - position) throw EIntOverflow();
         stream.SetSize(position + count);
         stream.SetPosition(position);
     }
     std::int64_t remaining = untilClose ? std::numeric_limits<std::int64_t>::max() : count;
-    StartWork(wmRead, untilClose ? 0 : count);
+    bool started = false;
     // Whatever happens, progress ends and the stream is cut to what was written.
     auto finish = [&] {
-        FinishWork(wmRead);
+        if (started) FinishWork(wmRead);
         const std::int64_t position = stream.Position();
         if (stream.Size() > position) stream.SetSize(position);
     };
     try {
+        StartWork(wmRead, untilClose ? 0 : count);
+        started = true;
         if (inputQueue_->Size() > 0) {
             const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, inputQueue_->Size()));
             inputQueue_->MoveToStream(stream, n);
@@ -216,7 +228,7 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
             if (piece > 0) inputQueue_->MoveToStream(stream, piece);
             remaining -= piece;
         };
-        while (remaining > 0 && IsConnected()) {
+        while (IsConnected() && remaining > 0) {
             if (inputQueue_->Size() == 0) {
                 try {
                     ReceiveIntoQueue(false, -1, true);
@@ -285,8 +297,9 @@ std::string TIdIOHandler::ReadUntilClose() {
         FinishWork(wmRead);
         throw;
     }
+    std::string text = QueueAsText();
     FinishWork(wmRead);
-    return QueueAsText();
+    return text;
 }
 
 std::string TIdIOHandler::ReadLineWithRetries(int maxTries) {
@@ -443,6 +456,9 @@ std::int64_t TIdIOHandler::WriteFile(const std::string& fileName) {
     try {
         file = std::make_unique<TFileStream>(fileName, fmOpenRead);
     } catch (const EFOpenError&) {
+        std::error_code error;
+        const std::filesystem::path path(std::u8string(fileName.begin(), fileName.end()));
+        if (std::filesystem::exists(path, error)) throw;
         throw EIdFileNotFound("File \"" + fileName + "\" not found");
     }
     const std::int64_t size = file->Size();
@@ -483,7 +499,6 @@ void TIdIOHandler::CancelOutputBuffer() {
 }
 
 std::unique_ptr<TIdIOHandler> CreateDefaultHandler() {
-    EnsureDefaultHandlerClass();
     auto& registry = Registry();
     TIdIOHandlerFactory factory;
     {

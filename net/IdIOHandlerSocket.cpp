@@ -5,8 +5,11 @@
 TIdIOHandlerSocket::TIdIOHandlerSocket(TIdBaseComponent* owner) : TIdIOHandler(owner) {}
 
 TIdIOHandlerSocket::~TIdIOHandlerSocket() {
-    // Closing runs while this object is still whole.
-    CloseHandler();
+    // Closing runs while this object is still whole; a destructor must not throw.
+    try {
+        CloseHandler();
+    } catch (...) {
+    }
 }
 
 void TIdIOHandlerSocket::Notification(TIdBaseComponent* component) {

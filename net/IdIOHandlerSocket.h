@@ -38,6 +38,7 @@ public:
     void SetUseNagle(bool value);
     bool UseNagle() const { return useNagle_; }
     TIdSocketHandle* Binding() const { return binding_.get(); }
+    // None unless one was set: this client has no proxy kind to make on demand.
     TIdCustomTransparentProxy* TransparentProxy() const { return transparentProxy_; }
     void SetTransparentProxy(TIdCustomTransparentProxy* proxy);
 

@@ -81,7 +81,8 @@ void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(remaining));
     if (!thread.Stopped()) {
         thread.Stop();
-        // Closing the socket makes the blocked connect fail inside the thread.
+        // Shutting the socket down and closing it makes the blocked connect
+        // fail inside the thread, which then ends.
         CloseHandler();
         thread.WaitFor();
         throw EIdConnectTimeout("Connect timed out.");
@@ -96,9 +97,4 @@ bool TIdIOHandlerStack::AwaitReadable(std::int32_t timeLimit) {
     const bool readable = binding_->WaitReadable(timeLimit);
     TIdAntiFreezeBase::DoProcess(!readable);
     return readable;
-}
-
-void EnsureDefaultHandlerClass() {
-    if (KnownHandlerClasses().empty())
-        SetDefaultHandlerClass("TIdIOHandlerStack", [] { return std::make_unique<TIdIOHandlerStack>(); });
 }

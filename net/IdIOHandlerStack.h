@@ -43,6 +43,3 @@ public:
 protected:
     virtual void ConnectWithTimeout(std::int32_t limit);
 };
-
-// Registers TIdIOHandlerStack as the default handler class unless one is set.
-void EnsureDefaultHandlerClass();

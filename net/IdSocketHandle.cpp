@@ -77,7 +77,19 @@ void TIdSocketHandle::SetPeerEndpoint(const std::string& ip, int port, TIdIPVers
 }
 
 void TIdSocketHandle::ConnectToPeer() {
-    CurrentStack()->ConnectEndpoint(socketValue_, peerAddress_, ipVersion_, remotePort_);
+    // Read under the lock: a connect thread runs this while the owner may close.
+    TIdStackSocketHandle socket;
+    std::string address;
+    int port;
+    TIdIPVersion version;
+    {
+        std::lock_guard guard(stateLock_);
+        socket = socketValue_;
+        address = peerAddress_;
+        port = remotePort_;
+        version = ipVersion_;
+    }
+    CurrentStack()->ConnectEndpoint(socket, address, version, port);
     std::lock_guard guard(stateLock_);
     // A handle closed while the connect ran is not refreshed.
     if (isOpen_) {

@@ -48,6 +48,19 @@ int MapResolverError(int code) {
     }
 }
 
+// Raises a resolver failure as the socket error of its kind. A system error of
+// the IPv6 look-up is the runtime's EOSError; for IPv4 it is mapped like errno.
+[[noreturn]] void RaiseResolverFailure(TIdStack& stack, int code, TIdIPVersion version) {
+    if (code == EAI_SYSTEM) {
+        const int error = errno;
+        if (version == Id_IPv6) throw EOSError(static_cast<std::uint32_t>(error));
+        tLastSocketError = MapErrnoToSocketError(error);
+    } else {
+        tLastSocketError = MapResolverError(code);
+    }
+    stack.RaiseFromLastError();
+}
+
 struct AddrInfoList {
     addrinfo* head = nullptr;
     ~AddrInfoList() {
@@ -122,11 +135,7 @@ std::string TIdStackPosix::NameToAddress(const std::string& host, TIdIPVersion v
     hints.ai_socktype = SOCK_STREAM;
     AddrInfoList list;
     const int code = getaddrinfo(host.c_str(), nullptr, &hints, &list.head);
-    if (code != 0) {
-        if (code == EAI_SYSTEM) throw EOSError(static_cast<std::uint32_t>(errno));
-        tLastSocketError = MapResolverError(code);
-        RaiseFromLastError();
-    }
+    if (code != 0) RaiseResolverFailure(*this, code, version);
     for (const addrinfo* ai = list.head; ai; ai = ai->ai_next) {
         if (ai->ai_family == AF_INET && version == Id_IPv4) {
             const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
@@ -154,10 +163,7 @@ void TIdStackPosix::FillOwnAddressList() {
     hints.ai_socktype = SOCK_STREAM;
     AddrInfoList list;
     const int code = getaddrinfo(OwnHostName.c_str(), nullptr, &hints, &list.head);
-    if (code != 0) {
-        tLastSocketError = MapResolverError(code);
-        RaiseFromLastError();
-    }
+    if (code != 0) RaiseResolverFailure(*this, code, Id_IPv4);
     for (const addrinfo* ai = list.head; ai; ai = ai->ai_next) {
         const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
         const std::string text =
@@ -182,10 +188,7 @@ std::string TIdStackPosix::AddressToName(const std::string& ip, TIdIPVersion ver
     const int code = getnameinfo(reinterpret_cast<const sockaddr*>(address.Bytes),
                                  static_cast<socklen_t>(address.Length), host, sizeof host, nullptr, 0,
                                  NI_NAMEREQD);
-    if (code != 0) {
-        tLastSocketError = MapResolverError(code);
-        RaiseFromLastError();
-    }
+    if (code != 0) RaiseResolverFailure(*this, code, version);
     return host;
 }
 
@@ -307,6 +310,11 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write, T
     for (const auto& e : entries) {
         if (!e.set) continue;
         for (int i = 0; i < e.set->Count; ++i) fds[count++] = {Fd(e.set->Handles[i]), e.events, 0};
+    }
+    if (count == 0) {
+        // Nothing to wait on would wait forever; select refuses it too.
+        tLastSocketError = 10022;
+        return Id_SOCKET_ERROR;
     }
     const int timeout = timeoutMs == -2 ? -1 : std::max(timeoutMs, 0);
     int r;

@@ -44,6 +44,8 @@ void TIdTCPClientCustom::EstablishConnection() {
         if (OnConnected) OnConnected(this);
     } catch (...) {
         if (IOHandler()) {
+            // The connect's own error is what the caller must see, not a
+            // second one from closing what it left behind.
             try {
                 IOHandler()->CloseHandler();
             } catch (...) {

@@ -44,19 +44,19 @@ int main(int argc, char** argv) {
     }
     const std::string url = argv[1];
     const std::string file = argv[2];
-    const std::string temp = TemporaryNameBeside(file);
-    bool tempCreated = false;
+    std::string temp;
     try {
+        temp = TemporaryNameBeside(file);
         {
             TFileStream stream(temp, fmCreate);
-            tempCreated = true;
             TIdHTTP http;
             http.GetToStream(url, stream);
         }
         fs::rename(FromUtf8(temp), FromUtf8(file));
         return 0;
     } catch (const std::exception& error) {
-        if (tempCreated) {
+        // The name is ours alone, so whatever stands under it is a leftover.
+        if (!temp.empty()) {
             std::error_code ignored;
             fs::remove(FromUtf8(temp), ignored);
         }

@@ -290,7 +290,7 @@ TEST(Cookies, StoreIsCreatedByTheFirstResponse) {
     EXPECT_EQ(io.Written().find("Cookie"), std::string::npos);
 }
 
-TEST(Bodies, ErrorBodiesAreCappedAndExtraHeaderLinesAreDropped) {
+TEST(Bodies, ErrorBodiesAreCappedAndTooManyHeaderLinesAreRefused) {
     const std::string big(100 * 1024, 'e');
     MemoryIOHandler io("HTTP/1.1 404 Not Found\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big);
     TIdHTTP http;
@@ -309,9 +309,45 @@ TEST(Bodies, ErrorBodiesAreCappedAndExtraHeaderLinesAreDropped) {
     TIdHTTP second;
     second.AttachHandler(&many);
     TMemoryStream body;
-    second.GetToStream("http://vendor.test/x", body);
-    EXPECT_EQ(body.DataString(), "body");
-    EXPECT_EQ(second.Response().HeaderLines.Count(), 255);
+    try {
+        second.GetToStream("http://vendor.test/x", body);
+        FAIL();
+    } catch (const EIdException& e) {
+        EXPECT_STREQ(e.what(), "Response has more than 255 header lines.");
+    }
+    EXPECT_EQ(body.Size(), 0);
+}
+
+TEST(Connection, LeftoverBytesAndTrailersNeverBecomeTheNextReply) {
+    const std::string second = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo";
+    ScriptedServer server({Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokEXTRA").Stall(),
+                           Script()
+                               .ReceiveHead()
+                               .Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n3\r\none\r\n0\r\n"
+                                     "X-Trailer: t\r\n\r\n")
+                               .ReceiveHead()
+                               .Send(second)
+                               .Stall()});
+    TIdHTTP http;
+    TMemoryStream a, b, c;
+    http.GetToStream(server.Url("/a"), a);
+    EXPECT_FALSE(http.Response().KeepConnection);
+    http.GetToStream(server.Url("/b"), b);
+    http.GetToStream(server.Url("/c"), c);
+    EXPECT_EQ(a.DataString() + b.DataString() + c.DataString(), "okonetwo");
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST(Connection, AFailedExchangeIsNeverReused) {
+    ScriptedServer server({Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Stall(),
+                           Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").Stall()});
+    TIdHTTP http;
+    http.SetReadTimeout(200);
+    TMemoryStream first, second;
+    EXPECT_THROW(http.GetToStream(server.Url("/a"), first), EIdReadTimeout);
+    http.GetToStream(server.Url("/b"), second);
+    EXPECT_EQ(second.DataString(), "ok");
+    EXPECT_EQ(server.Connections(), 2);
 }
 
 TEST(Bodies, LengthAboveTwoGibibytesIsKnown) {

@@ -15,7 +15,7 @@ TIdHeaderList ListOf(const std::string& text) {
 TEST(TIdHeaderList, LookupIgnoresCaseAndJoinsContinuations) {
     auto list = ListOf("Host: h\ncontent-length: 5\nX-Long:   a  \n  b\n\tc\nNext: n\n");
     EXPECT_EQ(list.ValueOf("Content-Length"), "5");
-    EXPECT_EQ(list.NameAt(1), "content-length");
+    EXPECT_EQ(list.NameAt(1), "CONTENT-LENGTH");
     EXPECT_EQ(list.ValueOf("x-long"), "a b c");
     EXPECT_EQ(list.ValueOf("Next"), "n");
     EXPECT_EQ(list.FindHeader("Missing"), -1);
