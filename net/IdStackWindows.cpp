@@ -13,7 +13,9 @@ namespace ws = IdWinsock;
 
 namespace {
 
-SOCKET Native(TIdStackSocketHandle socket) { return static_cast<SOCKET>(socket); }
+SOCKET Native(TIdStackSocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
 
 TIdStackSocketHandle FromNative(SOCKET socket) {
     return socket == INVALID_SOCKET ? Id_INVALID_SOCKET : static_cast<TIdStackSocketHandle>(socket);
@@ -42,8 +44,10 @@ TIdStackWindows::TIdStackWindows() {
 
 int TIdStackWindows::FamilyOf(TIdIPVersion version) {
     switch (version) {
-    case Id_IPv4: return AF_INET;
-    case Id_IPv6: return AF_INET6;
+    case Id_IPv4:
+        return AF_INET;
+    case Id_IPv6:
+        return AF_INET6;
     }
     throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
 }
@@ -54,17 +58,28 @@ namespace {
 // current library already returns Windows Sockets numbers, which pass through.
 int MapAddrInfoError(int code) {
     switch (code) {
-    case 1: return 0;
-    case 2: return 11002;
-    case 3: return 10022;
-    case 4: return 11003;
-    case 5: return 10047;
-    case 6: return 8;
-    case 7: return 11004;
-    case 8: return 11001;
-    case 9: return 10109;
-    case 10: return 10044;
-    default: return code;
+    case 1:
+        return 0;
+    case 2:
+        return 11002;
+    case 3:
+        return 10022;
+    case 4:
+        return 11003;
+    case 5:
+        return 10047;
+    case 6:
+        return 8;
+    case 7:
+        return 11004;
+    case 8:
+        return 11001;
+    case 9:
+        return 10109;
+    case 10:
+        return 10044;
+    default:
+        return code;
     }
 }
 
@@ -144,10 +159,18 @@ std::string TIdStackWindows::AddressToName(const std::string& ip, TIdIPVersion v
     throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
 }
 
-std::uint16_t TIdStackWindows::HostOrder16ToNet(std::uint16_t value) { return ws::htons(value); }
-std::uint32_t TIdStackWindows::HostOrder32ToNet(std::uint32_t value) { return ws::htonl(value); }
-std::uint16_t TIdStackWindows::NetOrder16ToHost(std::uint16_t value) { return ws::ntohs(value); }
-std::uint32_t TIdStackWindows::NetOrder32ToHost(std::uint32_t value) { return ws::ntohl(value); }
+std::uint16_t TIdStackWindows::HostOrder16ToNet(std::uint16_t value) {
+    return ws::htons(value);
+}
+std::uint32_t TIdStackWindows::HostOrder32ToNet(std::uint32_t value) {
+    return ws::htonl(value);
+}
+std::uint16_t TIdStackWindows::NetOrder16ToHost(std::uint16_t value) {
+    return ws::ntohs(value);
+}
+std::uint32_t TIdStackWindows::NetOrder32ToHost(std::uint32_t value) {
+    return ws::ntohl(value);
+}
 
 bool TIdStackWindows::HasIPv6Transport() {
     DWORD size = 0;
@@ -162,13 +185,17 @@ bool TIdStackWindows::HasIPv6Transport() {
 }
 
 void TIdStackWindows::SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) {
-    if (version == Id_IPv4) WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl);
-    else WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, ttl);
+    if (version == Id_IPv4)
+        WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl);
+    else
+        WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, ttl);
 }
 
 void TIdStackWindows::SetGroupLoopback(TIdStackSocketHandle socket, bool on, TIdIPVersion version) {
-    if (version == Id_IPv4) WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, on ? 1 : 0);
-    else WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, on ? 1 : 0);
+    if (version == Id_IPv4)
+        WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, on ? 1 : 0);
+    else
+        WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, on ? 1 : 0);
 }
 
 namespace {
@@ -233,19 +260,21 @@ std::vector<std::string> TIdStackWindows::PortToServices(int port) {
         ws::getservbyport(HostOrder16ToNet(static_cast<std::uint16_t>(port)), nullptr);
     if (!entry) return names;
     names.emplace_back(entry->s_name);
-    for (char** alias = entry->s_aliases; alias && *alias; ++alias) names.emplace_back(*alias);
+    for (char** alias = entry->s_aliases; alias && *alias; ++alias)
+        names.emplace_back(*alias);
     return names;
 }
 
 TIdStackSocketHandle TIdStackWindows::RawOpenSocket(int family, int type, int protocol,
                                                     bool overlapped) {
     if (overlapped)
-        return FromNative(
-            ws::WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED));
+        return FromNative(ws::WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED));
     return FromNative(ws::socket(family, type, protocol));
 }
 
-int TIdStackWindows::LastSocketError() { return ws::WSAGetLastError(); }
+int TIdStackWindows::LastSocketError() {
+    return ws::WSAGetLastError();
+}
 
 void TIdStackWindows::SetBlockingMode(TIdStackSocketHandle socket, bool blocking) {
     u_long argument = blocking ? 0 : 1;
@@ -256,15 +285,18 @@ namespace {
 
 void ToFdSet(const TIdSocketArray& sockets, fd_set& set) {
     set.fd_count = static_cast<u_int>(sockets.Count);
-    for (int i = 0; i < sockets.Count; ++i) set.fd_array[i] = Native(sockets.Handles[i]);
+    for (int i = 0; i < sockets.Count; ++i)
+        set.fd_array[i] = Native(sockets.Handles[i]);
 }
 
 // select leaves exactly the ready sockets in the set, in their order.
 void FromFdSet(const fd_set& set, TIdSocketArray& sockets) {
     const int before = sockets.Count;
     sockets.Count = static_cast<int>(set.fd_count);
-    for (int i = 0; i < sockets.Count; ++i) sockets.Handles[i] = FromNative(set.fd_array[i]);
-    for (int i = sockets.Count; i < before; ++i) sockets.Handles[i] = 0;
+    for (int i = 0; i < sockets.Count; ++i)
+        sockets.Handles[i] = FromNative(set.fd_array[i]);
+    for (int i = sockets.Count; i < before; ++i)
+        sockets.Handles[i] = 0;
 }
 
 } // namespace
@@ -331,8 +363,8 @@ int TIdStackWindows::RawSetSockOpt(TIdStackSocketHandle socket, int level, int o
     return ws::setsockopt(Native(socket), level, option, static_cast<const char*>(value), length);
 }
 
-int TIdStackWindows::RawGetSockOpt(TIdStackSocketHandle socket, int level, int option,
-                                   void* value, int& length) {
+int TIdStackWindows::RawGetSockOpt(TIdStackSocketHandle socket, int level, int option, void* value,
+                                   int& length) {
     return ws::getsockopt(Native(socket), level, option, static_cast<char*>(value), &length);
 }
 

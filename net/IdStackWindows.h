@@ -6,7 +6,7 @@
 #include "net/IdStackBSDBase.h"
 
 class TIdStackWindows : public TIdStackBSDBase {
-public:
+  public:
     TIdStackWindows();
 
     std::string NameToAddress(const std::string& host, TIdIPVersion version) override;
@@ -32,14 +32,15 @@ public:
     int RawShutdown(TIdStackSocketHandle socket, int how) override;
     int ServiceToPort(const std::string& service) override;
     std::vector<std::string> PortToServices(int port) override;
-    TIdStackSocketHandle RawOpenSocket(int family, int type, int protocol, bool overlapped) override;
+    TIdStackSocketHandle RawOpenSocket(int family, int type, int protocol,
+                                       bool overlapped) override;
     int LastSocketError() override;
     void SetBlockingMode(TIdStackSocketHandle socket, bool blocking) override;
     int WaitForSockets(TIdSocketArray* read, TIdSocketArray* write, TIdSocketArray* error,
                        int timeoutMs) override;
     int FamilyOf(TIdIPVersion version) override;
 
-protected:
+  protected:
     // A failed name look-up's result code, raised as a socket error (code 11:
     // the system's last error as EOSError).
     [[noreturn]] void RaiseForAddrInfoError(int code);
@@ -47,7 +48,8 @@ protected:
     int RawConnect(TIdStackSocketHandle socket, const void* address, int length) override;
     int RawGetSockName(TIdStackSocketHandle socket, void* address, int& length) override;
     int RawGetPeerName(TIdStackSocketHandle socket, void* address, int& length) override;
-    TIdStackSocketHandle RawAccept(TIdStackSocketHandle socket, void* address, int& length) override;
+    TIdStackSocketHandle RawAccept(TIdStackSocketHandle socket, void* address,
+                                   int& length) override;
     int RawListen(TIdStackSocketHandle socket, int backlog) override;
     int RawSetSockOpt(TIdStackSocketHandle socket, int level, int option, const void* value,
                       int length) override;
@@ -58,4 +60,3 @@ protected:
     int RawSendTo(TIdStackSocketHandle socket, const void* buffer, int length, const void* address,
                   int addressLength) override;
 };
-

@@ -84,7 +84,7 @@ struct IPv6LibraryRelease {
 
 } // namespace
 
-#define VYK_WINSOCK_DEFINE(entry, name, declaration)                                              \
+#define VYK_WINSOCK_DEFINE(entry, name, declaration)                                               \
     Binder<Entry::entry##_, entry##_type>::Pointer entry =                                         \
         &Binder<Entry::entry##_, entry##_type>::Call;
 VYK_WINSOCK_TABLE(VYK_WINSOCK_DEFINE)
@@ -100,8 +100,8 @@ struct EntrySlot {
 };
 
 const EntrySlot kSlots[] = {
-#define VYK_WINSOCK_SLOT(entry, name, declaration)                                                \
-    {[](void* function) { entry = reinterpret_cast<decltype(entry)>(function); },                 \
+#define VYK_WINSOCK_SLOT(entry, name, declaration)                                                 \
+    {[](void* function) { entry = reinterpret_cast<decltype(entry)>(function); },                  \
      [] { return entry == &Binder<Entry::entry##_, entry##_type>::Call; }},
     VYK_WINSOCK_TABLE(VYK_WINSOCK_SLOT)
 #undef VYK_WINSOCK_SLOT
@@ -114,7 +114,9 @@ void StoreEntry(Entry entry, void* function) {
 
 } // namespace
 
-const char* EntryName(Entry entry) { return kEntryNames[static_cast<std::size_t>(entry)]; }
+const char* EntryName(Entry entry) {
+    return kEntryNames[static_cast<std::size_t>(entry)];
+}
 
 void* BindEntry(Entry entry) {
     const char* name = EntryName(entry);
@@ -134,7 +136,9 @@ bool IsUnbound(Entry entry) {
     return kSlots[static_cast<std::size_t>(entry)].unbound();
 }
 
-bool LibraryLoaded() { return gLibrary.load() != nullptr; }
+bool LibraryLoaded() {
+    return gLibrary.load() != nullptr;
+}
 
 int LoadAndStartLibrary(std::uint16_t version) {
     if (gLibrary.load()) return 0;
@@ -150,9 +154,17 @@ int LoadAndStartLibrary(std::uint16_t version) {
     return startup(version, &data);
 }
 
-bool IPv6NamesAvailable() { return gIPv6NamesAvailable; }
-GetAddrInfoFunction GetAddrInfo() { return gGetAddrInfo; }
-GetNameInfoFunction GetNameInfo() { return gGetNameInfo; }
-FreeAddrInfoFunction FreeAddrInfo() { return gFreeAddrInfo; }
+bool IPv6NamesAvailable() {
+    return gIPv6NamesAvailable;
+}
+GetAddrInfoFunction GetAddrInfo() {
+    return gGetAddrInfo;
+}
+GetNameInfoFunction GetNameInfo() {
+    return gGetNameInfo;
+}
+FreeAddrInfoFunction FreeAddrInfo() {
+    return gFreeAddrInfo;
+}
 
 } // namespace IdWinsock

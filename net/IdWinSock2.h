@@ -6,8 +6,9 @@
 // library is loaded raises EIdWinsockStubError with system error 10093.
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
+
 #include <mswsock.h>
+#include <ws2tcpip.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +18,7 @@
 // gives the entry its type). The generic entries (...Generic, named without A or W,
 // typed as the A form) bind their name as it is, except the generic protocol
 // enumeration, which binds the A name.
-#define VYK_WINSOCK_TABLE(X)                                                                        \
+#define VYK_WINSOCK_TABLE(X)                                                                       \
     X(WSACleanup, "WSACleanup", WSACleanup)                                                        \
     X(accept, "accept", accept)                                                                    \
     X(bind, "bind", bind)                                                                          \
@@ -70,11 +71,11 @@
     X(WSACreateEvent, "WSACreateEvent", WSACreateEvent)                                            \
     X(WSADuplicateSocketA, "WSADuplicateSocketA", WSADuplicateSocketA)                             \
     X(WSADuplicateSocketW, "WSADuplicateSocketW", WSADuplicateSocketW)                             \
-    X(WSADuplicateSocketGeneric, "WSADuplicateSocket", WSADuplicateSocketA)                               \
+    X(WSADuplicateSocketGeneric, "WSADuplicateSocket", WSADuplicateSocketA)                        \
     X(WSAEnumNetworkEvents, "WSAEnumNetworkEvents", WSAEnumNetworkEvents)                          \
     X(WSAEnumProtocolsA, "WSAEnumProtocolsA", WSAEnumProtocolsA)                                   \
     X(WSAEnumProtocolsW, "WSAEnumProtocolsW", WSAEnumProtocolsW)                                   \
-    X(WSAEnumProtocolsGeneric, "WSAEnumProtocolsA", WSAEnumProtocolsA)                                    \
+    X(WSAEnumProtocolsGeneric, "WSAEnumProtocolsA", WSAEnumProtocolsA)                             \
     X(WSAEventSelect, "WSAEventSelect", WSAEventSelect)                                            \
     X(WSAGetOverlappedResult, "WSAGetOverlappedResult", WSAGetOverlappedResult)                    \
     X(WSAGetQOSByName, "WSAGetQOSByName", WSAGetQOSByName)                                         \
@@ -94,40 +95,40 @@
     X(WSASetEvent, "WSASetEvent", WSASetEvent)                                                     \
     X(WSASocketA, "WSASocketA", WSASocketA)                                                        \
     X(WSASocketW, "WSASocketW", WSASocketW)                                                        \
-    X(WSASocketGeneric, "WSASocket", WSASocketA)                                                          \
+    X(WSASocketGeneric, "WSASocket", WSASocketA)                                                   \
     X(WSAWaitForMultipleEvents, "WSAWaitForMultipleEvents", WSAWaitForMultipleEvents)              \
     X(WSAAddressToStringA, "WSAAddressToStringA", WSAAddressToStringA)                             \
     X(WSAAddressToStringW, "WSAAddressToStringW", WSAAddressToStringW)                             \
-    X(WSAAddressToStringGeneric, "WSAAddressToString", WSAAddressToStringA)                               \
+    X(WSAAddressToStringGeneric, "WSAAddressToString", WSAAddressToStringA)                        \
     X(WSAStringToAddressA, "WSAStringToAddressA", WSAStringToAddressA)                             \
     X(WSAStringToAddressW, "WSAStringToAddressW", WSAStringToAddressW)                             \
-    X(WSAStringToAddressGeneric, "WSAStringToAddress", WSAStringToAddressA)                               \
+    X(WSAStringToAddressGeneric, "WSAStringToAddress", WSAStringToAddressA)                        \
     X(WSALookupServiceBeginA, "WSALookupServiceBeginA", WSALookupServiceBeginA)                    \
     X(WSALookupServiceBeginW, "WSALookupServiceBeginW", WSALookupServiceBeginW)                    \
-    X(WSALookupServiceBeginGeneric, "WSALookupServiceBegin", WSALookupServiceBeginA)                      \
+    X(WSALookupServiceBeginGeneric, "WSALookupServiceBegin", WSALookupServiceBeginA)               \
     X(WSALookupServiceNextA, "WSALookupServiceNextA", WSALookupServiceNextA)                       \
     X(WSALookupServiceNextW, "WSALookupServiceNextW", WSALookupServiceNextW)                       \
-    X(WSALookupServiceNextGeneric, "WSALookupServiceNext", WSALookupServiceNextA)                         \
+    X(WSALookupServiceNextGeneric, "WSALookupServiceNext", WSALookupServiceNextA)                  \
     X(WSALookupServiceEnd, "WSALookupServiceEnd", WSALookupServiceEnd)                             \
     X(WSAInstallServiceClassA, "WSAInstallServiceClassA", WSAInstallServiceClassA)                 \
     X(WSAInstallServiceClassW, "WSAInstallServiceClassW", WSAInstallServiceClassW)                 \
-    X(WSAInstallServiceClassGeneric, "WSAInstallServiceClass", WSAInstallServiceClassA)                   \
+    X(WSAInstallServiceClassGeneric, "WSAInstallServiceClass", WSAInstallServiceClassA)            \
     X(WSARemoveServiceClass, "WSARemoveServiceClass", WSARemoveServiceClass)                       \
     X(WSAGetServiceClassInfoA, "WSAGetServiceClassInfoA", WSAGetServiceClassInfoA)                 \
     X(WSAGetServiceClassInfoW, "WSAGetServiceClassInfoW", WSAGetServiceClassInfoW)                 \
-    X(WSAGetServiceClassInfoGeneric, "WSAGetServiceClassInfo", WSAGetServiceClassInfoA)                   \
+    X(WSAGetServiceClassInfoGeneric, "WSAGetServiceClassInfo", WSAGetServiceClassInfoA)            \
     X(WSAEnumNameSpaceProvidersA, "WSAEnumNameSpaceProvidersA", WSAEnumNameSpaceProvidersA)        \
     X(WSAEnumNameSpaceProvidersW, "WSAEnumNameSpaceProvidersW", WSAEnumNameSpaceProvidersW)        \
-    X(WSAEnumNameSpaceProvidersGeneric, "WSAEnumNameSpaceProviders", WSAEnumNameSpaceProvidersA)          \
+    X(WSAEnumNameSpaceProvidersGeneric, "WSAEnumNameSpaceProviders", WSAEnumNameSpaceProvidersA)   \
     X(WSAGetServiceClassNameByClassIdA, "WSAGetServiceClassNameByClassIdA",                        \
       WSAGetServiceClassNameByClassIdA)                                                            \
     X(WSAGetServiceClassNameByClassIdW, "WSAGetServiceClassNameByClassIdW",                        \
       WSAGetServiceClassNameByClassIdW)                                                            \
-    X(WSAGetServiceClassNameByClassIdGeneric, "WSAGetServiceClassNameByClassId",                          \
+    X(WSAGetServiceClassNameByClassIdGeneric, "WSAGetServiceClassNameByClassId",                   \
       WSAGetServiceClassNameByClassIdA)                                                            \
     X(WSASetServiceA, "WSASetServiceA", WSASetServiceA)                                            \
     X(WSASetServiceW, "WSASetServiceW", WSASetServiceW)                                            \
-    X(WSASetServiceGeneric, "WSASetService", WSASetServiceA)                                              \
+    X(WSASetServiceGeneric, "WSASetService", WSASetServiceA)                                       \
     X(WSAProviderConfigChange, "WSAProviderConfigChange", WSAProviderConfigChange)                 \
     X(TransmitFile, "TransmitFile", TransmitFile)
 
@@ -137,7 +138,7 @@ enum class Entry : std::size_t {
 #define VYK_WINSOCK_ENUM(entry, name, declaration) entry##_,
     VYK_WINSOCK_TABLE(VYK_WINSOCK_ENUM)
 #undef VYK_WINSOCK_ENUM
-    Count_
+        Count_
 };
 
 constexpr std::size_t EntryCount = static_cast<std::size_t>(Entry::Count_);
@@ -158,7 +159,7 @@ template <Entry E, typename R, typename... A> struct Binder<E, R(A...)> {
 };
 
 // The table entries themselves: IdWinsock::socket(...) calls through the entry.
-#define VYK_WINSOCK_DECLARE(entry, name, declaration)                                             \
+#define VYK_WINSOCK_DECLARE(entry, name, declaration)                                              \
     using entry##_type = decltype(::declaration);                                                  \
     extern Binder<Entry::entry##_, entry##_type>::Pointer entry;
 VYK_WINSOCK_TABLE(VYK_WINSOCK_DECLARE)

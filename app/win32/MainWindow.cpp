@@ -8,7 +8,7 @@ namespace {
 
 const wchar_t* const kApplicationClass = L"TApplication";
 const wchar_t* const kFormClass = L"TForm1";
-constexpr int kButton1Id = IDOK;  // Enter reaches it through the dialog keys
+constexpr int kButton1Id = IDOK; // Enter reaches it through the dialog keys
 
 // Form windows are created with WS_EX_DLGMODALFRAME: a fixed frame with no
 // caption icon. No minimise or maximise box, no sizing border.
@@ -20,7 +20,7 @@ void RegisterClasses(HINSTANCE instance) {
     if (registered) return;
     WNDCLASSEXW application{};
     application.cbSize = sizeof application;
-    application.lpfnWndProc = DefWindowProcW;  // replaced per window below
+    application.lpfnWndProc = DefWindowProcW; // replaced per window below
     application.hInstance = instance;
     application.hIcon = ::LoadIconW(instance, L"MAINICON");
     application.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
@@ -59,9 +59,10 @@ TMainWindow::TMainWindow(TForm1& form, TWindowsHostServices& host) : form_(form)
     // Carries the taskbar button and the title; never seen itself.
     const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
     const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
-    application_ = ::CreateWindowExW(0, kApplicationClass, Utf8ToWide(host_.ApplicationTitle()).c_str(),
-                                     WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, screenWidth / 2,
-                                     screenHeight / 2, 0, 0, nullptr, nullptr, instance, nullptr);
+    application_ =
+        ::CreateWindowExW(0, kApplicationClass, Utf8ToWide(host_.ApplicationTitle()).c_str(),
+                          WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, screenWidth / 2, screenHeight / 2,
+                          0, 0, nullptr, nullptr, instance, nullptr);
     if (!application_) throw std::runtime_error("the application window cannot be created");
     ::SetWindowLongPtrW(application_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(application_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ApplicationProc));
@@ -72,15 +73,15 @@ TMainWindow::TMainWindow(TForm1& form, TWindowsHostServices& host) : form_(form)
     const TWindowLayout layout = ScaleLayout(
         form_, pixelsPerInch, [&](int height) { return TextHeightOfFont(screen, height, face); });
     ::ReleaseDC(nullptr, screen);
-    font_ = ::CreateFontW(layout.FontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+    font_ = ::CreateFontW(layout.FontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                           DEFAULT_PITCH | FF_DONTCARE, face.c_str());
 
     RECT frame{0, 0, layout.ClientWidth, layout.ClientHeight};
     ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
     // Default position: the system places it as any new window.
-    window_ = ::CreateWindowExW(kFormExStyle, kFormClass, Utf8ToWide(form_.Caption).c_str(), kFormStyle,
-                                CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+    window_ = ::CreateWindowExW(kFormExStyle, kFormClass, Utf8ToWide(form_.Caption).c_str(),
+                                kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                                 frame.bottom - frame.top, application_, nullptr, instance, nullptr);
     if (!window_) throw std::runtime_error("the main window cannot be created");
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -90,12 +91,11 @@ TMainWindow::TMainWindow(TForm1& form, TWindowsHostServices& host) : form_(form)
     for (UINT item : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE})
         ::DeleteMenu(menu, item, MF_BYCOMMAND);
 
-    button_ = ::CreateWindowExW(0, L"BUTTON", Utf8ToWide(form_.Button1.Caption).c_str(),
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                                layout.ButtonLeft, layout.ButtonTop, layout.ButtonWidth,
-                                layout.ButtonHeight, window_,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButton1Id)), instance,
-                                nullptr);
+    button_ = ::CreateWindowExW(
+        0, L"BUTTON", Utf8ToWide(form_.Button1.Caption).c_str(),
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, layout.ButtonLeft, layout.ButtonTop,
+        layout.ButtonWidth, layout.ButtonHeight, window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButton1Id)), instance, nullptr);
     ::SendMessageW(button_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 }
 
@@ -107,7 +107,7 @@ TMainWindow::~TMainWindow() {
 
 void TMainWindow::Run(int showCommand) {
     ::ShowWindow(application_, SW_SHOWNOACTIVATE);
-    const int show = showCommand == SW_SHOWMAXIMIZED      ? SW_SHOWMAXIMIZED
+    const int show = showCommand == SW_SHOWMAXIMIZED     ? SW_SHOWMAXIMIZED
                      : showCommand == SW_SHOWMINNOACTIVE ? SW_SHOWMINNOACTIVE
                                                          : SW_SHOWNORMAL;
     ::ShowWindow(window_, show);
@@ -135,7 +135,8 @@ void TMainWindow::PressButton1() {
     }
 }
 
-LRESULT CALLBACK TMainWindow::ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TMainWindow::ApplicationProc(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
     TMainWindow* self = From(window);
     if (self && ::IsWindow(self->window_)) {
         // Closing from the taskbar closes the main window; activation passes to it.

@@ -25,8 +25,8 @@ struct TWindowLayout {
 // from the stored one, the sizes scale by the ratio of the two text heights.
 template <typename TextHeightOf>
 TWindowLayout ScaleLayout(const TForm1& form, int pixelsPerInch, TextHeightOf textHeightOf) {
-    TWindowLayout layout{form.ClientWidth,  form.ClientHeight,  form.Button1.Left,
-                         form.Button1.Top,  form.Button1.Width, form.Button1.Height,
+    TWindowLayout layout{form.ClientWidth, form.ClientHeight,  form.Button1.Left,
+                         form.Button1.Top, form.Button1.Width, form.Button1.Height,
                          form.FontHeight};
     if (pixelsPerInch == form.PixelsPerInch) return layout;
     layout.FontHeight = ::MulDiv(form.FontHeight, pixelsPerInch, form.PixelsPerInch);
@@ -39,7 +39,7 @@ TWindowLayout ScaleLayout(const TForm1& form, int pixelsPerInch, TextHeightOf te
 }
 
 class TMainWindow {
-public:
+  public:
     // Creates both windows at once; form and host must outlive the object.
     TMainWindow(TForm1& form, TWindowsHostServices& host);
     ~TMainWindow();
@@ -56,8 +56,9 @@ public:
     // handler goes to the error display and the loop goes on.
     void Run(int showCommand);
 
-private:
-    static LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  private:
+    static LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleFormMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void PressButton1();

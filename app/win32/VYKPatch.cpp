@@ -12,7 +12,7 @@ namespace {
 
 // COM for the user-interface thread as a single-threaded apartment, released at the end.
 class TComInitialization {
-public:
+  public:
     TComInitialization() : initialised_(SUCCEEDED(::CoInitialize(nullptr))) {}
     ~TComInitialization() {
         if (initialised_) ::CoUninitialize();
@@ -20,7 +20,7 @@ public:
     TComInitialization(const TComInitialization&) = delete;
     TComInitialization& operator=(const TComInitialization&) = delete;
 
-private:
+  private:
     bool initialised_;
 };
 

@@ -8,15 +8,21 @@
 
 namespace {
 
-HANDLE Native(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE Native(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 // Share modes by the mode's sharing bits (0x00 to 0x40); the default shares nothing.
 DWORD ShareMode(std::uint16_t mode) {
     switch (mode & 0xF0) {
-    case 0x20: return FILE_SHARE_READ;
-    case 0x30: return FILE_SHARE_WRITE;
-    case 0x40: return FILE_SHARE_READ | FILE_SHARE_WRITE;
-    default: return 0;
+    case 0x20:
+        return FILE_SHARE_READ;
+    case 0x30:
+        return FILE_SHARE_WRITE;
+    case 0x40:
+        return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default:
+        return 0;
     }
 }
 
@@ -30,12 +36,13 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode,
     : fileName_(fileName), handle_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {
     const bool create = mode == fmCreate;
     DWORD access = GENERIC_READ;
-    if (create || (mode & 3) == fmOpenReadWrite) access = GENERIC_READ | GENERIC_WRITE;
-    else if ((mode & 3) == fmOpenWrite) access = GENERIC_WRITE;
-    const HANDLE file = ::CreateFileW(Utf8ToWide(fileName).c_str(), access,
-                                      create ? 0 : ShareMode(mode), nullptr,
-                                      create ? CREATE_ALWAYS : OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (create || (mode & 3) == fmOpenReadWrite)
+        access = GENERIC_READ | GENERIC_WRITE;
+    else if ((mode & 3) == fmOpenWrite)
+        access = GENERIC_WRITE;
+    const HANDLE file =
+        ::CreateFileW(Utf8ToWide(fileName).c_str(), access, create ? 0 : ShareMode(mode), nullptr,
+                      create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const std::uint32_t error = ::GetLastError();
         const std::string shown = displayName.empty() ? ExpandFileName(fileName) : displayName;

@@ -20,7 +20,7 @@ namespace {
 // lifetime of a modal box or dialog, and afterwards enables them again,
 // activates the window that was active and restores the focus.
 class TTaskModalWindows {
-public:
+  public:
     explicit TTaskModalWindows(HWND except) : except_(except) {
         active_ = ::GetActiveWindow();
         focus_ = ::GetFocus();
@@ -35,7 +35,7 @@ public:
     TTaskModalWindows(const TTaskModalWindows&) = delete;
     TTaskModalWindows& operator=(const TTaskModalWindows&) = delete;
 
-private:
+  private:
     static BOOL CALLBACK Disable(HWND window, LPARAM self) {
         auto* modal = reinterpret_cast<TTaskModalWindows*>(self);
         if (window != modal->except_ && ::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
@@ -68,7 +68,8 @@ UINT_PTR CALLBACK DialogHook(HWND hook, UINT message, WPARAM, LPARAM lParam) {
         ::GetWindowRect(dialog, &frame);
         const POINT at = DialogPlacement(MonitorRect(gPlacementWindow ? gPlacementWindow : dialog),
                                          frame.right - frame.left, frame.bottom - frame.top);
-        ::SetWindowPos(dialog, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(dialog, nullptr, at.x, at.y, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     return 0;
 }
@@ -87,7 +88,8 @@ std::wstring DialogFilter(const std::string& filter) {
 POINT DialogPlacement(const RECT& monitor, int dialogWidth, int dialogHeight) {
     const int width = monitor.right - monitor.left;
     const int height = monitor.bottom - monitor.top;
-    return POINT{monitor.left + (width - dialogWidth) / 2, monitor.top + (height - dialogHeight) / 3};
+    return POINT{monitor.left + (width - dialogWidth) / 2,
+                 monitor.top + (height - dialogHeight) / 3};
 }
 
 void TWindowsHostServices::SetWindows(HWND applicationWindow, HWND mainWindow) {
@@ -206,7 +208,8 @@ int TWindowsHostServices::ShowMessageBox(const std::string& text, const std::str
 std::string TWindowsHostServices::ApplicationTitle() {
     std::vector<wchar_t> name(MAX_PATH);
     for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
         if (length < name.size()) return ApplicationTitleFromFileName(WideToUtf8(name.data()));
         name.resize(name.size() * 2);
     }

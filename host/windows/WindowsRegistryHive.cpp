@@ -9,7 +9,7 @@
 namespace {
 
 class TWindowsRegistryKey : public TRegistryKey {
-public:
+  public:
     explicit TWindowsRegistryKey(HKEY key) : key_(key) {}
     ~TWindowsRegistryKey() override { ::RegCloseKey(key_); }
     TWindowsRegistryKey(const TWindowsRegistryKey&) = delete;
@@ -27,7 +27,7 @@ public:
         return raw->data;
     }
 
-private:
+  private:
     struct RawValue {
         std::uint32_t type;
         std::vector<std::uint8_t> data;
@@ -39,7 +39,8 @@ private:
         const std::wstring wideName = Utf8ToWide(name);
         DWORD type = 0;
         DWORD size = 0;
-        if (::RegQueryValueExW(key_, wideName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        if (::RegQueryValueExW(key_, wideName.c_str(), nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS)
             return std::nullopt;
         std::vector<std::uint8_t> bytes(size);
         if (size > 0 && ::RegQueryValueExW(key_, wideName.c_str(), nullptr, &type, bytes.data(),
@@ -58,8 +59,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<TRegistryKey> TWindowsRegistryHive::OpenKey(TRegRootKey root, const std::string& path,
-                                                            std::uint32_t access) {
+std::unique_ptr<TRegistryKey>
+TWindowsRegistryHive::OpenKey(TRegRootKey root, const std::string& path, std::uint32_t access) {
     HKEY key = nullptr;
     // The predefined handles are 32-bit values sign-extended to the pointer size.
     const HKEY rootKey = reinterpret_cast<HKEY>(

@@ -12,7 +12,7 @@
 namespace {
 
 class PosixStackTest : public ::testing::Test {
-protected:
+  protected:
     TIdStackReference reference;
 };
 
@@ -39,5 +39,5 @@ TEST_F(PosixStackTest, ReadinessWaitWorksForHighDescriptorNumbers) {
     stack.ConnectEndpoint(high, "127.0.0.1", Id_IPv4, server.Port());
     EXPECT_TRUE(set.WaitReadableFor(5000));
     ::close(high);
-    handle.ClearEndpoints(true);  // the original descriptor is already closed
+    handle.ClearEndpoints(true); // the original descriptor is already closed
 }

@@ -11,7 +11,7 @@
 namespace {
 
 class WindowsStackTest : public ::testing::Test {
-protected:
+  protected:
     TIdStackReference reference;
     TIdStack& stack = *CurrentStack();
 
@@ -49,9 +49,11 @@ TEST_F(WindowsStackTest, UnknownIPv6NamePassesTheLibraryNumberThrough) {
 }
 
 TEST_F(WindowsStackTest, ReadinessWaitKeepsExactlyTheReadySockets) {
-    vyktest::ScriptedServer server({vyktest::Script().Stall(), vyktest::Script().Send("x").Stall()});
+    vyktest::ScriptedServer server(
+        {vyktest::Script().Stall(), vyktest::Script().Send("x").Stall()});
     const auto quiet = ConnectTo(server.Port());
-    while (server.Connections() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (server.Connections() < 1)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto talking = ConnectTo(server.Port());
 
     TIdSocketList set;
@@ -61,7 +63,7 @@ TEST_F(WindowsStackTest, ReadinessWaitKeepsExactlyTheReadySockets) {
     ASSERT_TRUE(set.ReadySubset(ready, 5000));
     ASSERT_EQ(ready->SocketCount(), 1);
     EXPECT_EQ(ready->SocketAt(0), talking);
-    EXPECT_EQ(set.SocketCount(), 2);  // the waited-on set itself is unchanged
+    EXPECT_EQ(set.SocketCount(), 2); // the waited-on set itself is unchanged
 
     TIdSocketList quietOnly;
     quietOnly.AddSocket(quiet);

@@ -24,7 +24,8 @@ TEST(WinsockBindingTable, HoldsTheLibraryFunctionsInTheirFixedOrder) {
     EXPECT_STREQ(EntryName(Entry::WSAEnumProtocolsGeneric_), "WSAEnumProtocolsA");
     EXPECT_STREQ(EntryName(Entry::WSASocketGeneric_), "WSASocket");
     std::multiset<std::string> names;
-    for (std::size_t i = 0; i < EntryCount; ++i) names.insert(EntryName(static_cast<Entry>(i)));
+    for (std::size_t i = 0; i < EntryCount; ++i)
+        names.insert(EntryName(static_cast<Entry>(i)));
     EXPECT_EQ(names.count("WSAStartup"), 0u);
     EXPECT_EQ(names.count("WSAEnumProtocolsA"), 2u);
 }
@@ -44,7 +45,7 @@ TEST(WinsockBindingTable, EntriesRaiseBeforeLoadingThenBindOnFirstCall) {
     EXPECT_TRUE(IsUnbound(Entry::gethostname_));
 
     {
-        TIdStackReference stack;  // loads and starts the library, reads the host name
+        TIdStackReference stack; // loads and starts the library, reads the host name
         EXPECT_TRUE(LibraryLoaded());
         EXPECT_TRUE(StackLibraryStarted());
         EXPECT_EQ(StackLibraryStartCount(), 1);
@@ -54,11 +55,11 @@ TEST(WinsockBindingTable, EntriesRaiseBeforeLoadingThenBindOnFirstCall) {
         EXPECT_EQ(CurrentStack()->OwnHostName, name);
     }
     {
-        TIdStackReference again;  // a new stack, but no second start of the library
+        TIdStackReference again; // a new stack, but no second start of the library
         EXPECT_EQ(StackLibraryStartCount(), 1);
         EXPECT_EQ(LoadAndStartLibrary(0x0202), 0);
     }
-    EXPECT_FALSE(IsUnbound(Entry::gethostname_));  // stays bound after the stack is gone
+    EXPECT_FALSE(IsUnbound(Entry::gethostname_)); // stays bound after the stack is gone
 
     // The current library has the IPv6 name functions itself; Wship6.dll is gone.
     EXPECT_TRUE(IPv6NamesAvailable());

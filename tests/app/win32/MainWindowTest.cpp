@@ -15,7 +15,7 @@ TEST(ScaleLayout, StoredDesignHoldsAtItsOwnResolution) {
     TForm1 form(host, Unused);
     int measured = 0;
     const TWindowLayout layout = ScaleLayout(form, 96, [&](int) { return ++measured; });
-    EXPECT_EQ(measured, 0);  // nothing to measure
+    EXPECT_EQ(measured, 0); // nothing to measure
     EXPECT_EQ(layout.ClientWidth, 238);
     EXPECT_EQ(layout.ClientHeight, 42);
     EXPECT_EQ(layout.ButtonLeft, 8);
@@ -34,10 +34,10 @@ TEST(ScaleLayout, SizesFollowTheTextHeightOfTheScaledFont) {
     });
     EXPECT_EQ(askedFor, -14);
     EXPECT_EQ(layout.FontHeight, -14);
-    EXPECT_EQ(layout.ClientWidth, 293);  // 238 * 16 / 13 = 292.9
-    EXPECT_EQ(layout.ClientHeight, 52);  // 42 * 16 / 13 = 51.7
-    EXPECT_EQ(layout.ButtonTop, 10);     // 8 * 16 / 13 = 9.8
-    EXPECT_EQ(layout.ButtonHeight, 31);  // 25 * 16 / 13 = 30.8
+    EXPECT_EQ(layout.ClientWidth, 293); // 238 * 16 / 13 = 292.9
+    EXPECT_EQ(layout.ClientHeight, 52); // 42 * 16 / 13 = 51.7
+    EXPECT_EQ(layout.ButtonTop, 10);    // 8 * 16 / 13 = 9.8
+    EXPECT_EQ(layout.ButtonHeight, 31); // 25 * 16 / 13 = 30.8
 
     // A font that keeps the stored text height keeps the sizes.
     const TWindowLayout same = ScaleLayout(form, 120, [](int) { return 13; });

@@ -119,7 +119,7 @@ void SetInstallPath(const std::optional<std::string>& directory) {
 
 // A running VYKPatch.exe whose download goes to the scripted server.
 class Updater {
-public:
+  public:
     Updater(const fs::path& directory, int port) {
         const fs::path program = fs::path(Utf8ToWide(VYK_PATCH_EXE));
         fs::create_directories(directory);
@@ -183,7 +183,7 @@ public:
     HWND Main = nullptr;
     HWND Button = nullptr;
 
-private:
+  private:
     PROCESS_INFORMATION process_{};
 };
 
@@ -192,7 +192,7 @@ std::string OkReply(const std::string& body) {
 }
 
 class UpdaterUITest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
             GTEST_SKIP() << "no display to show windows on";
@@ -222,7 +222,7 @@ TEST_F(UpdaterUITest, WindowShowsTheDesignAndClosesWithExitCodeZero) {
     const LONG exStyle = ::GetWindowLongW(updater.Main, GWL_EXSTYLE);
     EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION && (style & WS_SYSMENU));
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
-    EXPECT_TRUE(exStyle & WS_EX_DLGMODALFRAME);  // no caption icon
+    EXPECT_TRUE(exStyle & WS_EX_DLGMODALFRAME); // no caption icon
     RECT client{};
     ::GetClientRect(updater.Main, &client);
     const HDC screen = ::GetDC(nullptr);
@@ -279,9 +279,11 @@ TEST_F(UpdaterUITest, DefaultDirectoryShowsA404AndStaysOpenForAnotherAttempt) {
     SetInstallPath(std::nullopt);
     const fs::path installed = fs::path(Utf8ToWide(kDefaultDir));
     WriteFile(installed / "Kalmin.exe", kOldProgram);
-    ScriptedServer server(
-        {Script().ReceiveHead().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!").Close(),
-         Script().ReceiveHead().Send(OkReply(kNewProgram)).Close()});
+    ScriptedServer server({Script()
+                               .ReceiveHead()
+                               .Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!")
+                               .Close(),
+                           Script().ReceiveHead().Send(OkReply(kNewProgram)).Close()});
     Updater updater(work / "app", server.Port());
 
     // Enter presses the focused button.
@@ -326,7 +328,7 @@ TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
     const RECT& m = monitor.rcMonitor;
     EXPECT_NEAR(frame.top - m.top, ((m.bottom - m.top) - (frame.bottom - frame.top)) / 3, 1);
     EXPECT_NEAR(frame.left - m.left, ((m.right - m.left) - (frame.right - frame.left)) / 2, 1);
-    EXPECT_FALSE(::IsWindowEnabled(updater.Main));  // the dialog is modal to the program
+    EXPECT_FALSE(::IsWindowEnabled(updater.Main)); // the dialog is modal to the program
     updater.Dismiss(dialog, IDCANCEL);
 
     const Box cancelled = updater.NextBox();

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class FileStreamWindowsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("vykfs-" + std::to_string(::GetCurrentProcessId()));
         fs::create_directories(dir);
@@ -75,8 +75,8 @@ TEST_F(FileStreamWindowsTest, FailuresNameTheFullPath) {
         TFileStream stream("missing\\x.bin", fmCreate);
         FAIL();
     } catch (const EFCreateError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + Name(L"missing\\x.bin") + "\". " +
-                                             SystemErrorText(ERROR_PATH_NOT_FOUND));
+        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + Name(L"missing\\x.bin") +
+                                             "\". " + SystemErrorText(ERROR_PATH_NOT_FOUND));
     }
     fs::current_path(saved);
 }
@@ -86,7 +86,7 @@ TEST(SystemErrorText, IsTrimmedOfLineEndsAndFullStops) {
     ASSERT_FALSE(text.empty());
     EXPECT_NE(text.back(), '.');
     EXPECT_GT(static_cast<unsigned char>(text.back()), 0x20);
-    EXPECT_EQ(SystemErrorText(0x2FFFFFFF), "");  // no text for it
+    EXPECT_EQ(SystemErrorText(0x2FFFFFFF), ""); // no text for it
     ::SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_EQ(LastSystemError(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
 }

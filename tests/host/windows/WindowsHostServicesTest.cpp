@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class WindowsHostServicesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("vykhost-" + std::to_string(::GetCurrentProcessId()));
         fs::create_directories(dir);
@@ -53,14 +53,15 @@ TEST_F(WindowsHostServicesTest, ReplacementNeedsTheFileFreeAndSwapsItWhole) {
             host.LockForReplace(Name(L"Kalmin.exe"));
             FAIL() << "a file in use must not be replaced";
         } catch (const EFCreateError& e) {
-            EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + Name(L"Kalmin.exe") + "\". ", 0),
+            EXPECT_EQ(std::string(e.what()).rfind(
+                          "Cannot create file \"" + Name(L"Kalmin.exe") + "\". ", 0),
                       0u);
         }
     }
     auto hold = host.LockForReplace(Name(L"Kalmin.exe"));
     EXPECT_EQ(Contents(L"Kalmin.exe"), "") << "nobody else may read the file while it is held";
     hold.reset();
-    EXPECT_EQ(Contents(L"Kalmin.exe"), "MZ old");  // held, not changed
+    EXPECT_EQ(Contents(L"Kalmin.exe"), "MZ old"); // held, not changed
     host.CommitReplacement(Name(L"Kalmin.exe.part"), Name(L"Kalmin.exe"));
     EXPECT_EQ(Contents(L"Kalmin.exe"), "MZ new and longer");
     EXPECT_FALSE(fs::exists(dir / L"Kalmin.exe.part"));
@@ -74,7 +75,7 @@ TEST_F(WindowsHostServicesTest, ReplacementNeedsTheFileFreeAndSwapsItWhole) {
     }
     EXPECT_EQ(Contents(L"Kalmin.exe"), "MZ new and longer");
     host.RemoveFile(Name(L"Kalmin.exe"));
-    host.RemoveFile(Name(L"Kalmin.exe"));  // a second removal is ignored
+    host.RemoveFile(Name(L"Kalmin.exe")); // a second removal is ignored
     EXPECT_FALSE(fs::exists(dir / L"Kalmin.exe"));
 }
 
@@ -82,12 +83,12 @@ TEST(WindowsDialog, FilterAndPlacement) {
     EXPECT_EQ(DialogFilter("soubor *.ini|*.ini"), std::wstring(L"soubor *.ini\0*.ini\0\0", 20));
     const POINT at = DialogPlacement(RECT{0, 0, 1024, 768}, 424, 300);
     EXPECT_EQ(at.x, 300);
-    EXPECT_EQ(at.y, 156);  // (768 - 300) / 3
+    EXPECT_EQ(at.y, 156); // (768 - 300) / 3
     const POINT second = DialogPlacement(RECT{1024, 0, 2048, 768}, 424, 300);
     EXPECT_EQ(second.x, 1324);
 }
 
 TEST(WindowsHostServices, TitleComesFromTheProgramFile) {
     TWindowsHostServices host;
-    EXPECT_EQ(host.ApplicationTitle(), "host_tests");  // the first letter keeps its case
+    EXPECT_EQ(host.ApplicationTitle(), "host_tests"); // the first letter keeps its case
 }

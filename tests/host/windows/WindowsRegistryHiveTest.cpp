@@ -12,7 +12,7 @@ namespace {
 
 // A key of its own under HKEY_CURRENT_USER, removed again afterwards.
 class WindowsRegistryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path = "Software\\VYKTest-" + std::to_string(::GetCurrentProcessId());
         ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, Utf8ToWide(path).c_str(), 0, nullptr, 0,

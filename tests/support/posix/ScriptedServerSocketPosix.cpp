@@ -12,7 +12,9 @@ namespace vyktest::sockets {
 
 namespace {
 
-int Fd(Handle socket) { return static_cast<int>(socket); }
+int Fd(Handle socket) {
+    return static_cast<int>(socket);
+}
 
 } // namespace
 
@@ -71,7 +73,9 @@ long Receive(Handle socket, char* buffer, std::size_t size) {
     return static_cast<long>(::recv(Fd(socket), buffer, size, 0));
 }
 
-void ShutdownSending(Handle socket) { ::shutdown(Fd(socket), SHUT_WR); }
+void ShutdownSending(Handle socket) {
+    ::shutdown(Fd(socket), SHUT_WR);
+}
 
 void CloseWithReset(Handle socket) {
     linger l{1, 0};
@@ -79,7 +83,9 @@ void CloseWithReset(Handle socket) {
     ::close(Fd(socket));
 }
 
-void Close(Handle socket) { ::close(Fd(socket)); }
+void Close(Handle socket) {
+    ::close(Fd(socket));
+}
 
 Handle StartConnect(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -9,7 +9,9 @@ namespace vyktest::sockets {
 
 namespace {
 
-SOCKET Native(Handle socket) { return static_cast<SOCKET>(socket); }
+SOCKET Native(Handle socket) {
+    return static_cast<SOCKET>(socket);
+}
 
 // The server's own start of the socket library, independent of the code under test.
 struct LibraryStart {
@@ -20,7 +22,9 @@ struct LibraryStart {
     ~LibraryStart() { ::WSACleanup(); }
 };
 
-void EnsureStarted() { static LibraryStart start; }
+void EnsureStarted() {
+    static LibraryStart start;
+}
 
 Handle FromNative(SOCKET socket) {
     return socket == INVALID_SOCKET ? kInvalid : static_cast<Handle>(socket);
@@ -67,7 +71,9 @@ bool WaitReadable(Handle socket, int ms) {
     return ::select(0, &set, nullptr, nullptr, &limit) > 0;
 }
 
-Handle Accept(Handle listener) { return FromNative(::accept(Native(listener), nullptr, nullptr)); }
+Handle Accept(Handle listener) {
+    return FromNative(::accept(Native(listener), nullptr, nullptr));
+}
 
 void SendAll(Handle socket, const char* data, std::size_t size) {
     while (size > 0) {
@@ -82,15 +88,20 @@ long Receive(Handle socket, char* buffer, std::size_t size) {
     return ::recv(Native(socket), buffer, static_cast<int>(size), 0);
 }
 
-void ShutdownSending(Handle socket) { ::shutdown(Native(socket), SD_SEND); }
+void ShutdownSending(Handle socket) {
+    ::shutdown(Native(socket), SD_SEND);
+}
 
 void CloseWithReset(Handle socket) {
     linger l{1, 0};
-    ::setsockopt(Native(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+    ::setsockopt(Native(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l),
+                 sizeof l);
     ::closesocket(Native(socket));
 }
 
-void Close(Handle socket) { ::closesocket(Native(socket)); }
+void Close(Handle socket) {
+    ::closesocket(Native(socket));
+}
 
 Handle StartConnect(int port) {
     EnsureStarted();

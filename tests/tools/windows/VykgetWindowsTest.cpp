@@ -28,7 +28,7 @@ std::string ReadFile(const fs::path& path) {
 }
 
 class VykgetWindowsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("vykget-" + std::to_string(::GetCurrentProcessId()));
         fs::create_directories(dir);
@@ -47,11 +47,12 @@ protected:
         startup.hStdError = err;
         startup.hStdOutput = err;
         const std::wstring program = Utf8ToWide(VYKGET_PATH);
-        std::wstring command = L"\"" + program + L"\" \"" + Utf8ToWide(url) + L"\" \"" + target.wstring() + L"\"";
+        std::wstring command =
+            L"\"" + program + L"\" \"" + Utf8ToWide(url) + L"\" \"" + target.wstring() + L"\"";
         PROCESS_INFORMATION process{};
         ProgramRun run;
-        if (::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                             &startup, &process)) {
+        if (::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             nullptr, &startup, &process)) {
             ::WaitForSingleObject(process.hProcess, 60000);
             ::GetExitCodeProcess(process.hProcess, &run.exitCode);
             ::CloseHandle(process.hThread);
@@ -67,7 +68,8 @@ protected:
 
     std::vector<fs::path> Files() const {
         std::vector<fs::path> names;
-        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+        for (const auto& entry : fs::directory_iterator(dir))
+            names.push_back(entry.path().filename());
         return names;
     }
 
@@ -77,7 +79,8 @@ protected:
 } // namespace
 
 TEST_F(VykgetWindowsTest, DownloadReplacesTheFile) {
-    ScriptedServer server(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close());
+    ScriptedServer server(
+        Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close());
     const fs::path target = dir / L"Kalmin.exe";
     std::ofstream(target, std::ios::binary) << "old content that is longer";
     const ProgramRun run = Vykget(server.Url("/instal/Kalmin.exe"), target);
@@ -89,14 +92,18 @@ TEST_F(VykgetWindowsTest, DownloadReplacesTheFile) {
 
 TEST_F(VykgetWindowsTest, NotFoundAndRefusedPortLeaveTheFileAlone) {
     ScriptedServer server(
-        Script().ReceiveHead().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\n<html/>\r\n").Close());
+        Script()
+            .ReceiveHead()
+            .Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\n<html/>\r\n")
+            .Close());
     const fs::path target = dir / L"Kalmin.exe";
     std::ofstream(target, std::ios::binary) << "old";
     ProgramRun run = Vykget(server.Url("/instal/Kalmin.exe"), target);
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(run.err, "HTTP/1.1 404 Not Found.\r\n");  // a text-mode line end on Windows
+    EXPECT_EQ(run.err, "HTTP/1.1 404 Not Found.\r\n"); // a text-mode line end on Windows
 
-    run = Vykget("http://127.0.0.1:" + std::to_string(vyktest::ClosedLoopbackPort()) + "/x", target);
+    run =
+        Vykget("http://127.0.0.1:" + std::to_string(vyktest::ClosedLoopbackPort()) + "/x", target);
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(run.err.rfind("Socket Error # 10061\r", 0), 0u) << run.err;
     EXPECT_NE(run.err.find("\nConnection refused.\r\n"), std::string::npos) << run.err;
