@@ -10,6 +10,14 @@ std::int64_t TStream::Size() {
     return size;
 }
 
+std::int64_t TStream::SeekTarget(std::int64_t offset, TSeekOrigin origin, std::int64_t position,
+                                 std::int64_t size) {
+    const std::int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                              : origin == TSeekOrigin::soCurrent ? position
+                                                                 : size;
+    return base + offset < 0 ? -1 : base + offset;
+}
+
 void TStream::ReadBuffer(void* buffer, std::int64_t count) {
     if (count != 0 && Read(buffer, count) != count) throw EReadError();
 }
@@ -37,12 +45,9 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
 }
 
 std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-    const std::int64_t base = origin == TSeekOrigin::soBeginning ? 0
-                              : origin == TSeekOrigin::soCurrent ? position_
-                                                                 : Size();
-    if (base + offset < 0) return -1;
-    position_ = base + offset;
-    return position_;
+    const std::int64_t target = SeekTarget(offset, origin, position_, Size());
+    if (target >= 0) position_ = target;
+    return target;
 }
 
 void TMemoryStream::SetSize(std::int64_t size) {

@@ -45,6 +45,11 @@ public:
 
     std::int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
     void SetPosition(std::int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+
+protected:
+    // The position a seek leads to, or -1 for one before the start.
+    static std::int64_t SeekTarget(std::int64_t offset, TSeekOrigin origin, std::int64_t position,
+                                   std::int64_t size);
 };
 
 class TMemoryStream : public TStream {

@@ -26,12 +26,9 @@ std::int64_t TIdCappedStream::Write(const void* buffer, std::int64_t count) {
 }
 
 std::int64_t TIdCappedStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-    const std::int64_t base = origin == TSeekOrigin::soBeginning ? 0
-                              : origin == TSeekOrigin::soCurrent ? position_
-                                                                 : size_;
-    if (base + offset < 0) return -1;
-    position_ = base + offset;
-    return position_;
+    const std::int64_t target = SeekTarget(offset, origin, position_, size_);
+    if (target >= 0) position_ = target;
+    return target;
 }
 
 void TIdCappedStream::SetSize(std::int64_t size) {
