@@ -120,7 +120,7 @@ void SetInstallPath(const std::optional<std::string>& directory) {
 // A running VYKPatch.exe whose download goes to the scripted server.
 class Updater {
   public:
-    Updater(const fs::path& directory, int port) {
+    Updater(const fs::path& directory, int port, int showCommand = -1) {
         const fs::path program = fs::path(Utf8ToWide(VYK_PATCH_EXE));
         fs::create_directories(directory);
         const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/instal/Kalmin.exe";
@@ -128,6 +128,10 @@ class Updater {
 
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
+        if (showCommand >= 0) {
+            startup.dwFlags = STARTF_USESHOWWINDOW;
+            startup.wShowWindow = static_cast<WORD>(showCommand);
+        }
         std::wstring command = L"\"" + program.wstring() + L"\"";
         if (!::CreateProcessW(program.wstring().c_str(), command.data(), nullptr, nullptr, FALSE, 0,
                               nullptr, directory.wstring().c_str(), &startup, &process_))
@@ -254,6 +258,18 @@ TEST_F(UpdaterUITest, WindowShowsTheDesignAndClosesWithExitCodeZero) {
     EXPECT_EQ(server.Connections(), 0);
 
     EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+}
+
+TEST_F(UpdaterUITest, StartUpShowStateIsHonoured) {
+    ScriptedServer server(Script().Stall());
+    {
+        Updater maximised(work / "app", server.Port(), SW_SHOWMAXIMIZED);
+        EXPECT_TRUE(::IsZoomed(maximised.Main));
+        EXPECT_EQ(maximised.Close(), std::optional<DWORD>(0));
+    }
+    Updater minimised(work / "app", server.Port(), SW_SHOWMINNOACTIVE);
+    EXPECT_TRUE(::IsIconic(minimised.Main));
+    EXPECT_EQ(minimised.Close(), std::optional<DWORD>(0));
 }
 
 TEST_F(UpdaterUITest, RegisteredDirectoryIsUpdatedAfterSpaceIsPressed) {
