@@ -4,13 +4,13 @@
 // message the updater's error box would show goes to standard error, and the
 // exit code is 1; wrong arguments exit with 2.
 
+#include "host/Console.h"
 #include "host/FileStream.h"
 #include "host/SysUtils.h"
 #include "http/IdHTTP.h"
 
 #include <chrono>
 #include <filesystem>
-#include <iostream>
 #include <random>
 #include <string>
 
@@ -39,7 +39,7 @@ std::string TemporaryNameBeside(const std::string& file) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::cerr << "usage: vykget URL FILE\n";
+        WriteToStandardError("usage: vykget URL FILE\n");
         return 2;
     }
     const std::string url = argv[1];
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
             std::error_code ignored;
             fs::remove(FromUtf8(temp), ignored);
         }
-        std::cerr << ErrorDisplayText(error.what()) << "\n";
+        WriteToStandardError(ErrorDisplayText(error.what()) + "\n");
         return 1;
     }
 }
