@@ -2,6 +2,8 @@
 
 #include "app/qt/QtHostServices.h"
 
+#include "tests/support/BoxRecordingHost.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,22 +11,7 @@
 
 namespace {
 
-class NoHost : public THostServices {
-public:
-    TRegistryHive& Registry() override { throw Exception("unused"); }
-    bool FileExists(const std::string&) override { return false; }
-    std::unique_ptr<TStream> CreateFileStream(const std::string&) override { return nullptr; }
-    std::unique_ptr<TStream> LockForReplace(const std::string&) override { return nullptr; }
-    void CommitReplacement(const std::string&, const std::string&) override {}
-    void RemoveFile(const std::string&) override {}
-    bool ExecuteOpenDialog(TOpenDialog&) override { return false; }
-    int ShowMessageBox(const std::string& text, const std::string&, std::uint32_t) override {
-        shown.push_back(text);
-        return 1;
-    }
-    std::string ApplicationTitle() override { return "Vykpatch"; }
-    std::vector<std::string> shown;
-};
+using NoHost = vyktest::BoxRecordingHost;
 
 struct MainWindowTest : ::testing::Test {
     static void SetUpTestSuite() {
@@ -79,7 +66,8 @@ TEST_F(MainWindowTest, PlainEnterAndSpacePressTheButtonEscDoesNothing) {
 TEST_F(MainWindowTest, AnErrorFromTheClickGoesToTheErrorDisplayAndTheWindowStays) {
     form.Button1.OnClick = [](void*) { throw Exception("HTTP/1.1 404 Not Found"); };
     QTest::mouseClick(window.Button1(), Qt::LeftButton);
-    EXPECT_EQ(host.shown, std::vector<std::string>{"HTTP/1.1 404 Not Found."});
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, "HTTP/1.1 404 Not Found.");
     EXPECT_TRUE(window.isVisible());
 }
 

@@ -2,36 +2,13 @@
 
 #include "net/IdExceptionCore.h"
 
+#include "tests/support/BoxRecordingHost.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
-struct Box {
-    std::string text, caption;
-    std::uint32_t flags;
-};
-
-// Only the message box and the title are real; the error display needs no more.
-class BoxRecorder : public THostServices {
-public:
-    TRegistryHive& Registry() override { throw Exception("unused"); }
-    bool FileExists(const std::string&) override { return false; }
-    std::unique_ptr<TStream> CreateFileStream(const std::string&) override { return nullptr; }
-    std::unique_ptr<TStream> LockForReplace(const std::string&) override { return nullptr; }
-    void CommitReplacement(const std::string&, const std::string&) override {}
-    void RemoveFile(const std::string&) override {}
-    bool ExecuteOpenDialog(TOpenDialog&) override { return false; }
-    int ShowMessageBox(const std::string& text, const std::string& caption,
-                       std::uint32_t flags) override {
-        boxes.push_back({text, caption, flags});
-        return 1;
-    }
-    std::string ApplicationTitle() override { return "Vykpatch"; }
-    void CancelMode() override { ++cancels; }
-
-    std::vector<Box> boxes;
-    int cancels = 0;
-};
+using BoxRecorder = vyktest::BoxRecordingHost;
 
 template <typename E> std::exception_ptr Thrown(E e) { return std::make_exception_ptr(e); }
 
