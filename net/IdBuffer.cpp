@@ -13,9 +13,19 @@ TIdBuffer::TIdBuffer() { AcquireStack(); }
 TIdBuffer::~TIdBuffer() { ReleaseStack(); }
 
 void TIdBuffer::DiscardAll() {
+    // A released block of receive size is kept aside for the next receive (see
+    // TakeSpareBlock); anything larger is freed, so memory stays flat.
+    constexpr std::size_t kLargestSpare = 64 * 1024;
+    if (storage_.capacity() <= kLargestSpare) spare_.swap(storage_);
     TIdBytes().swap(storage_);
     frontOffset_ = 0;
     pending_ = 0;
+}
+
+TIdBytes TIdBuffer::TakeSpareBlock() {
+    TIdBytes block;
+    block.swap(spare_);
+    return block;
 }
 
 void TIdBuffer::AppendBytes(const TIdBytes& block) {
@@ -60,7 +70,6 @@ void TIdBuffer::Compact(bool shrink) {
     frontOffset_ = 0;
     if (shrink && Capacity() - pending_ > growthStep_) {
         storage_.resize(static_cast<std::size_t>(pending_ + growthStep_));
-        storage_.shrink_to_fit();
     }
 }
 

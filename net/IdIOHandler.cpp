@@ -118,7 +118,8 @@ std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32
         }
         if (!TransportAllocated()) throw EIdClosedSocket("Disconnected.");
         // A receive size below 1 would read nothing forever; one byte is the least.
-        TIdBytes block(static_cast<std::size_t>(std::max(RecvBufferSize, 1)));
+        TIdBytes block = inputQueue_->TakeSpareBlock();
+        block.resize(static_cast<std::size_t>(std::max(RecvBufferSize, 1)));
         n = ReceiveFromTransport(block);
         block.resize(static_cast<std::size_t>(std::max(n, 0)));
         if (n > 0) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode,
@@ -22,7 +23,12 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode,
     // Nobody else may hold the file while it is written; truncate only once it is ours.
     const bool exclusive = create || (mode & 0xF0) == fmShareExclusive;
     if (fd >= 0 && exclusive && ::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno;
-    if (fd >= 0 && create && error == 0 && ::ftruncate(fd, 0) != 0) error = errno;
+    // Only a file with content is cut: truncating even an empty file makes some
+    // file systems write all of its data out when it is closed.
+    struct stat status {};
+    if (fd >= 0 && create && error == 0 && ::fstat(fd, &status) == 0 && status.st_size > 0 &&
+        ::ftruncate(fd, 0) != 0)
+        error = errno;
     if (error != 0) {
         if (fd >= 0) ::close(fd);
         const std::string shown = displayName.empty() ? ExpandFileName(fileName) : displayName;
