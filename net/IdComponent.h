@@ -27,6 +27,8 @@ enum TWorkMode { wmRead = 0, wmWrite = 1 };
 
 class TIdBaseComponent {
 public:
+    // A component given an owner must be made with new: the owner deletes it
+    // when it goes, unless it was deleted before.
     explicit TIdBaseComponent(TIdBaseComponent* owner = nullptr);
     virtual ~TIdBaseComponent();
     TIdBaseComponent(const TIdBaseComponent&) = delete;
