@@ -92,7 +92,8 @@ int TIdStackBSDBase::ReadIntOption(TIdStackSocketHandle socket, int level, int o
     return value;
 }
 
-void TIdStackBSDBase::WriteIntOption(TIdStackSocketHandle socket, int level, int option, int value) {
+void TIdStackBSDBase::WriteIntOption(TIdStackSocketHandle socket, int level, int option,
+                                     int value) {
     CheckSocketResult(RawSetSockOpt(socket, level, option, &value, sizeof value));
 }
 
@@ -121,12 +122,13 @@ int TIdStackBSDBase::SendFrom(TIdStackSocketHandle socket, const TIdBytes& buffe
     return CheckSocketResult(RawSend(socket, buffer.data() + offset, count, 0));
 }
 
-int TIdStackBSDBase::ReceiveDatagram(TIdStackSocketHandle socket, TIdBytes& buffer, TIdEndpoint& from) {
+int TIdStackBSDBase::ReceiveDatagram(TIdStackSocketHandle socket, TIdBytes& buffer,
+                                     TIdEndpoint& from) {
     if (buffer.empty()) throw ERangeError();
     SocketAddress address;
     address.Length = sizeof address.Bytes;
-    const int n = CheckSocketResult(
-        RawRecvFrom(socket, buffer.data(), static_cast<int>(buffer.size()), address.Bytes, address.Length));
+    const int n = CheckSocketResult(RawRecvFrom(
+        socket, buffer.data(), static_cast<int>(buffer.size()), address.Bytes, address.Length));
     from = ReadAddress(address);
     return n;
 }
@@ -155,4 +157,14 @@ bool TIdStackBSDBase::CanOpenFamily(TIdIPVersion version) {
     if (socket == Id_INVALID_SOCKET) return false;
     RawClose(socket);
     return true;
+}
+
+void TIdStackBSDBase::JoinGroup(TIdStackSocketHandle socket, const std::string& group,
+                                const std::string& local, TIdIPVersion version) {
+    ChangeGroupMembership(socket, group, local, version, true);
+}
+
+void TIdStackBSDBase::LeaveGroup(TIdStackSocketHandle socket, const std::string& group,
+                                 const std::string& local, TIdIPVersion version) {
+    ChangeGroupMembership(socket, group, local, version, false);
 }

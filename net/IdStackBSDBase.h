@@ -6,7 +6,7 @@
 #include "net/IdStack.h"
 
 class TIdStackBSDBase : public TIdStack {
-public:
+  public:
     void BindEndpoint(TIdStackSocketHandle socket, const std::string& ip, TIdIPVersion version,
                       int port) override;
     void ConnectEndpoint(TIdStackSocketHandle socket, const std::string& ip, TIdIPVersion version,
@@ -31,8 +31,12 @@ public:
                      const TIdEndpoint& to) override;
     void ShutdownAndClose(TIdStackSocketHandle socket) override;
     bool CanOpenFamily(TIdIPVersion version) override;
+    void JoinGroup(TIdStackSocketHandle socket, const std::string& group, const std::string& local,
+                   TIdIPVersion version) override;
+    void LeaveGroup(TIdStackSocketHandle socket, const std::string& group, const std::string& local,
+                    TIdIPVersion version) override;
 
-protected:
+  protected:
     struct SocketAddress {
         std::uint8_t Bytes[28] = {};
         int Length = 0;
@@ -40,11 +44,16 @@ protected:
     SocketAddress MakeAddress(const std::string& ip, TIdIPVersion version, int port);
     TIdEndpoint ReadAddress(const SocketAddress& address);
 
+    // Adds (join) or drops multicast membership; the option records are the platform's.
+    virtual void ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
+                                       const std::string& local, TIdIPVersion version,
+                                       bool join) = 0;
     virtual int RawBind(TIdStackSocketHandle socket, const void* address, int length) = 0;
     virtual int RawConnect(TIdStackSocketHandle socket, const void* address, int length) = 0;
     virtual int RawGetSockName(TIdStackSocketHandle socket, void* address, int& length) = 0;
     virtual int RawGetPeerName(TIdStackSocketHandle socket, void* address, int& length) = 0;
-    virtual TIdStackSocketHandle RawAccept(TIdStackSocketHandle socket, void* address, int& length) = 0;
+    virtual TIdStackSocketHandle RawAccept(TIdStackSocketHandle socket, void* address,
+                                           int& length) = 0;
     virtual int RawListen(TIdStackSocketHandle socket, int backlog) = 0;
     virtual int RawSetSockOpt(TIdStackSocketHandle socket, int level, int option, const void* value,
                               int length) = 0;

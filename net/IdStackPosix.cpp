@@ -23,28 +23,43 @@ int Fail() {
     return Id_SOCKET_ERROR;
 }
 
-int Result(int r) { return r < 0 ? Fail() : r; }
+int Result(int r) {
+    return r < 0 ? Fail() : r;
+}
 
-int Fd(TIdStackSocketHandle socket) { return static_cast<int>(socket); }
+int Fd(TIdStackSocketHandle socket) {
+    return static_cast<int>(socket);
+}
 
 // Resolver failure codes in Windows Sockets numbering.
 int MapResolverError(int code) {
     switch (code) {
-    case EAI_NONAME: return 11001;
-    case EAI_AGAIN: return 11002;
-    case EAI_FAIL: return 11003;
+    case EAI_NONAME:
+        return 11001;
+    case EAI_AGAIN:
+        return 11002;
+    case EAI_FAIL:
+        return 11003;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return 11004;
+    case EAI_NODATA:
+        return 11004;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return 11004;
+    case EAI_ADDRFAMILY:
+        return 11004;
 #endif
-    case EAI_BADFLAGS: return 10022;
-    case EAI_FAMILY: return 10047;
-    case EAI_MEMORY: return 8;
-    case EAI_SERVICE: return 10109;
-    case EAI_SOCKTYPE: return 10044;
-    default: return 11003;
+    case EAI_BADFLAGS:
+        return 10022;
+    case EAI_FAMILY:
+        return 10047;
+    case EAI_MEMORY:
+        return 8;
+    case EAI_SERVICE:
+        return 10109;
+    case EAI_SOCKTYPE:
+        return 10044;
+    default:
+        return 11003;
     }
 }
 
@@ -72,46 +87,86 @@ struct AddrInfoList {
 
 int MapErrnoToSocketError(int error) {
     switch (error) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: return 10024;
-    case EAGAIN: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
-    case EPIPE: return 10054;
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    default: return error;
+    case EINTR:
+        return 10004;
+    case EBADF:
+        return 10009;
+    case EACCES:
+        return 10013;
+    case EFAULT:
+        return 10014;
+    case EINVAL:
+        return 10022;
+    case EMFILE:
+        return 10024;
+    case EAGAIN:
+        return 10035;
+    case EINPROGRESS:
+        return 10036;
+    case EALREADY:
+        return 10037;
+    case ENOTSOCK:
+        return 10038;
+    case EDESTADDRREQ:
+        return 10039;
+    case EMSGSIZE:
+        return 10040;
+    case EPROTOTYPE:
+        return 10041;
+    case ENOPROTOOPT:
+        return 10042;
+    case EPROTONOSUPPORT:
+        return 10043;
+    case ESOCKTNOSUPPORT:
+        return 10044;
+    case EOPNOTSUPP:
+        return 10045;
+    case EPFNOSUPPORT:
+        return 10046;
+    case EAFNOSUPPORT:
+        return 10047;
+    case EADDRINUSE:
+        return 10048;
+    case EADDRNOTAVAIL:
+        return 10049;
+    case ENETDOWN:
+        return 10050;
+    case ENETUNREACH:
+        return 10051;
+    case ENETRESET:
+        return 10052;
+    case ECONNABORTED:
+        return 10053;
+    case ECONNRESET:
+        return 10054;
+    case EPIPE:
+        return 10054;
+    case ENOBUFS:
+        return 10055;
+    case EISCONN:
+        return 10056;
+    case ENOTCONN:
+        return 10057;
+    case ESHUTDOWN:
+        return 10058;
+    case ETOOMANYREFS:
+        return 10059;
+    case ETIMEDOUT:
+        return 10060;
+    case ECONNREFUSED:
+        return 10061;
+    case ELOOP:
+        return 10062;
+    case ENAMETOOLONG:
+        return 10063;
+    case EHOSTDOWN:
+        return 10064;
+    case EHOSTUNREACH:
+        return 10065;
+    case ENOTEMPTY:
+        return 10066;
+    default:
+        return error;
     }
 }
 
@@ -122,8 +177,10 @@ TIdStackPosix::TIdStackPosix() {
 
 int TIdStackPosix::FamilyOf(TIdIPVersion version) {
     switch (version) {
-    case Id_IPv4: return AF_INET;
-    case Id_IPv6: return AF_INET6;
+    case Id_IPv4:
+        return AF_INET;
+    case Id_IPv6:
+        return AF_INET6;
     }
     throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
 }
@@ -169,7 +226,8 @@ void TIdStackPosix::FillOwnAddressList() {
         const std::string text =
             AddressToText(reinterpret_cast<const std::uint8_t*>(&sin->sin_addr), Id_IPv4);
         bool seen = false;
-        for (const auto& a : *ownAddresses_) seen = seen || a == text;
+        for (const auto& a : *ownAddresses_)
+            seen = seen || a == text;
         if (!seen) ownAddresses_->push_back(text);
     }
 }
@@ -186,60 +244,64 @@ std::string TIdStackPosix::AddressToName(const std::string& ip, TIdIPVersion ver
     const SocketAddress address = MakeAddress(ip, version, 0);
     char host[1025] = {};
     const int code = getnameinfo(reinterpret_cast<const sockaddr*>(address.Bytes),
-                                 static_cast<socklen_t>(address.Length), host, sizeof host, nullptr, 0,
-                                 NI_NAMEREQD);
+                                 static_cast<socklen_t>(address.Length), host, sizeof host, nullptr,
+                                 0, NI_NAMEREQD);
     if (code != 0) RaiseResolverFailure(*this, code, version);
     return host;
 }
 
-std::uint16_t TIdStackPosix::HostOrder16ToNet(std::uint16_t value) { return htons(value); }
-std::uint32_t TIdStackPosix::HostOrder32ToNet(std::uint32_t value) { return htonl(value); }
-std::uint16_t TIdStackPosix::NetOrder16ToHost(std::uint16_t value) { return ntohs(value); }
-std::uint32_t TIdStackPosix::NetOrder32ToHost(std::uint32_t value) { return ntohl(value); }
+std::uint16_t TIdStackPosix::HostOrder16ToNet(std::uint16_t value) {
+    return htons(value);
+}
+std::uint32_t TIdStackPosix::HostOrder32ToNet(std::uint32_t value) {
+    return htonl(value);
+}
+std::uint16_t TIdStackPosix::NetOrder16ToHost(std::uint16_t value) {
+    return ntohs(value);
+}
+std::uint32_t TIdStackPosix::NetOrder32ToHost(std::uint32_t value) {
+    return ntohl(value);
+}
 
-bool TIdStackPosix::HasIPv6Transport() { return CanOpenFamily(Id_IPv6); }
+bool TIdStackPosix::HasIPv6Transport() {
+    return CanOpenFamily(Id_IPv6);
+}
 
 void TIdStackPosix::SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) {
-    if (version == Id_IPv4) WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl);
-    else WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, ttl);
+    if (version == Id_IPv4)
+        WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl);
+    else
+        WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, ttl);
 }
 
 void TIdStackPosix::SetGroupLoopback(TIdStackSocketHandle socket, bool on, TIdIPVersion version) {
-    if (version == Id_IPv4) WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, on ? 1 : 0);
-    else WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, on ? 1 : 0);
+    if (version == Id_IPv4)
+        WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, on ? 1 : 0);
+    else
+        WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, on ? 1 : 0);
 }
 
-namespace {
-
-void ChangeMembership(TIdStack& stack, TIdStackSocketHandle socket, const std::string& group,
-                      const std::string& local, TIdIPVersion version, bool join) {
+void TIdStackPosix::ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
+                                          const std::string& local, TIdIPVersion version,
+                                          bool join) {
     if (version == Id_IPv4) {
         ip_mreq request{};
-        std::memcpy(&request.imr_multiaddr, stack.TextToAddress(group, Id_IPv4).data(), 4);
-        if (!local.empty()) std::memcpy(&request.imr_interface, stack.TextToAddress(local, Id_IPv4).data(), 4);
-        stack.WriteOption(socket, IPPROTO_IP, join ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP, &request,
-                          sizeof request);
+        std::memcpy(&request.imr_multiaddr, TextToAddress(group, Id_IPv4).data(), 4);
+        if (!local.empty())
+            std::memcpy(&request.imr_interface, TextToAddress(local, Id_IPv4).data(), 4);
+        WriteOption(socket, IPPROTO_IP, join ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP, &request,
+                    sizeof request);
     } else {
         ipv6_mreq request{};
-        std::memcpy(&request.ipv6mr_multiaddr, stack.TextToAddress(group, Id_IPv6).data(), 16);
-        stack.WriteOption(socket, IPPROTO_IPV6, join ? IPV6_JOIN_GROUP : IPV6_LEAVE_GROUP, &request,
-                          sizeof request);
+        std::memcpy(&request.ipv6mr_multiaddr, TextToAddress(group, Id_IPv6).data(), 16);
+        WriteOption(socket, IPPROTO_IPV6, join ? IPV6_JOIN_GROUP : IPV6_LEAVE_GROUP, &request,
+                    sizeof request);
     }
 }
 
-} // namespace
-
-void TIdStackPosix::JoinGroup(TIdStackSocketHandle socket, const std::string& group,
-                              const std::string& local, TIdIPVersion version) {
-    ChangeMembership(*this, socket, group, local, version, true);
+int TIdStackPosix::RawClose(TIdStackSocketHandle socket) {
+    return Result(::close(Fd(socket)));
 }
-
-void TIdStackPosix::LeaveGroup(TIdStackSocketHandle socket, const std::string& group,
-                               const std::string& local, TIdIPVersion version) {
-    ChangeMembership(*this, socket, group, local, version, false);
-}
-
-int TIdStackPosix::RawClose(TIdStackSocketHandle socket) { return Result(::close(Fd(socket))); }
 
 int TIdStackPosix::RawReceive(TIdStackSocketHandle socket, void* buffer, int length, int flags) {
     ssize_t n;
@@ -272,10 +334,12 @@ int TIdStackPosix::ServiceToPort(const std::string& service) {
 
 std::vector<std::string> TIdStackPosix::PortToServices(int port) {
     std::vector<std::string> names;
-    const servent* entry = ::getservbyport(HostOrder16ToNet(static_cast<std::uint16_t>(port)), nullptr);
+    const servent* entry =
+        ::getservbyport(HostOrder16ToNet(static_cast<std::uint16_t>(port)), nullptr);
     if (!entry) return names;
     names.emplace_back(entry->s_name);
-    for (char** alias = entry->s_aliases; alias && *alias; ++alias) names.emplace_back(*alias);
+    for (char** alias = entry->s_aliases; alias && *alias; ++alias)
+        names.emplace_back(*alias);
     return names;
 }
 
@@ -288,7 +352,9 @@ TIdStackSocketHandle TIdStackPosix::RawOpenSocket(int family, int type, int prot
     return fd;
 }
 
-int TIdStackPosix::LastSocketError() { return tLastSocketError; }
+int TIdStackPosix::LastSocketError() {
+    return tLastSocketError;
+}
 
 void TIdStackPosix::SetBlockingMode(TIdStackSocketHandle socket, bool blocking) {
     const int flags = ::fcntl(Fd(socket), F_GETFL);
@@ -297,8 +363,8 @@ void TIdStackPosix::SetBlockingMode(TIdStackSocketHandle socket, bool blocking) 
         Result(::fcntl(Fd(socket), F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK)));
 }
 
-int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write, TIdSocketArray* error,
-                                  int timeoutMs) {
+int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
+                                  TIdSocketArray* error, int timeoutMs) {
     // poll, unlike select, works for descriptors of any number.
     struct Entry {
         TIdSocketArray* set;
@@ -309,7 +375,8 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write, T
     nfds_t count = 0;
     for (const auto& e : entries) {
         if (!e.set) continue;
-        for (int i = 0; i < e.set->Count; ++i) fds[count++] = {Fd(e.set->Handles[i]), e.events, 0};
+        for (int i = 0; i < e.set->Count; ++i)
+            fds[count++] = {Fd(e.set->Handles[i]), e.events, 0};
     }
     if (count == 0) {
         // Nothing to wait on would wait forever; select refuses it too.
@@ -339,7 +406,8 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write, T
             if (e.events != POLLPRI) mask |= POLLHUP | POLLERR;
             if (fds[at].revents & mask) e.set->Handles[kept++] = e.set->Handles[i];
         }
-        for (int i = kept; i < n; ++i) e.set->Handles[i] = 0;
+        for (int i = kept; i < n; ++i)
+            e.set->Handles[i] = 0;
         e.set->Count = kept;
         ready += kept;
     }
@@ -347,11 +415,13 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write, T
 }
 
 int TIdStackPosix::RawBind(TIdStackSocketHandle socket, const void* address, int length) {
-    return Result(::bind(Fd(socket), static_cast<const sockaddr*>(address), static_cast<socklen_t>(length)));
+    return Result(
+        ::bind(Fd(socket), static_cast<const sockaddr*>(address), static_cast<socklen_t>(length)));
 }
 
 int TIdStackPosix::RawConnect(TIdStackSocketHandle socket, const void* address, int length) {
-    return Result(::connect(Fd(socket), static_cast<const sockaddr*>(address), static_cast<socklen_t>(length)));
+    return Result(::connect(Fd(socket), static_cast<const sockaddr*>(address),
+                            static_cast<socklen_t>(length)));
 }
 
 int TIdStackPosix::RawGetSockName(TIdStackSocketHandle socket, void* address, int& length) {
@@ -368,7 +438,8 @@ int TIdStackPosix::RawGetPeerName(TIdStackSocketHandle socket, void* address, in
     return r;
 }
 
-TIdStackSocketHandle TIdStackPosix::RawAccept(TIdStackSocketHandle socket, void* address, int& length) {
+TIdStackSocketHandle TIdStackPosix::RawAccept(TIdStackSocketHandle socket, void* address,
+                                              int& length) {
     auto len = static_cast<socklen_t>(length);
     const int fd = ::accept4(Fd(socket), static_cast<sockaddr*>(address), &len, SOCK_CLOEXEC);
     length = static_cast<int>(len);
@@ -383,8 +454,8 @@ int TIdStackPosix::RawListen(TIdStackSocketHandle socket, int backlog) {
     return Result(::listen(Fd(socket), backlog));
 }
 
-int TIdStackPosix::RawSetSockOpt(TIdStackSocketHandle socket, int level, int option, const void* value,
-                                 int length) {
+int TIdStackPosix::RawSetSockOpt(TIdStackSocketHandle socket, int level, int option,
+                                 const void* value, int length) {
     return Result(::setsockopt(Fd(socket), level, option, value, static_cast<socklen_t>(length)));
 }
 
@@ -407,8 +478,9 @@ int TIdStackPosix::RawRecvFrom(TIdStackSocketHandle socket, void* buffer, int le
 
 int TIdStackPosix::RawSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
                              const void* address, int addressLength) {
-    const ssize_t n = ::sendto(Fd(socket), buffer, static_cast<std::size_t>(length), MSG_NOSIGNAL,
-                               static_cast<const sockaddr*>(address), static_cast<socklen_t>(addressLength));
+    const ssize_t n =
+        ::sendto(Fd(socket), buffer, static_cast<std::size_t>(length), MSG_NOSIGNAL,
+                 static_cast<const sockaddr*>(address), static_cast<socklen_t>(addressLength));
     return n < 0 ? Fail() : static_cast<int>(n);
 }
 

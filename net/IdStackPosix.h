@@ -5,7 +5,7 @@
 #include "net/IdStackBSDBase.h"
 
 class TIdStackPosix : public TIdStackBSDBase {
-public:
+  public:
     TIdStackPosix();
 
     std::string NameToAddress(const std::string& host, TIdIPVersion version) override;
@@ -21,29 +21,29 @@ public:
     bool HasIPv6Transport() override;
     void SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) override;
     void SetGroupLoopback(TIdStackSocketHandle socket, bool on, TIdIPVersion version) override;
-    void JoinGroup(TIdStackSocketHandle socket, const std::string& group, const std::string& local,
-                   TIdIPVersion version) override;
-    void LeaveGroup(TIdStackSocketHandle socket, const std::string& group, const std::string& local,
-                    TIdIPVersion version) override;
     int RawClose(TIdStackSocketHandle socket) override;
     int RawReceive(TIdStackSocketHandle socket, void* buffer, int length, int flags) override;
     int RawSend(TIdStackSocketHandle socket, const void* buffer, int length, int flags) override;
     int RawShutdown(TIdStackSocketHandle socket, int how) override;
     int ServiceToPort(const std::string& service) override;
     std::vector<std::string> PortToServices(int port) override;
-    TIdStackSocketHandle RawOpenSocket(int family, int type, int protocol, bool overlapped) override;
+    TIdStackSocketHandle RawOpenSocket(int family, int type, int protocol,
+                                       bool overlapped) override;
     int LastSocketError() override;
     void SetBlockingMode(TIdStackSocketHandle socket, bool blocking) override;
     int WaitForSockets(TIdSocketArray* read, TIdSocketArray* write, TIdSocketArray* error,
                        int timeoutMs) override;
     int FamilyOf(TIdIPVersion version) override;
 
-protected:
+  protected:
+    void ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
+                               const std::string& local, TIdIPVersion version, bool join) override;
     int RawBind(TIdStackSocketHandle socket, const void* address, int length) override;
     int RawConnect(TIdStackSocketHandle socket, const void* address, int length) override;
     int RawGetSockName(TIdStackSocketHandle socket, void* address, int& length) override;
     int RawGetPeerName(TIdStackSocketHandle socket, void* address, int& length) override;
-    TIdStackSocketHandle RawAccept(TIdStackSocketHandle socket, void* address, int& length) override;
+    TIdStackSocketHandle RawAccept(TIdStackSocketHandle socket, void* address,
+                                   int& length) override;
     int RawListen(TIdStackSocketHandle socket, int backlog) override;
     int RawSetSockOpt(TIdStackSocketHandle socket, int level, int option, const void* value,
                       int length) override;

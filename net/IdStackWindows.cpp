@@ -198,35 +198,22 @@ void TIdStackWindows::SetGroupLoopback(TIdStackSocketHandle socket, bool on, TId
         WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, on ? 1 : 0);
 }
 
-namespace {
-
-void ChangeMembership(TIdStack& stack, TIdStackSocketHandle socket, const std::string& group,
-                      const std::string& local, TIdIPVersion version, bool join) {
+void TIdStackWindows::ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
+                                            const std::string& local, TIdIPVersion version,
+                                            bool join) {
     if (version == Id_IPv4) {
         ip_mreq request{};
-        std::memcpy(&request.imr_multiaddr, stack.TextToAddress(group, Id_IPv4).data(), 4);
+        std::memcpy(&request.imr_multiaddr, TextToAddress(group, Id_IPv4).data(), 4);
         if (!local.empty())
-            std::memcpy(&request.imr_interface, stack.TextToAddress(local, Id_IPv4).data(), 4);
-        stack.WriteOption(socket, IPPROTO_IP, join ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP,
-                          &request, sizeof request);
+            std::memcpy(&request.imr_interface, TextToAddress(local, Id_IPv4).data(), 4);
+        WriteOption(socket, IPPROTO_IP, join ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP, &request,
+                    sizeof request);
     } else {
         ipv6_mreq request{};
-        std::memcpy(&request.ipv6mr_multiaddr, stack.TextToAddress(group, Id_IPv6).data(), 16);
-        stack.WriteOption(socket, IPPROTO_IPV6, join ? IPV6_ADD_MEMBERSHIP : IPV6_DROP_MEMBERSHIP,
-                          &request, sizeof request);
+        std::memcpy(&request.ipv6mr_multiaddr, TextToAddress(group, Id_IPv6).data(), 16);
+        WriteOption(socket, IPPROTO_IPV6, join ? IPV6_ADD_MEMBERSHIP : IPV6_DROP_MEMBERSHIP,
+                    &request, sizeof request);
     }
-}
-
-} // namespace
-
-void TIdStackWindows::JoinGroup(TIdStackSocketHandle socket, const std::string& group,
-                                const std::string& local, TIdIPVersion version) {
-    ChangeMembership(*this, socket, group, local, version, true);
-}
-
-void TIdStackWindows::LeaveGroup(TIdStackSocketHandle socket, const std::string& group,
-                                 const std::string& local, TIdIPVersion version) {
-    ChangeMembership(*this, socket, group, local, version, false);
 }
 
 int TIdStackWindows::RawClose(TIdStackSocketHandle socket) {
