@@ -31,7 +31,7 @@ std::string TRegistry::ReadString(const std::string& name) {
     if (!current_) return {};
     const auto info = current_->QueryValueInfo(name);
     if (!info || info->Size <= 0) return {};
-    const auto data = current_->QueryValueData(name);
+    const auto data = current_->QueryValueData(name, info->Size);
     if (!data) throw ERegistryException("Failed to get data for '" + name + "'");
     if (info->Type != rdString && info->Type != rdExpandString)
         throw ERegistryException("Invalid data type for '" + name + "'");

@@ -40,8 +40,10 @@ public:
     virtual ~TRegistryKey() = default;
     // Type and size of the value, or none when it is missing or cannot be queried.
     virtual std::optional<TRegValueInfo> QueryValueInfo(const std::string& name) = 0;
-    // The value's data, or none when reading it fails.
-    virtual std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name) = 0;
+    // The value's data, read into a buffer of the size that QueryValueInfo gave;
+    // none when reading it fails (a value that has grown since does not fit).
+    virtual std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name,
+                                                                    std::int64_t size) = 0;
 };
 
 // The platform's registry. Never raises.

@@ -191,7 +191,10 @@ public:
         return TRegValueInfo{it->second.Type, static_cast<std::int64_t>(it->second.Data.size())};
     }
 
-    std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name) override {
+    // The hive was read whole when the key was opened, so this read cannot fail
+    // the way a live registry's can.
+    std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name,
+                                                            std::int64_t) override {
         const auto it = values_.find(LowerCase(name));
         if (it == values_.end()) return std::nullopt;
         return it->second.Data;
@@ -200,6 +203,29 @@ public:
 private:
     std::map<std::string, TWineRegValue> values_;
 };
+
+// Wine marks a 64-bit prefix's hives with "#arch=win64" among the lines before
+// the first key; a 32-bit prefix says "#arch=win32" or, in older ones, nothing.
+bool IsWin64Hive(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line) && (line.empty() || line[0] != '['))
+        if (Trim(line) == "#arch=win64") return true;
+    return false;
+}
+
+// A 32-bit program's view of HKEY_LOCAL_MACHINE\Software in a 64-bit prefix.
+std::string Wow64Path(const std::string& path) {
+    static const std::string software = "software";
+    static const std::string node = "software\\wow6432node";
+    if (path.compare(0, software.size(), software) != 0 ||
+        (path.size() > software.size() && path[software.size()] != '\\'))
+        return path;
+    if (path.compare(0, node.size(), node) == 0 &&
+        (path.size() == node.size() || path[node.size()] == '\\'))
+        return path;
+    return node + path.substr(software.size());
+}
 
 } // namespace
 
@@ -255,10 +281,14 @@ std::unique_ptr<TRegistryKey> TWineRegistryHive::OpenKey(TRegRootKey root, const
     if (!in) return nullptr;
     std::ostringstream text;
     text << in.rdbuf();
-    TWineRegKeys keys = ParseWineRegistry(text.str());
+    const std::string hiveText = text.str();
+    TWineRegKeys keys = ParseWineRegistry(hiveText);
 
     std::string wanted = LowerCase(path);
     while (!wanted.empty() && wanted.back() == '\\') wanted.pop_back();
+    // VYK's installer is a 32-bit program: read the view it wrote, as the
+    // 32-bit updater being replaced does.
+    if (root == TRegRootKey::rkLocalMachine && IsWin64Hive(hiveText)) wanted = Wow64Path(wanted);
     const auto it = keys.find(wanted);
     if (it != keys.end()) return std::make_unique<TWineRegistryKey>(std::move(it->second));
     // A key that only holds subkeys has no section of its own.

@@ -1,5 +1,6 @@
 #pragma once
-// The registry of the running Windows system, through the wide registry API.
+// The registry of the running Windows system as a 32-bit program sees it, through
+// the wide registry API.
 // String values are handed out as UTF-8, like every other text of the program.
 
 #include "host/Registry.h"

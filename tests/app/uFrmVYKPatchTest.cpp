@@ -57,7 +57,7 @@ public:
         if (!values.count(name)) return std::nullopt;
         return TRegValueInfo{values[name].first, static_cast<std::int64_t>(values[name].second.size())};
     }
-    std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name) override {
+    std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name, std::int64_t) override {
         return std::vector<std::uint8_t>(values[name].second.begin(), values[name].second.end());
     }
     void SetPath(const std::string& path) { values["InstallPath"] = {rdString, path + '\0'}; }
@@ -72,8 +72,8 @@ private:
         std::optional<TRegValueInfo> QueryValueInfo(const std::string& n) override {
             return hive.QueryValueInfo(n);
         }
-        std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& n) override {
-            return hive.QueryValueData(n);
+        std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& n, std::int64_t size) override {
+            return hive.QueryValueData(n, size);
         }
         FakeHive& hive;
     };

@@ -9,10 +9,11 @@
 namespace {
 
 // As Wine writes it: escaped key names, every value type, a continued hex line.
+// A 32-bit prefix, where a 32-bit installer's keys stand under Software itself.
 const char* const SystemReg = R"(WINE REGISTRY Version 2
 ;; All keys relative to \\Machine
 
-#arch=win64
+#arch=win32
 
 [Software\\Tavrolin\\VYK] 1700000000
 #time=1d9a0b0c0d0e0f0
@@ -89,6 +90,43 @@ TEST(TWineRegistryHive, OpensKeysWithoutCaseThroughTRegistry) {
     // HKEY_CURRENT_USER lives in user.reg, which this prefix lacks.
     registry.SetRootKey(TRegRootKey::rkCurrentUser);
     EXPECT_FALSE(registry.OpenKey("\\Software\\Tavrolin\\VYK", false));
+}
+
+TEST(TWineRegistryHive, ReadsTheViewA32BitInstallerWrote) {
+    // A 32-bit installer's HKLM\Software lands under Software\Wow6432Node in a
+    // 64-bit prefix; a 32-bit one (or an old one without an "#arch" line) has one view.
+    struct Row {
+        const char* arch;
+        const char* section;
+        const char* openedAs;
+        bool found;
+    } const rows[] = {
+        {"#arch=win64", "Software\\\\Wow6432Node\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", true},
+        {"#arch=win64", "Software\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", false},
+        {"#arch=win64", "Software\\\\Wow6432Node\\\\Tavrolin\\\\VYK", "\\Software\\Wow6432Node\\Tavrolin\\VYK", true},
+        {"#arch=win64", "Softwarex\\\\Tavrolin", "\\Softwarex\\Tavrolin", true},
+        {"#arch=win32", "Software\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", true},
+        {"#arch=win32", "Software\\\\Wow6432Node\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", false},
+        {"", "Software\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.arch) + " " + row.section);
+        vyktest::TempPrefix prefix;
+        prefix.Write("system.reg", std::string("WINE REGISTRY Version 2\n") + row.arch + "\n\n[" +
+                                       row.section + "] 1\n\"InstallPath\"=\"C:\\\\VYK\"\n");
+        TWineRegistryHive hive(prefix.root);
+        TRegistry registry(hive);
+        registry.SetRootKey(TRegRootKey::rkLocalMachine);
+        ASSERT_EQ(registry.OpenKey(row.openedAs, false), row.found);
+        if (row.found) {
+            EXPECT_EQ(registry.ReadString("InstallPath"), "C:\\VYK");
+        }
+    }
+    // HKEY_CURRENT_USER\Software has one view for both kinds of program.
+    vyktest::TempPrefix prefix;
+    prefix.Write("user.reg", "WINE REGISTRY Version 2\n#arch=win64\n\n[Software\\\\Tavrolin] 1\n");
+    TWineRegistryHive hive(prefix.root);
+    EXPECT_NE(hive.OpenKey(TRegRootKey::rkCurrentUser, "Software\\Tavrolin", keyAllAccess), nullptr);
 }
 
 TEST(TWineRegistryHive, AHiveThatCannotBeWrittenRefusesFullAccess) {
