@@ -14,6 +14,10 @@
 
 namespace {
 
+// The most that a body by length reserves before it arrives: ample for the
+// program the updater downloads.
+constexpr std::int64_t kPresizeLimit = 64 * 1024 * 1024;
+
 struct HandlerRegistry {
     std::mutex lock;
     TIdIOHandlerFactory factory;
@@ -202,7 +206,10 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
     if (count >= 0) {
         const std::int64_t position = stream.Position();
         if (count > std::numeric_limits<std::int64_t>::max() - position) throw EIntOverflow();
-        stream.SetSize(position + count);
+        // Room is made at once only up to a bound: an announced length is the
+        // peer's word, no reason to reserve 100 GB of disk or memory before a
+        // byte has arrived. A larger body grows the stream with its writes.
+        stream.SetSize(position + std::min(count, kPresizeLimit));
         stream.SetPosition(position);
     }
     std::int64_t remaining = untilClose ? std::numeric_limits<std::int64_t>::max() : count;

@@ -299,10 +299,11 @@ int TIdStackWindows::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
         ToFdSet(*arrays[i], sets[i]);
         total += arrays[i]->Count;
     }
-    // select refuses three empty sets; waiting on nothing is only a pause.
+    // Windows' select refuses three empty sets with 10022; Wine may not, so the
+    // refusal is made here, the same on every system.
     if (total == 0) {
-        if (timeoutMs > 0) ::Sleep(static_cast<DWORD>(timeoutMs));
-        return 0;
+        ws::WSASetLastError(10022);
+        return Id_SOCKET_ERROR;
     }
     timeval limit{};
     timeval* limitPointer = nullptr;

@@ -1,5 +1,6 @@
 // Program entry on Windows: COM for the thread, the main window from the form's
-// design, the message loop; exit code 0 once the window is closed.
+// design, the message loop; exit code 0 once the window is closed. Elevation
+// and DPI awareness come from the manifest in VYKPatch.rc.
 
 #include "app/uFrmVYKPatch.h"
 #include "app/win32/MainWindow.h"
@@ -29,8 +30,6 @@ class TComInitialization {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // A missing drive is an ordinary failure, not a system box.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    // Real pixels, so the layout follows the screen's resolution itself.
-    ::SetProcessDPIAware();
     TComInitialization com;
     TWindowsHostServices host;
     TForm1 form(host, DownloadToStream);

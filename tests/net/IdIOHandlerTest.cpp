@@ -1,5 +1,6 @@
 #include "net/IdIOHandler.h"
 
+#include "host/FileStream.h"
 #include "host/Stream.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdIOHandlerStack.h"
@@ -8,6 +9,8 @@
 #include "tests/support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 using vyktest::MemoryIOHandler;
 using vyktest::Script;
@@ -163,6 +166,21 @@ TEST(ReadIntoStream, ShortBodyRaisesAfterWritingWhatArrived) {
     TMemoryStream second;
     EXPECT_THROW(waiting->ReadIntoStream(second, 10), EIdConnClosedGracefully);
     EXPECT_EQ(second.DataString(), "abcd");
+
+    // A length announced far above what is sent reserves neither memory nor disk.
+    const std::int64_t announced = 100000000000;
+    auto huge = Open("abcd");
+    TMemoryStream memory;
+    EXPECT_THROW(huge->ReadIntoStream(memory, announced), EIdConnClosedGracefully);
+    EXPECT_EQ(memory.DataString(), "abcd");
+    const std::string name = ::testing::TempDir() + "vyk-announced.bin";
+    {
+        auto toFile = Open("abcd");
+        TFileStream file(name, fmCreate);
+        EXPECT_THROW(toFile->ReadIntoStream(file, announced), EIdConnClosedGracefully);
+        EXPECT_EQ(file.Size(), 4);
+    }
+    std::remove(name.c_str());
 }
 
 TEST(ReadIntoStream, UntilCloseEndsNormallyAndCountZeroCutsTheStream) {

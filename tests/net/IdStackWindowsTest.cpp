@@ -71,9 +71,14 @@ TEST_F(WindowsStackTest, ReadinessWaitKeepsExactlyTheReadySockets) {
     EXPECT_FALSE(quietOnly.WaitReadableFor(300));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
 
-    // Waiting on nothing is a pause, not a failure of select.
+    // Waiting on nothing is refused, as by select itself.
     TIdSocketList empty;
-    EXPECT_FALSE(empty.WaitReadableFor(20));
+    try {
+        empty.WaitReadableFor(20);
+        ADD_FAILURE() << "an empty set was waited on";
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.ErrorNumber(), 10022);
+    }
     stack.ShutdownAndClose(quiet);
     stack.ShutdownAndClose(talking);
 }

@@ -6,6 +6,7 @@
 
 #include "host/windows/WideText.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/windows/EmbeddedManifest.h"
 
 #include <windows.h>
 
@@ -103,13 +104,21 @@ void Press(HWND dialog, int id) {
                    reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 
-// The registry value the installer leaves, or none: the key is removed.
-void SetInstallPath(const std::optional<std::string>& directory) {
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrolin");
+// The registry value the installer leaves, or none: the key is removed from both
+// views. VYK's installer is a 32-bit program and writes the 32-bit view.
+void SetInstallPath(const std::optional<std::string>& directory, REGSAM view = KEY_WOW64_32KEY) {
+    for (const REGSAM each : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY software = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | each, &software) ==
+            ERROR_SUCCESS) {
+            ::RegDeleteTreeW(software, L"Tavrolin");
+            ::RegCloseKey(software);
+        }
+    }
     if (!directory) return;
     HKEY key = nullptr;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrolin\\VYK", 0, nullptr, 0,
-                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                                KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const std::wstring value = Utf8ToWide(*directory);
     ::RegSetValueExW(key, L"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -322,7 +331,11 @@ TEST_F(UpdaterUITest, DefaultDirectoryShowsA404AndStaysOpenForAnotherAttempt) {
 }
 
 TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
-    SetInstallPath(WideToUtf8((work / "nowhere").wstring()));
+    // A value in the 64-bit view only is not the installer's: the 32-bit
+    // program being replaced never saw it either.
+    const fs::path elsewhere = work / "elsewhere";
+    WriteFile(elsewhere / "Kalmin.exe", kOldProgram);
+    SetInstallPath(WideToUtf8(elsewhere.wstring()), KEY_WOW64_64KEY);
     ScriptedServer server(Script().Stall());
     Updater updater(work / "app", server.Port());
 
@@ -353,5 +366,18 @@ TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
     updater.Dismiss(cancelled);
     EXPECT_TRUE(::IsWindowEnabled(updater.Main));
     EXPECT_EQ(server.Connections(), 0);
+    EXPECT_EQ(ReadFile(elsewhere / "Kalmin.exe"), kOldProgram);
     EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+}
+
+TEST(ProgramManifest, TheUpdaterAsksForAdministratorRights) {
+    for (const char* program : {VYK_PATCH_EXE, VYK_PATCH_RELEASE_EXE}) {
+        SCOPED_TRACE(program);
+        const std::string manifest = vyktest::EmbeddedManifest(Utf8ToWide(program));
+        EXPECT_NE(manifest.find("level=\"requireAdministrator\" uiAccess=\"false\""),
+                  std::string::npos);
+        EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos);
+        EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos); // 7
+        EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos); // 10, 11
+    }
 }

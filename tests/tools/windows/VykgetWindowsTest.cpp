@@ -3,6 +3,7 @@
 
 #include "host/windows/WideText.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/windows/EmbeddedManifest.h"
 
 #include <windows.h>
 
@@ -108,4 +109,9 @@ TEST_F(VykgetWindowsTest, NotFoundAndRefusedPortLeaveTheFileAlone) {
     EXPECT_EQ(run.err, "Socket Error # 10061\r\nConnection refused.\n");
     EXPECT_EQ(ReadFile(target), "old");
     EXPECT_EQ(Files(), std::vector<fs::path>{L"Kalmin.exe"});
+}
+
+TEST(ProgramManifest, VykgetRunsWithItsUsersRights) {
+    const std::string manifest = vyktest::EmbeddedManifest(Utf8ToWide(VYKGET_PATH));
+    EXPECT_NE(manifest.find("level=\"asInvoker\" uiAccess=\"false\""), std::string::npos);
 }
