@@ -128,12 +128,14 @@ bool TIdCookieManager::IsValidDomain(const std::string& domain, const std::strin
 }
 
 bool TIdCookieManager::AddServerCookie(const std::string& value, const std::string& requestHost) {
+    if (value.size() > MaxCookieBytes) return false;
     auto cookie = std::make_shared<TIdCookieRFC2109>();
     cookie->Parse(value);
     return Store(std::move(cookie), requestHost);
 }
 
 bool TIdCookieManager::AddServerCookie2(const std::string& value, const std::string& requestHost) {
+    if (value.size() > MaxCookieBytes) return false;
     auto cookie = std::make_shared<TIdCookieRFC2965>();
     cookie->Parse(value);
     return Store(std::move(cookie), requestHost);
@@ -149,12 +151,35 @@ bool TIdCookieManager::Store(std::shared_ptr<TIdCookie> cookie, const std::strin
     auto& list = domains_[LowerCase(cookie->Domain)];
     for (auto& stored : list) {
         if (TextIsSame(stored->CookieName, cookie->CookieName)) {
+            cookie->CreationIndex = stored->CreationIndex;
             stored = std::move(cookie);
             return true;
         }
     }
+    cookie->CreationIndex = ++created_;
     list.push_back(std::move(cookie));
+    ++count_;
+    if (list.size() > MaxCookiesPerDomain) {
+        list.erase(list.begin());
+        --count_;
+    }
+    while (count_ > MaxCookies) DropOldestOfAll();
     return true;
+}
+
+void TIdCookieManager::DropOldestOfAll() {
+    // Every list is in order of arrival, so the oldest cookie heads one of them.
+    auto oldest = domains_.end();
+    for (auto it = domains_.begin(); it != domains_.end(); ++it) {
+        if (!it->second.empty() && (oldest == domains_.end() ||
+                                    it->second.front()->CreationIndex <
+                                        oldest->second.front()->CreationIndex))
+            oldest = it;
+    }
+    if (oldest == domains_.end()) return;
+    oldest->second.erase(oldest->second.begin());
+    --count_;
+    if (oldest->second.empty()) domains_.erase(oldest);
 }
 
 std::string TIdCookieManager::CookieText(const TIdURI& uri, bool secure) const {
@@ -187,13 +212,11 @@ TIdCookieManager::Cookies(const std::string& domain) const {
 
 std::size_t TIdCookieManager::Count() const {
     std::shared_lock guard(lock_);
-    std::size_t count = 0;
-    for (const auto& entry : domains_)
-        count += entry.second.size();
-    return count;
+    return count_;
 }
 
 void TIdCookieManager::Clear() {
     std::unique_lock guard(lock_);
     domains_.clear();
+    count_ = 0;
 }

@@ -40,6 +40,8 @@ class TIdCookie {
     std::string Expires;     // as received, or made from MAX-AGE
     TDateTime ExpiresAt = 0; // UTC; 0 when there is no usable expiry
     bool Secure = false;
+    // Order of arrival in a store, kept when a cookie replaces one of its name.
+    std::uint64_t CreationIndex = 0;
 
   protected:
     virtual void LoadAttributes(const std::vector<TIdCookieAttribute>& attributes);
@@ -75,6 +77,13 @@ class TIdCookieManager : public TIdBaseComponent {
     // Asked for every valid new cookie; answering false discards it.
     using TOnNewCookie = std::function<bool(TIdCookieManager& sender, const TIdCookie& cookie)>;
 
+    // A server cannot make the store grow without end (the sizes RFC 6265 asks
+    // a client to support): a longer cookie text is ignored, and beyond either
+    // count the oldest cookie of the domain, or of all, is dropped.
+    static constexpr std::size_t MaxCookieBytes = 4096; // name, value and attributes
+    static constexpr std::size_t MaxCookiesPerDomain = 50;
+    static constexpr std::size_t MaxCookies = 3000;
+
     // Parse a "Set-cookie" (RFC 2109 kind) or "Set-cookie2" (RFC 2965 kind)
     // value received from requestHost and keep it when its domain is valid for
     // that host and OnNewCookie accepts it. A cookie whose name (without case)
@@ -99,7 +108,11 @@ class TIdCookieManager : public TIdBaseComponent {
 
   private:
     bool Store(std::shared_ptr<TIdCookie> cookie, const std::string& requestHost);
+    void DropOldestOfAll();
 
     mutable std::shared_mutex lock_;
+    // Each domain's cookies in order of arrival.
     std::map<std::string, std::vector<std::shared_ptr<const TIdCookie>>> domains_;
+    std::size_t count_ = 0;
+    std::uint64_t created_ = 0;
 };

@@ -14,6 +14,8 @@ namespace {
 constexpr int kRedirectDrainTimeout = 4000;
 // Trailer lines after the last chunk are read up to this many.
 constexpr int kMaxTrailerLines = 255;
+// "100 Continue" replies accepted before the real one, as redirects are bounded.
+constexpr int kMaxInterimReplies = 20;
 
 bool Contains(const std::vector<int>& codes, int code) {
     return std::find(codes.begin(), codes.end(), code) != codes.end();
@@ -227,9 +229,13 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
         while (true) {
             PrepareTarget();
             OpenRoute();
-            do {
+            ReadResponseHead();
+            for (int interim = 1; response.StatusCode() == 100; ++interim) {
+                if (interim > kMaxInterimReplies)
+                    throw EIdException(
+                        Format("Response has more than %d interim replies.", kMaxInterimReplies));
                 ReadResponseHead();
-            } while (response.StatusCode() == 100);
+            }
             const TIdHTTPWhatsNext next = DecideNextStep(ignoredCodes);
             if (next == Finish) break;
             if (next == FollowLocation) {

@@ -53,6 +53,7 @@ void TIdBuffer::AppendBytes(TIdBytes&& block) {
 }
 
 void TIdBuffer::DropFront(std::int32_t count) {
+    if (count < 0) throw ERangeError(); // would move the front before the storage
     if (count >= pending_) {
         DiscardAll();
     } else {
@@ -102,6 +103,7 @@ std::string TIdBuffer::ExtractText(std::int32_t count) {
 }
 
 void TIdBuffer::MoveToStream(TStream& stream, std::int32_t count) {
+    if (count < -1) throw ERangeError();
     if (count == -1) count = pending_;
     Compact(true);
     CheckEnough(count);

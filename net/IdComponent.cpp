@@ -77,7 +77,14 @@ void TIdComponent::StartWork(TWorkMode mode, std::int64_t total) {
         record.Total = total;
         record.Done = 0;
         ++record.Depth;
-        if (OnWorkBegin) OnWorkBegin(this, mode, announced);
+        // A handler that raises (an abort) has not begun the work: the caller
+        // sees the error instead and never finishes it.
+        try {
+            if (OnWorkBegin) OnWorkBegin(this, mode, announced);
+        } catch (...) {
+            --record.Depth;
+            throw;
+        }
     } else {
         ++record.Depth;
     }
@@ -94,6 +101,7 @@ void TIdComponent::AddWork(TWorkMode mode, std::int64_t count) {
 void TIdComponent::FinishWork(TWorkMode mode) {
     if (ProgressTarget) return ProgressTarget->FinishWork(mode);
     WorkRecord& record = work_[mode];
-    if (record.Depth == 1 && OnWorkEnd) OnWorkEnd(this, mode);
-    --record.Depth;
+    // Ended before the handler runs, so one that raises leaves no work open.
+    if (record.Depth < 1) return;
+    if (--record.Depth == 0 && OnWorkEnd) OnWorkEnd(this, mode);
 }

@@ -202,6 +202,7 @@ void TIdIOHandler::ReadCount(TIdBytes& target, std::int32_t count, bool append) 
 
 void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool untilClose) {
     if (!inputQueue_) throw EIdException("Not Connected");
+    if (count < -1) throw ERangeError();
     if (count == -1 && !untilClose) count = WideCounts ? ReadInt64() : ReadInt32();
     if (count >= 0) {
         const std::int64_t position = stream.Position();
@@ -215,10 +216,18 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
     std::int64_t remaining = untilClose ? std::numeric_limits<std::int64_t>::max() : count;
     bool started = false;
     // Whatever happens, progress ends and the stream is cut to what was written.
-    auto finish = [&] {
-        if (started) FinishWork(wmRead);
+    auto cut = [&] {
         const std::int64_t position = stream.Position();
         if (stream.Size() > position) stream.SetSize(position);
+    };
+    auto finish = [&] {
+        try {
+            if (started) FinishWork(wmRead);
+        } catch (...) {
+            cut();
+            throw;
+        }
+        cut();
     };
     try {
         StartWork(wmRead, untilClose ? 0 : count);
@@ -370,6 +379,8 @@ std::string TIdIOHandler::QueueAsText() { return inputQueue_ ? inputQueue_->Extr
 
 void TIdIOHandler::WriteBytes(const TIdBytes& bytes) {
     if (bytes.empty()) return;
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        throw ERangeError(); // see SendBytesNow
     if (!outputBuffer_) return SendBytesNow(bytes);
     outputBuffer_->AppendBytes(bytes);
     if (outputThreshold_ > 0 && outputBuffer_->Size() >= outputThreshold_) FlushOutputBuffer(outputThreshold_);
@@ -413,8 +424,13 @@ void TIdIOHandler::WriteFromStream(TStream& stream, std::int64_t size, bool send
 }
 
 void TIdIOHandler::SendBytesNow(TIdBytes bytes) {
+    // Every write ends here; a handler that was never opened has no transport.
+    if (!inputQueue_) throw EIdException("Not Connected");
     DetectClosed(true, true);
     if (intercept_) intercept_->Send(bytes);
+    // The transport counts in 32 bits: a larger block is refused, never cut short.
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        throw ERangeError();
     const auto size = static_cast<std::int32_t>(bytes.size());
     std::int32_t position = 0;
     while (position < size) {

@@ -141,3 +141,30 @@ TEST(TIdCookieManager, ReadersAndWritersMayRunTogether) {
     reader.join();
     EXPECT_EQ(store.Count(), 50u);
 }
+
+TEST(TIdCookieManager, TheStoreIsBoundedDroppingTheOldest) {
+    TIdCookieManager store;
+    EXPECT_FALSE(store.AddServerCookie("big=" + std::string(4093, 'x'), "a.test"));
+    EXPECT_TRUE(store.AddServerCookie("big=" + std::string(4092, 'x'), "a.test"));
+    store.Clear();
+    // Per domain: the first ten of sixty are gone; a replaced cookie keeps its age.
+    for (int i = 0; i < 60; ++i) {
+        store.AddServerCookie("c" + std::to_string(i) + "=1", "a.test");
+        if (i == 12) store.AddServerCookie("c10=replaced", "a.test");
+    }
+    auto kept = store.Cookies("a.test");
+    ASSERT_EQ(kept.size(), TIdCookieManager::MaxCookiesPerDomain);
+    EXPECT_EQ(kept.front()->CookieName, "c10");
+    EXPECT_EQ(kept.front()->Value, "replaced");
+    store.AddServerCookie("c60=1", "a.test");
+    EXPECT_EQ(store.Cookies("a.test").front()->CookieName, "c11");
+    // In all: the oldest domain's cookies go first.
+    store.Clear();
+    for (int d = 0; d < 61; ++d)
+        for (int i = 0; i < 50; ++i)
+            store.AddServerCookie("c" + std::to_string(i) + "=1", "h" + std::to_string(d) + ".test");
+    EXPECT_EQ(store.Count(), TIdCookieManager::MaxCookies);
+    EXPECT_TRUE(store.Cookies("h0.test").empty());
+    EXPECT_EQ(store.Cookies("h1.test").size(), 50u);
+    EXPECT_EQ(store.Cookies("h60.test").size(), 50u);
+}

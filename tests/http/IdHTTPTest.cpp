@@ -33,8 +33,18 @@ ReplyCase Row(const char* name, std::string reply, Outcome outcome, std::string 
     return ReplyCase{name, std::move(reply), outcome, std::move(body), code, std::move(message)};
 }
 
+std::string Interim(int count) {
+    std::string replies;
+    for (int i = 0; i < count; ++i) replies += "HTTP/1.1 100 Continue\r\nSet-Cookie: n" + std::to_string(i) + "=v\r\n\r\n";
+    return replies;
+}
+
 std::vector<ReplyCase> ReplyCases() {
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
     return {
+        Row("twenty interim replies", Interim(20) + ok, Outcome::Body, "ok"),
+        Row("too many interim replies", Interim(21) + ok, Outcome::OtherError, "", 0,
+            "Response has more than 20 interim replies."),
         Row("length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", Outcome::Body, "hello"),
         Row("chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a\r\n" + kAlphabet + "\r\n0\r\n\r\n",
          Outcome::Body, kAlphabet),

@@ -125,6 +125,11 @@ TEST(TIdBuffer, MoveToStreamWritesAndChecksTheStreamTookAll) {
     FullDiskStream full;
     EXPECT_THROW(queue.MoveToStream(full), EWriteError);
     EXPECT_EQ(queue.Size(), 6);
+
+    // Negative counts would move the front before the storage.
+    EXPECT_THROW(queue.MoveToStream(stream, -5), ERangeError);
+    EXPECT_THROW(queue.DropFront(-5), ERangeError);
+    EXPECT_EQ(queue.ExtractText(), " world");
 }
 
 TEST(TIdBuffer, QueueHoldsAStackReference) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 
 using vyktest::MemoryIOHandler;
 using vyktest::Script;
@@ -196,6 +197,16 @@ TEST(ReadIntoStream, UntilCloseEndsNormallyAndCountZeroCutsTheStream) {
     EXPECT_EQ(cut.DataString(), "0123");
 }
 
+TEST(ReadIntoStream, CountsBelowMinusOneAreRefusedBeforeAnythingMoves) {
+    auto io = Open(std::string("\xff\xff\xff\xfb", 4) + "body");
+    TMemoryStream stream;
+    EXPECT_THROW(io->ReadIntoStream(stream, -5), ERangeError);
+    EXPECT_EQ(io->InputQueue()->Size(), 0); // nothing read from the peer either
+    // A count that the peer sends is no better.
+    EXPECT_THROW(io->ReadIntoStream(stream, -1), ERangeError);
+    EXPECT_EQ(stream.Size(), 0);
+}
+
 TEST(ReadIntoStream, AStreamThatRefusesBytesFailsTheRead) {
     auto io = Open("some body bytes", 4);
     FullDiskStream full;
@@ -273,4 +284,65 @@ TEST(Destination, SocketHandlerSplitsAtTheLastColon) {
     EXPECT_EQ(io.Destination(), "other");
     io.SetDestination("nocolon");
     EXPECT_EQ(io.Host, "other");
+}
+
+TEST(Writing, EveryWriteOnAHandlerNeverOpenedRaisesNotConnected) {
+    const std::vector<std::function<void(TIdIOHandler&)>> writes = {
+        [](TIdIOHandler& io) { io.WriteBytes({1, 2}); },
+        [](TIdIOHandler& io) { io.WriteText("x"); },
+        [](TIdIOHandler& io) { io.WriteLine("x"); },
+        [](TIdIOHandler& io) {
+            TStringStream source("x");
+            io.WriteFromStream(source);
+        },
+        [](TIdIOHandler& io) {
+            io.OpenOutputBuffer();
+            io.WriteText("x");
+            io.FlushOutputBuffer();
+        },
+    };
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        SCOPED_TRACE(i);
+        TIdIOHandlerStack io;
+        try {
+            writes[i](io);
+            ADD_FAILURE() << "no error";
+        } catch (const EIdException& e) {
+            EXPECT_STREQ(e.what(), "Not Connected");
+        }
+    }
+}
+
+TEST(Writing, ABlockAbove2GiBIsRefusedNotCutShort) {
+    auto io = Open("", 1, true);
+    TIdBytes big(std::size_t{1} << 31); // one byte past the 32-bit counts
+    EXPECT_THROW(io->WriteBytes(big), ERangeError);
+    EXPECT_TRUE(io->Sends().empty());
+}
+
+TEST(WorkRecord, AHandlerThatRaisesLeavesNoWorkOpen) {
+    auto io = Open("12345678", 1 << 30, true);
+    int begins = 0, ends = 0;
+    io->OnWorkBegin = [&](TIdComponent*, TWorkMode, std::int32_t) {
+        if (++begins == 1) throw EAbort("stop");
+    };
+    io->OnWorkEnd = [&](TIdComponent*, TWorkMode) {
+        if (++ends == 1) throw EAbort("stop");
+    };
+    TMemoryStream stream;
+    EXPECT_THROW(io->ReadIntoStream(stream, 2), EAbort);
+    EXPECT_EQ(io->Work(wmRead).Depth, 0);
+    EXPECT_EQ(ends, 0);
+    EXPECT_THROW(io->ReadIntoStream(stream, 2), EAbort); // from the end handler
+    EXPECT_EQ(io->Work(wmRead).Depth, 0);
+    io->ReadIntoStream(stream, 2);
+    EXPECT_EQ(begins, 3);
+    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(io->Work(wmRead).Depth, 0);
+    // With no work open, line reads count nothing.
+    int works = 0;
+    io->OnWork = [&](TIdComponent*, TWorkMode, std::int32_t) { ++works; };
+    TIdBytes rest;
+    io->ReadCount(rest, 2);
+    EXPECT_EQ(works, 0);
 }
