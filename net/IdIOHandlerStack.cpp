@@ -28,6 +28,7 @@ void TIdConnectThread::Run() {
         ConnectErrorText = e.what();
     }
     Stop();
+    finished_.store(true, std::memory_order_release);
 }
 
 TIdIOHandlerStack::TIdIOHandlerStack(TIdBaseComponent* owner) : TIdIOHandlerSocket(owner) {}
@@ -81,10 +82,17 @@ void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(remaining));
     if (!thread.Stopped()) {
         thread.Stop();
-        // Shutting the socket down and closing it makes the blocked connect
-        // fail inside the thread, which then ends.
-        CloseHandler();
+        // The socket is closed only once the thread is done with it: closed
+        // under a connect, its number could be handed to another open in this
+        // process before the thread reaches connect. So the connect is made
+        // to fail with the socket still open, asked again until the thread
+        // ends, as the first request may come before it has reached connect.
+        while (!thread.Finished()) {
+            binding_->InterruptBlockedCalls();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         thread.WaitFor();
+        CloseHandler();
         throw EIdConnectTimeout("Connect timed out.");
     }
     if (!thread.ConnectErrorText.empty()) {

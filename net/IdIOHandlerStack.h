@@ -21,6 +21,8 @@ public:
     void WaitFor();
     bool Stopped() const { return stopped_.load(std::memory_order_acquire); }
     void Stop() { stopped_.store(true, std::memory_order_release); }
+    // Set as the thread's very last act, whoever set the stop flag.
+    bool Finished() const { return finished_.load(std::memory_order_acquire); }
 
     std::string ConnectErrorText;
     int ConnectErrorNumber = 0;
@@ -30,6 +32,7 @@ private:
 
     TIdSocketHandle& binding_;
     std::atomic<bool> stopped_{false};
+    std::atomic<bool> finished_{false};
     std::thread thread_;
 };
 

@@ -136,6 +136,11 @@ void TIdSocketHandle::CloseBinding() {
     AdoptHandle(Id_INVALID_SOCKET);
 }
 
+void TIdSocketHandle::InterruptBlockedCalls() {
+    std::lock_guard guard(stateLock_);
+    if (isOpen_) CurrentStack()->InterruptBlockedCalls(socketValue_);
+}
+
 void TIdSocketHandle::TakeEndpointsFrom(const TIdSocketHandle& other) {
     IP = other.IP;
     Port = other.Port;

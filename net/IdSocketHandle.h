@@ -28,6 +28,8 @@ public:
     // Raises EIdConnClosedGracefully when the socket is no longer open.
     bool WaitReadable(int timeoutMs);
     virtual void CloseBinding();
+    // Makes a connect blocked on the socket in another thread fail; the socket stays open.
+    void InterruptBlockedCalls();
     void TakeEndpointsFrom(const TIdSocketHandle& other);
 
     void SetIPVersion(TIdIPVersion version);

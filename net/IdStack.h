@@ -25,6 +25,7 @@ constexpr int Id_SOCK_DGRAM = 2;
 constexpr int Id_IPPROTO_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
 constexpr int Id_SD_SEND = 1;
+constexpr int Id_SD_BOTH = 2;
 
 // Up to 64 sockets, the layout a readiness wait works on.
 struct TIdSocketArray {
@@ -59,6 +60,9 @@ public:
     virtual void ConnectEndpoint(TIdStackSocketHandle socket, const std::string& ip,
                                  TIdIPVersion version, int port) = 0;
     virtual void ShutdownAndClose(TIdStackSocketHandle socket) = 0;
+    // Makes a call blocked on the socket in another thread (a connect) fail,
+    // leaving the socket open so that its number cannot be reused meanwhile.
+    virtual void InterruptBlockedCalls(TIdStackSocketHandle socket) = 0;
     virtual int ControlSocket(TIdStackSocketHandle socket, unsigned long command,
                               unsigned long& argument) = 0;
     virtual TIdEndpoint PeerEndpoint(TIdStackSocketHandle socket) = 0;

@@ -152,6 +152,11 @@ void TIdStackBSDBase::ShutdownAndClose(TIdStackSocketHandle socket) {
     RawClose(socket);
 }
 
+void TIdStackBSDBase::InterruptBlockedCalls(TIdStackSocketHandle socket) {
+    // A connect still in progress is aborted by shutting the socket down.
+    RawShutdown(socket, Id_SD_BOTH);
+}
+
 bool TIdStackBSDBase::CanOpenFamily(TIdIPVersion version) {
     const TIdStackSocketHandle socket = RawOpenSocket(FamilyOf(version), Id_SOCK_STREAM, 0, false);
     if (socket == Id_INVALID_SOCKET) return false;

@@ -30,6 +30,7 @@ class TIdStackBSDBase : public TIdStack {
     int SendDatagram(TIdStackSocketHandle socket, const TIdBytes& buffer,
                      const TIdEndpoint& to) override;
     void ShutdownAndClose(TIdStackSocketHandle socket) override;
+    void InterruptBlockedCalls(TIdStackSocketHandle socket) override;
     bool CanOpenFamily(TIdIPVersion version) override;
     void JoinGroup(TIdStackSocketHandle socket, const std::string& group, const std::string& local,
                    TIdIPVersion version) override;

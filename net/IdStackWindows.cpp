@@ -233,6 +233,13 @@ int TIdStackWindows::RawShutdown(TIdStackSocketHandle socket, int how) {
     return ws::shutdown(Native(socket), how);
 }
 
+void TIdStackWindows::InterruptBlockedCalls(TIdStackSocketHandle socket) {
+    // Windows does not end a pending connect for a shutdown; cancelling the
+    // socket's I/O does, for blocking calls of any thread.
+    RawShutdown(socket, Id_SD_BOTH);
+    ::CancelIoEx(reinterpret_cast<HANDLE>(Native(socket)), nullptr);
+}
+
 int TIdStackWindows::ServiceToPort(const std::string& service) {
     if (const servent* entry = ws::getservbyname(service.c_str(), nullptr))
         return NetOrder16ToHost(static_cast<std::uint16_t>(entry->s_port));

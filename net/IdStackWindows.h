@@ -26,6 +26,7 @@ class TIdStackWindows : public TIdStackBSDBase {
     int RawReceive(TIdStackSocketHandle socket, void* buffer, int length, int flags) override;
     int RawSend(TIdStackSocketHandle socket, const void* buffer, int length, int flags) override;
     int RawShutdown(TIdStackSocketHandle socket, int how) override;
+    void InterruptBlockedCalls(TIdStackSocketHandle socket) override;
     int ServiceToPort(const std::string& service) override;
     std::vector<std::string> PortToServices(int port) override;
     TIdStackSocketHandle RawOpenSocket(int family, int type, int protocol,

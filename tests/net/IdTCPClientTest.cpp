@@ -5,6 +5,7 @@
 #include "net/IdIOHandlerStack.h"
 #include "tests/support/ScriptedServer.h"
 
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 
@@ -144,6 +145,43 @@ TEST(TCPClient, ConnectTimeoutEndsAConnectThatNeverCompletes) {
     EXPECT_GE(elapsed, 290);
     EXPECT_LT(elapsed, 3000);
     EXPECT_EQ(client.IOHandler(), nullptr);
+}
+
+TEST(TCPClient, ConnectTimeoutClosesTheSocketOnlyAfterTheThreadIsDone) {
+    // Notes whether the socket was still open when the connect thread left it:
+    // a socket closed under the thread may be reused by another open meanwhile.
+    struct WatchedHandle : TIdSocketHandle {
+        std::atomic<int> openWhenLeft{-1};
+        void ConnectToPeer() override {
+            try {
+                TIdSocketHandle::ConnectToPeer();
+            } catch (...) {
+                openWhenLeft = IsOpen();
+                throw;
+            }
+            openWhenLeft = IsOpen();
+        }
+    };
+    struct WatchedHandler : TIdIOHandlerStack {
+        WatchedHandle* watched = nullptr;
+        void OpenHandler() override {
+            auto handle = std::make_unique<WatchedHandle>();
+            watched = handle.get();
+            binding_ = std::move(handle);
+            TIdIOHandlerStack::OpenHandler();
+        }
+    };
+    vyktest::SaturatedListener listener;
+    for (const std::int32_t limit : {1, 130}) { // before and after the thread reaches connect
+        SCOPED_TRACE(limit);
+        WatchedHandler io;
+        io.Host = "127.0.0.1";
+        io.Port = listener.Port();
+        io.ConnectTimeout = limit;
+        EXPECT_THROW(io.OpenHandler(), EIdConnectTimeout);
+        EXPECT_EQ(io.watched->openWhenLeft, 1);
+        EXPECT_FALSE(io.watched->IsOpen());
+    }
 }
 
 TEST(TCPClient, ConnectTimeoutReportsARefusalOnTheCallersThread) {
