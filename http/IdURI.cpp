@@ -51,8 +51,12 @@ void TIdURI::ParseURI(const std::string& uri) {
         w.erase(0, schemeEnd + 3);
         std::string authority = Fetch(w, '/');
 
-        if (authority.find('@') != std::string::npos) {
-            std::string userInfo = Fetch(authority, '@');
+        // User information ends at the last "@": no host holds one, and taking
+        // the first would leave "b@c" of "a@b@c" as a host that the request
+        // line and a proxy would read as host "c".
+        if (const auto at = authority.rfind('@'); at != std::string::npos) {
+            std::string userInfo = authority.substr(0, at);
+            authority.erase(0, at + 1);
             Username = Fetch(userInfo, ':');
             Password = userInfo;
             if (Username.empty()) Password.clear();
