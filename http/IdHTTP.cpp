@@ -430,7 +430,7 @@ void TIdCustomHTTP::CollectCookies() {
     for (int i = 0; i < values.Count(); ++i) cookieManager_->AddServerCookie2(values[i], TargetURI.Host);
 }
 
-bool TIdCustomHTTP::RedirectDecision(std::string& location, std::string& verb, int redirectCount, bool handled) {
+bool TIdCustomHTTP::RedirectDecision(std::string& location, std::string& verb, int& redirectCount, bool handled) {
     if (OnRedirect) OnRedirect(this, location, redirectCount, handled, verb);
     return handled;
 }
@@ -602,6 +602,8 @@ bool TIdCustomHTTP::ProxyAuthorizationDecision() {
         if (response.ProxyAuthenticate.Count() == 0) return false;
         const std::string& line = response.ProxyAuthenticate[0];
         TIdAuthenticationFactory kind = FindAuthClass(line.substr(0, line.find(' ')));
+        // As for the server: no registered scheme, no question to the handler.
+        if (!kind) return false;
         if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(this, kind, response.ProxyAuthenticate);
         if (!kind) return false;
         proxyParams_.Authentication = kind();

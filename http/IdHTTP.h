@@ -124,7 +124,8 @@ public:
 protected:
     virtual bool AuthorizationDecision();
     virtual bool ProxyAuthorizationDecision();
-    virtual bool RedirectDecision(std::string& location, std::string& verb, int redirectCount, bool handled);
+    // The handler gets the client's redirect count itself: lowering it allows more.
+    virtual bool RedirectDecision(std::string& location, std::string& verb, int& redirectCount, bool handled);
     void Notification(TIdBaseComponent* component) override;
     void DoOnDisconnected() override;
 

@@ -61,9 +61,12 @@ void TIdComponent::NotifyStatus(TIdStatus status, const std::vector<std::string>
 
 namespace {
 
-std::int32_t CheckedCount(std::int64_t value) {
-    CheckRange(value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max());
-    return static_cast<std::int32_t>(value);
+// The events count in 32 bits: a larger count is handed on as the largest they
+// can carry (the record keeps the true one), so that watching the progress of
+// a transfer above 2 GiB cannot make it fail.
+std::int32_t EventCount(std::int64_t value) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 } // namespace
@@ -72,8 +75,7 @@ void TIdComponent::StartWork(TWorkMode mode, std::int64_t total) {
     if (ProgressTarget) return ProgressTarget->StartWork(mode, total);
     WorkRecord& record = work_[mode];
     if (record.Depth == 0) {
-        // Converted first, so a range error leaves the record untouched.
-        const std::int32_t announced = OnWorkBegin ? CheckedCount(total) : 0;
+        const std::int32_t announced = EventCount(total);
         record.Total = total;
         record.Done = 0;
         ++record.Depth;
@@ -95,7 +97,7 @@ void TIdComponent::AddWork(TWorkMode mode, std::int64_t count) {
     WorkRecord& record = work_[mode];
     if (record.Depth < 1) return;
     record.Done += count;
-    if (OnWork) OnWork(this, mode, CheckedCount(record.Done));
+    if (OnWork) OnWork(this, mode, EventCount(record.Done));
 }
 
 void TIdComponent::FinishWork(TWorkMode mode) {

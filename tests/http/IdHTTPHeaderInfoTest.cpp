@@ -107,6 +107,7 @@ TEST(TIdResponseHeaderInfo, DatesAndExpires) {
     EXPECT_NEAR(dated.Expires, dec1 + 17.0 / 24, kSecond);
     EXPECT_NEAR(Received("Expires: 3600").Expires, NowLocal() + 1.0 / 24, 5 * kSecond);
     EXPECT_NEAR(Received("Expires: soon").Expires, LocalOffsetDays(), kSecond);
+    EXPECT_NEAR(Received("Expires: -1").Expires, LocalOffsetDays(), kSecond); // -1 is read as a date
     EXPECT_EQ(Received("Server: s").Date, 0);
 }
 

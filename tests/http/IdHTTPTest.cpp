@@ -368,3 +368,140 @@ TEST(Bodies, LengthAboveTwoGibibytesIsKnown) {
     EXPECT_THROW(http.GetToStream("http://vendor.test/x", stream), EIdConnClosedGracefully);
     EXPECT_EQ(http.Response().ContentLength(), 3000000000LL);
 }
+
+TEST(Connection, KeepDecisionFollowsTheVersionAndBothConnectionHeaders) {
+    const struct {
+        TIdHTTPProtocolVersion version;
+        const char* headers;
+        bool keep;
+    } rows[] = {
+        {pv1_1, "", true},
+        {pv1_1, "Connection: close\r\n", false},
+        {pv1_1, "Connection:  Close \r\n", false},
+        {pv1_1, "Proxy-Connection: close\r\n", false},
+        {pv1_1, "Connection: keep-alive\r\n", true},
+        {pv1_0, "", false},
+        {pv1_0, "Connection: Keep-Alive\r\n", true},
+        {pv1_0, "Proxy-Connection: keep-alive\r\n", true},
+        {pv1_0, "Connection: close\r\nProxy-Connection: keep-alive\r\n", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.version == pv1_0 ? "1.0 " : "1.1 ") + row.headers);
+        MemoryIOHandler io(std::string("HTTP/1.1 200 OK\r\n") + row.headers + "Content-Length: 2\r\n\r\nok");
+        io.HoldOpen = true;
+        TIdHTTP http;
+        http.AttachHandler(&io);
+        http.ProtocolVersion = row.version;
+        TMemoryStream stream;
+        http.GetToStream("http://vendor.test/x", stream);
+        EXPECT_EQ(http.Response().KeepConnection, row.keep);
+        EXPECT_EQ(http.IsConnected(), row.keep);
+    }
+}
+
+TEST(Requests, IgnoredCodesHeaderStopsAndASecondRelativeCall) {
+    // An ignored code returns normally; its body never reaches the stream.
+    ScriptedServer server(Script()
+                              .ReceiveHead()
+                              .Send("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone")
+                              .ReceiveHead()
+                              .Send("HTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n")
+                              .ReceiveHead()
+                              .Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nnext"));
+    TIdHTTP http;
+    TMemoryStream stream;
+    http.PerformRequest("GET", server.Url("/dir/a"), nullptr, &stream, {404});
+    EXPECT_EQ(http.Response().StatusCode(), 404);
+    EXPECT_EQ(stream.Size(), 0);
+    EXPECT_THROW(http.PerformRequest("GET", "b", nullptr, &stream, {404}), EIdHTTPProtocolException);
+    // A relative URL goes to the host and folder of the call before.
+    http.GetToStream("c?q=1", stream);
+    EXPECT_EQ(stream.DataString(), "next");
+    const std::string sent = server.Received(0);
+    EXPECT_NE(sent.find("GET /dir/b HTTP/1.1\r\n"), std::string::npos);
+    EXPECT_NE(sent.find("GET /dir/c?q=1 HTTP/1.1\r\nHost: 127.0.0.1:"), std::string::npos);
+
+    // A header handler that stops the call: nothing is read, the connection goes.
+    MemoryIOHandler stopped("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody");
+    stopped.HoldOpen = true;
+    TIdHTTP watched;
+    watched.AttachHandler(&stopped);
+    std::string seen;
+    watched.OnHeadersAvailable = [&](TIdCustomHTTP*, TIdHeaderList& headers, bool& go) {
+        seen = headers.ValueOf("Content-Length");
+        go = false;
+    };
+    TMemoryStream none;
+    watched.GetToStream("http://vendor.test/x", none);
+    EXPECT_EQ(seen, "4");
+    EXPECT_EQ(none.Size(), 0);
+    EXPECT_FALSE(watched.Response().KeepConnection);
+}
+
+TEST(Authentication, RetriesRunOutForServerAndProxy) {
+    for (const int code : {401, 407}) {
+        SCOPED_TRACE(code);
+        const std::string challenge =
+            code == 401 ? "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"s\"\r\n"
+                        : "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\n";
+        Script script;
+        for (int i = 0; i < 5; ++i) script.ReceiveHead().Send(challenge + "Content-Length: 0\r\n\r\n");
+        ScriptedServer server(script);
+        TIdHTTP http;
+        http.HTTPOptions |= hoInProcessAuth;
+        http.MaxAuthRetries = 2;
+        http.Request().Username = "user";
+        http.Request().Password = "pass";
+        std::string url = server.Url("/x");
+        if (code == 407) {
+            http.ProxyParams().SetProxyServer("127.0.0.1");
+            http.ProxyParams().SetProxyPort(server.Port());
+            http.ProxyParams().ProxyUsername = "puser";
+            http.ProxyParams().ProxyPassword = "ppass";
+            http.OnProxyAuthorization = [](TIdCustomHTTP*, TIdAuthentication&, bool& handled) { handled = true; };
+            url = "http://vendor.test/x";
+        }
+        TMemoryStream stream;
+        try {
+            http.GetToStream(url, stream);
+            ADD_FAILURE() << "no error";
+        } catch (const EIdHTTPProtocolException& e) {
+            EXPECT_EQ(e.ReplyCode(), code);
+        }
+        // The first try and two retries, each with credentials after the first.
+        const std::string sent = server.AllReceived();
+        std::size_t requests = 0;
+        for (auto at = sent.find("GET "); at != std::string::npos; at = sent.find("GET ", at + 1)) ++requests;
+        EXPECT_EQ(requests, 3u);
+        EXPECT_NE(sent.find(code == 401 ? "Authorization: Basic " : "Proxy-Authorization: Basic "), std::string::npos);
+    }
+}
+
+TEST(Review, RedirectCountByReferenceAndNoProxySchemeAskedFor) {
+    // A redirect handler that lowers the count allows more redirects.
+    Script script;
+    for (int i = 0; i < 4; ++i)
+        script.ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /r" + std::to_string(i) + "\r\nContent-Length: 0\r\n\r\n");
+    ScriptedServer server(script.ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    TIdHTTP http;
+    http.HandleRedirects = true;
+    http.RedirectMaximum = 2;
+    http.OnRedirect = [](TIdCustomHTTP*, std::string&, int& count, bool&, std::string&) { count = 0; };
+    TMemoryStream stream;
+    http.GetToStream(server.Url("/x"), stream);
+    EXPECT_EQ(stream.DataString(), "ok");
+
+    // A proxy challenge with no registered scheme asks no handler.
+    MemoryIOHandler proxy("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM\r\n"
+                          "Content-Length: 0\r\n\r\n");
+    TIdHTTP viaProxy;
+    viaProxy.AttachHandler(&proxy);
+    viaProxy.ProxyParams().SetProxyServer("proxy.test");
+    viaProxy.ProxyParams().SetProxyPort(8080);
+    bool asked = false;
+    viaProxy.OnSelectProxyAuthorization = [&](TIdCustomHTTP*, TIdAuthenticationFactory&, const TIdHeaderList&) {
+        asked = true;
+    };
+    EXPECT_THROW(viaProxy.GetToStream("http://vendor.test/x", stream), EIdHTTPProtocolException);
+    EXPECT_FALSE(asked);
+}

@@ -345,4 +345,16 @@ TEST(WorkRecord, AHandlerThatRaisesLeavesNoWorkOpen) {
     TIdBytes rest;
     io->ReadCount(rest, 2);
     EXPECT_EQ(works, 0);
+
+    // Counts beyond 32 bits reach the events as the largest they carry, not as a failure.
+    std::int32_t announced = 0, counted = 0;
+    io->OnWorkBegin = [&](TIdComponent*, TWorkMode, std::int32_t max) { announced = max; };
+    io->OnWork = [&](TIdComponent*, TWorkMode, std::int32_t count) { counted = count; };
+    io->OnWorkEnd = nullptr;
+    io->StartWork(wmRead, 5000000000);
+    io->AddWork(wmRead, 3000000000);
+    EXPECT_EQ(announced, 2147483647);
+    EXPECT_EQ(counted, 2147483647);
+    EXPECT_EQ(io->Work(wmRead).Done, 3000000000);
+    io->FinishWork(wmRead);
 }
