@@ -5,3 +5,5 @@
 #include <string>
 
 void WriteToStandardError(const std::string& text);
+// True when standard error is a terminal (a console on Windows).
+bool StandardErrorIsTerminal();

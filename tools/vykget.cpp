@@ -1,16 +1,24 @@
-// vykget URL FILE: downloads one URL with the updater's HTTP client.
+// vykget [options] URL FILE: downloads one URL with the updater's HTTP client.
 // The body goes into a temporary file beside FILE, which replaces FILE only
-// when the download returned normally. On failure FILE is untouched, the
-// message the updater's error box would show goes to standard error, and the
-// exit code is 1; wrong arguments exit with 2.
+// when the download succeeded. On failure FILE is untouched, the message the
+// updater's error box would show goes to standard error, and the exit code is
+// 1; a wrong command line exits with 2. Without options the client keeps its
+// default settings.
 
 #include "host/Console.h"
 #include "host/FileStream.h"
 #include "host/SysUtils.h"
 #include "http/IdHTTP.h"
+#include "net/IdIntercept.h"
+#include "net/IdIOHandlerSocket.h"
+#include "tools/ProgressMeter.h"
+#include "tools/VykgetOptions.h"
+#include "tools/VykgetTrace.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -35,25 +43,139 @@ std::string TemporaryNameBeside(const std::string& file) {
     return ToUtf8(temp);
 }
 
-} // namespace
+// A transfer that returned normally without a document: the last redirect when
+// the maximum was reached, or one not followed.
+VYK_DECLARE_EXCEPTION(ENoDocument, Exception);
 
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        WriteToStandardError("usage: vykget URL FILE\n");
-        return 2;
+void ApplyProxy(TIdHTTP& http, const std::string& text) {
+    const TIdURI proxy(text);
+    if (!TextIsSame(proxy.Protocol, "http") || proxy.Host.empty())
+        throw EUsageError("vykget: option --proxy needs http://[USER:PASSWORD@]HOST:PORT, not '" + text + "'");
+    const auto port = proxy.Port.empty() ? std::optional<std::int32_t>(1080) : TryTextToInt32(proxy.Port);
+    if (!port || *port < 1 || *port > 65535)
+        throw EUsageError("vykget: option --proxy has a bad port in '" + text + "'");
+    http.ProxyParams().SetProxyServer(proxy.Host);
+    http.ProxyParams().SetProxyPort(*port);
+    if (!proxy.Username.empty()) {
+        http.ProxyParams().ProxyUsername = proxy.Username;
+        http.ProxyParams().ProxyPassword = proxy.Password;
+        http.ProxyParams().BasicAuthentication = true;
     }
-    const std::string url = argv[1];
-    const std::string file = argv[2];
+}
+
+// Everything the options change; without options nothing here touches the client.
+class TVykgetSession {
+public:
+    TVykgetSession(TIdHTTP& http, const TVykgetOptions& options) : http_(http) {
+        if (options.FollowRedirects) http.HandleRedirects = true;
+        http.RedirectMaximum = options.MaxRedirects;
+        if (options.ReadTimeout) http.SetReadTimeout(*options.ReadTimeout);
+        if (options.ConnectTimeout) http.SetConnectTimeout(*options.ConnectTimeout);
+        if (options.Credentials) {
+            const auto colon = options.Credentials->find(':');
+            http.Request().Username = options.Credentials->substr(0, colon);
+            http.Request().Password = colon == std::string::npos ? std::string() : options.Credentials->substr(colon + 1);
+            http.HTTPOptions |= hoInProcessAuth;
+        }
+        if (options.Proxy) ApplyProxy(http, *options.Proxy);
+        if (options.Http10) http.ProtocolVersion = pv1_0;
+        if (options.Verbose) Trace();
+        const bool meter = options.Progress == TProgressMode::On ||
+                           (options.Progress == TProgressMode::Auto && StandardErrorIsTerminal());
+        if (meter) Meter();
+    }
+    ~TVykgetSession() {
+        if (http_.IOHandler()) http_.IOHandler()->SetIntercept(nullptr);
+    }
+    TVykgetSession(const TVykgetSession&) = delete;
+    TVykgetSession& operator=(const TVykgetSession&) = delete;
+
+    void Finish() {
+        if (meter_) meter_->Finish();
+    }
+
+private:
+    void Trace() {
+        trace_ = std::make_unique<TIdConnectionIntercept>();
+        trace_->OnSend = [](TIdConnectionIntercept&, TIdBytes& bytes) {
+            WriteToStandardError(TraceRequestHead(BytesToString(bytes)));
+        };
+        http_.OnConnected = [this](TIdComponent*) {
+            if (TIdIOHandlerSocket* socket = http_.Socket(); socket && socket->Binding())
+                WriteToStandardError(TraceConnect(socket->Binding()->PeerAddress(), socket->Binding()->RemotePort()));
+            if (http_.IOHandler()) http_.IOHandler()->SetIntercept(trace_.get());
+        };
+        verbose_ = true;
+        WatchHeads();
+    }
+
+    void Meter() {
+        meter_ = std::make_unique<TProgressMeter>([](const std::string& text) { WriteToStandardError(text); });
+        // Counted from the record, whose counts are 64-bit; a chunked body is
+        // one span per chunk, so the spans of one response are added up.
+        http_.OnWorkBegin = [this](TIdComponent*, TWorkMode mode, std::int32_t) {
+            if (mode == wmRead) spanBase_ = counted_;
+        };
+        http_.OnWork = [this](TIdComponent* sender, TWorkMode mode, std::int32_t) {
+            if (mode != wmRead) return;
+            counted_ = spanBase_ + sender->Work(wmRead).Done;
+            meter_->Update(counted_);
+        };
+        WatchHeads();
+    }
+
+    // Each response head starts a new body for the meter and is traced.
+    void WatchHeads() {
+        http_.OnHeadersAvailable = [this](TIdCustomHTTP*, TIdHeaderList& headers, bool&) {
+            TIdHTTPResponse& response = http_.Response();
+            if (verbose_) {
+                std::vector<std::string> lines;
+                for (int i = 0; i < headers.Count(); ++i) lines.push_back(headers[i]);
+                WriteToStandardError(TraceResponseHead(response.StatusLine, lines));
+            }
+            if (meter_) {
+                counted_ = spanBase_ = 0;
+                meter_->Start(response.ContentLengthKnown() ? response.ContentLength() : -1);
+            }
+        };
+    }
+
+    TIdHTTP& http_;
+    std::unique_ptr<TIdConnectionIntercept> trace_;
+    std::unique_ptr<TProgressMeter> meter_;
+    bool verbose_ = false;
+    std::int64_t counted_ = 0;
+    std::int64_t spanBase_ = 0;
+};
+
+int Download(const TVykgetOptions& options) {
     std::string temp;
     try {
-        temp = TemporaryNameBeside(file);
+        temp = TemporaryNameBeside(options.File);
         {
             TFileStream stream(temp, fmCreate);
             TIdHTTP http;
-            http.GetToStream(url, stream);
+            TVykgetSession session(http, options);
+            try {
+                http.GetToStream(options.Url, stream);
+                session.Finish();
+            } catch (...) {
+                session.Finish();
+                throw;
+            }
+            // Only a 2xx reply is a document; the rest returned without one.
+            const int code = http.Response().StatusCode();
+            if (code / 100 != 2) throw ENoDocument(http.Response().StatusLine);
         }
-        fs::rename(FromUtf8(temp), FromUtf8(file));
+        fs::rename(FromUtf8(temp), FromUtf8(options.File));
         return 0;
+    } catch (const EUsageError& error) {
+        if (!temp.empty()) {
+            std::error_code ignored;
+            fs::remove(FromUtf8(temp), ignored);
+        }
+        WriteToStandardError(std::string(error.what()) + "\n");
+        return 2;
     } catch (const std::exception& error) {
         // The name is ours alone, so whatever stands under it is a leftover.
         if (!temp.empty()) {
@@ -63,4 +185,25 @@ int main(int argc, char** argv) {
         WriteToStandardError(ErrorDisplayText(error.what()) + "\n");
         return 1;
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TVykgetOptions options;
+    try {
+        options = ParseVykgetArguments(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const EUsageError& error) {
+        WriteToStandardError(std::string(error.what()) + "\n");
+        return 2;
+    }
+    if (options.Help) {
+        std::fputs(VykgetHelp().c_str(), stdout);
+        return 0;
+    }
+    if (options.Version) {
+        std::fputs((std::string(kVykgetVersion) + "\n").c_str(), stdout);
+        return 0;
+    }
+    return Download(options);
 }

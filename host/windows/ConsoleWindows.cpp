@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 void WriteToStandardError(const std::string& text) {
     // Text mode would turn the CR LF of socket messages into CR CR LF.
@@ -10,4 +11,9 @@ void WriteToStandardError(const std::string& text) {
     _setmode(_fileno(stderr), _O_BINARY);
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
+}
+
+bool StandardErrorIsTerminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }

@@ -1,63 +1,20 @@
 // Black-box tests of the vykget program against the scripted loopback server.
 
 #include "tests/support/ScriptedServer.h"
+#include "tests/tools/VykgetFixture.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 using vyktest::Script;
 using vyktest::ScriptedServer;
 
-namespace {
-
-struct ProgramRun {
-    int exitCode;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class VykgetTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("vykget-test-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    ProgramRun Vykget(const std::string& arguments) {
-        const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-        const std::string command = std::string(VYKGET_PATH) + " " + arguments + " >" + out.string() + " 2>" +
-                                    err.string();
-        const int status = std::system(command.c_str());
-        ProgramRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
-        fs::remove(out);
-        fs::remove(err);
-        return run;
-    }
-
-    // Only the target file may be left in the folder: no temporary file.
-    std::vector<std::string> Files() {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-        return names;
-    }
-
-    fs::path dir;
-};
-
-} // namespace
+using vyktest::ProgramRun;
+using vyktest::ReadFile;
+using vyktest::VykgetTest;
 
 TEST_F(VykgetTest, DownloadReplacesTheFileAndPrintsNothing) {
     ScriptedServer server(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close());
@@ -105,4 +62,93 @@ TEST_F(VykgetTest, WrongArgumentsPrintUsage) {
     const ProgramRun run = Vykget("only-one");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.err.rfind("usage: vykget URL FILE", 0), 0u);
+}
+
+TEST_F(VykgetTest, OptionsAndTheirErrors) {
+    const struct {
+        const char* arguments;
+        int exitCode;
+        const char* err; // the start of standard error, or of standard output when exiting with 0
+    } rows[] = {
+        {"--bogus u f", 2, "vykget: unknown option '--bogus'\n"},
+        {"-q u f", 2, "vykget: unknown option '-q'\n"},
+        {"u f --timeout", 2, "vykget: option --timeout needs a value\n"},
+        {"--timeout 1.5 u f", 2, "vykget: option --timeout needs a whole number of milliseconds, not '1.5'\n"},
+        {"--connect-timeout=-1 u f", 2, "vykget: option --connect-timeout needs a whole number of milliseconds, not '-1'\n"},
+        {"--max-redirs x u f", 2, "vykget: option --max-redirs needs a whole number, not 'x'\n"},
+        {"--location=yes u f", 2, "vykget: option --location takes no value\n"},
+        {"-x ftp://proxy:21 http://h/ f", 2, "vykget: option --proxy needs http://[USER:PASSWORD@]HOST:PORT, not 'ftp://proxy:21'\n"},
+        {"-v u", 2, "usage: vykget URL FILE"},
+        {"--help", 0, "usage: vykget [options] URL FILE\n"},
+        {"x -h", 0, "usage: vykget [options] URL FILE\n"},
+        {"--version", 0, "vykget "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        const ProgramRun run = Vykget(row.arguments);
+        EXPECT_EQ(run.exitCode, row.exitCode);
+        const std::string& text = row.exitCode == 0 ? run.out : run.err;
+        EXPECT_EQ(text.rfind(row.err, 0), 0u) << text;
+        if (row.exitCode == 2) {
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+        }
+    }
+    EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(VykgetTest, VerboseShowsHeadsAndConnectsButNeverTheBodyOrCredentials) {
+    ScriptedServer server(
+        Script()
+            .ReceiveHead()
+            .Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"vyk\"\r\nContent-Length: 4\r\n\r\nnope")
+            .ReceiveHead()
+            .Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nTHE-BODY!")
+            .Close());
+    const fs::path target = dir / "Kalmin.exe";
+    // Options after the operands, and "--" before an operand that looks like one.
+    const ProgramRun run = Vykget(server.Url("/x") + " -s -v -u user:secret -- " + target.string());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(target), "THE-BODY!");
+    const std::string& err = run.err;
+    const std::string connected = "* connected to 127.0.0.1 port " + std::to_string(server.Port()) + "\n";
+    EXPECT_EQ(err.rfind(connected, 0), 0u) << err;
+    EXPECT_NE(err.find("> GET /x HTTP/1.1\n> Host: 127.0.0.1:"), std::string::npos) << err;
+    EXPECT_NE(err.find("< HTTP/1.1 401 Unauthorized\n< WWW-Authenticate: Basic realm=\"vyk\"\n"), std::string::npos);
+    EXPECT_NE(err.find("\n> Authorization: Basic ***\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("< HTTP/1.1 200 OK\n< Content-Length: 9\n<\n"), std::string::npos);
+    EXPECT_EQ(err.find("THE-BODY"), std::string::npos);
+    EXPECT_EQ(err.find("nope"), std::string::npos);
+    EXPECT_EQ(err.find("dXNlcjpzZWNyZXQ"), std::string::npos); // user:secret in Base64
+    EXPECT_NE(server.Received(0).find("Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"), std::string::npos);
+}
+
+TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
+    const fs::path target = dir / "Kalmin.exe";
+    std::ofstream(target) << "old";
+    ScriptedServer stalled(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nMZ").Stall());
+    ProgramRun run = Vykget("--timeout 300 " + stalled.Url("/k") + " " + target.string());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Read Timeout.\n");
+    vyktest::SaturatedListener full;
+    run = Vykget("--connect-timeout 300 http://127.0.0.1:" + std::to_string(full.Port()) + "/k " + target.string());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Connect timed out.\n");
+    EXPECT_EQ(ReadFile(target), "old");
+    EXPECT_EQ(Files(), std::vector<std::string>{"Kalmin.exe"});
+}
+
+TEST_F(VykgetTest, ProgressMeterOnlyWhenAskedForOffATerminal) {
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'z');
+    ScriptedServer server({Script().ReceiveHead().Send(reply).Close(), Script().ReceiveHead().Send(reply).Close()});
+    const std::string target = (dir / "f").string();
+    ProgramRun run = Vykget("--progress " + server.Url("/k") + " " + target);
+    EXPECT_EQ(run.exitCode, 0);
+    const auto last = run.err.rfind('\r');
+    ASSERT_NE(last, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.substr(last + 1, 27), "97.7 KiB of 97.7 KiB 100%  ");
+    EXPECT_EQ(run.err.back(), '\n');
+    EXPECT_NE(run.err.find(" in 0:0"), std::string::npos);
+    run = Vykget("--progress -s " + server.Url("/k") + " " + target);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
 }

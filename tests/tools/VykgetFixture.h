@@ -1,0 +1,63 @@
+#pragma once
+// Runs the vykget program in a folder of the test's own and reads what it left.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vyktest {
+
+namespace fs = std::filesystem;
+
+
+struct ProgramRun {
+    int exitCode;
+    std::string out;
+    std::string err;
+};
+
+inline std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class VykgetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("vykget-test-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    ProgramRun Vykget(const std::string& arguments) {
+        const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+        const std::string command = std::string(VYKGET_PATH) + " " + arguments + " >" + out.string() + " 2>" +
+                                    err.string();
+        const int status = std::system(command.c_str());
+        ProgramRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+        fs::remove(out);
+        fs::remove(err);
+        return run;
+    }
+
+    // Only the target file may be left in the folder: no temporary file.
+    std::vector<std::string> Files() {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    fs::path dir;
+};
+
+
+} // namespace vyktest

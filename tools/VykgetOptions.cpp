@@ -1,0 +1,147 @@
+#include "tools/VykgetOptions.h"
+
+#include <limits>
+
+namespace {
+
+enum class Kind { Flag, Value };
+
+struct Option {
+    char shortName; // 0 when the option has only a long form
+    const char* longName;
+    Kind kind;
+};
+
+const Option kOptions[] = {
+    {'h', "help", Kind::Flag},
+    {0, "version", Kind::Flag},
+    {'v', "verbose", Kind::Flag},
+    {'L', "location", Kind::Flag},
+    {0, "max-redirs", Kind::Value},
+    {0, "timeout", Kind::Value},
+    {0, "connect-timeout", Kind::Value},
+    {'u', "user", Kind::Value},
+    {'x', "proxy", Kind::Value},
+    {0, "http1.0", Kind::Flag},
+    {0, "progress", Kind::Flag},
+    {'s', "silent", Kind::Flag},
+};
+
+const Option* FindLong(const std::string& name) {
+    for (const Option& option : kOptions)
+        if (name == option.longName) return &option;
+    return nullptr;
+}
+
+const Option* FindShort(char name) {
+    for (const Option& option : kOptions)
+        if (option.shortName != 0 && option.shortName == name) return &option;
+    return nullptr;
+}
+
+// A whole number from 0 to the largest 32-bit value, digits only.
+int WholeNumber(const std::string& option, const std::string& value, const char* what) {
+    long long n = 0;
+    bool ok = !value.empty() && value.size() <= 10;
+    for (const char c : value) {
+        if (c < '0' || c > '9') ok = false;
+        else n = n * 10 + (c - '0');
+    }
+    if (!ok || n > std::numeric_limits<int>::max())
+        throw EUsageError("vykget: option --" + option + " needs " + what + ", not '" + value + "'");
+    return static_cast<int>(n);
+}
+
+void Apply(TVykgetOptions& options, const Option& option, const std::string& value) {
+    const std::string name = option.longName;
+    if (name == "help") options.Help = true;
+    else if (name == "version") options.Version = true;
+    else if (name == "verbose") options.Verbose = true;
+    else if (name == "location") options.FollowRedirects = true;
+    else if (name == "max-redirs") options.MaxRedirects = WholeNumber(name, value, "a whole number");
+    else if (name == "timeout") options.ReadTimeout = WholeNumber(name, value, "a whole number of milliseconds");
+    else if (name == "connect-timeout")
+        options.ConnectTimeout = WholeNumber(name, value, "a whole number of milliseconds");
+    else if (name == "user") options.Credentials = value;
+    else if (name == "proxy") options.Proxy = value;
+    else if (name == "http1.0") options.Http10 = true;
+    else if (name == "progress") options.Progress = TProgressMode::On;
+    else if (name == "silent") options.Progress = TProgressMode::Off;
+}
+
+} // namespace
+
+TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments) {
+    TVykgetOptions options;
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            operands.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        auto nextValue = [&](const std::string& shown) {
+            if (i + 1 >= arguments.size()) throw EUsageError("vykget: option " + shown + " needs a value");
+            return arguments[++i];
+        };
+        if (argument[1] == '-') {
+            const auto equals = argument.find('=');
+            const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            const Option* option = FindLong(name);
+            if (!option) throw EUsageError("vykget: unknown option '--" + name + "'");
+            if (option->kind == Kind::Flag) {
+                if (equals != std::string::npos)
+                    throw EUsageError("vykget: option --" + name + " takes no value");
+                Apply(options, *option, {});
+            } else {
+                Apply(options, *option,
+                      equals != std::string::npos ? argument.substr(equals + 1) : nextValue("--" + name));
+            }
+            continue;
+        }
+        // Short options may be bundled ("-sL"); a value follows its letter or comes next.
+        for (std::size_t at = 1; at < argument.size(); ++at) {
+            const Option* option = FindShort(argument[at]);
+            if (!option) throw EUsageError(std::string("vykget: unknown option '-") + argument[at] + "'");
+            if (option->kind == Kind::Flag) {
+                Apply(options, *option, {});
+                continue;
+            }
+            const std::string shown = std::string("-") + argument[at];
+            Apply(options, *option, at + 1 < argument.size() ? argument.substr(at + 1) : nextValue(shown));
+            break;
+        }
+    }
+    if (options.Help || options.Version) return options;
+    if (operands.size() != 2) throw EUsageError("usage: vykget URL FILE (vykget --help lists the options)");
+    options.Url = operands[0];
+    options.File = operands[1];
+    return options;
+}
+
+std::string VykgetHelp() {
+    return "usage: vykget [options] URL FILE\n"
+           "Downloads URL with the updater's HTTP client into FILE, which is replaced\n"
+           "only when the download succeeded. Exit code 0 on success, 1 when the\n"
+           "download failed (the reason goes to standard error), 2 for a wrong command line.\n"
+           "\n"
+           "  -v, --verbose             show the request and response heads and each connect\n"
+           "  -L, --location            follow redirects\n"
+           "      --max-redirs N        stop at the Nth redirect (default 15)\n"
+           "      --timeout MS          give up when no byte arrives for MS milliseconds\n"
+           "      --connect-timeout MS  give up a connect after MS milliseconds\n"
+           "  -u, --user USER:PASSWORD  answer the server's Basic challenge\n"
+           "  -x, --proxy http://[USER:PASSWORD@]HOST:PORT\n"
+           "                            go through an HTTP proxy (Basic credentials if given)\n"
+           "      --http1.0             send HTTP/1.0 requests\n"
+           "      --progress            show the progress meter even when not on a terminal\n"
+           "  -s, --silent              no progress meter\n"
+           "  -h, --help                this text\n"
+           "      --version             the program's name and version\n"
+           "  --                        ends the options\n";
+}

@@ -1,0 +1,39 @@
+#pragma once
+// vykget's command line, in the conventions curl and wget users know: short
+// and long forms, options before or after the operands, "--" ends options.
+
+#include "host/Exception.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// A command line that cannot be used; the message names what is wrong.
+VYK_DECLARE_EXCEPTION(EUsageError, Exception);
+
+enum class TProgressMode { Auto, On, Off };
+
+struct TVykgetOptions {
+    std::string Url;
+    std::string File;
+    bool Help = false;
+    bool Version = false;
+    bool Verbose = false;
+    bool FollowRedirects = false;
+    int MaxRedirects = 15;
+    std::optional<int> ReadTimeout;    // milliseconds
+    std::optional<int> ConnectTimeout; // milliseconds
+    std::optional<std::string> Credentials; // USER:PASSWORD
+    std::optional<std::string> Proxy;       // http://[USER:PASSWORD@]HOST:PORT
+    bool Http10 = false;
+    TProgressMode Progress = TProgressMode::Auto;
+};
+
+// Raises EUsageError for an unknown option, a missing or bad value, or (unless
+// help or the version is asked for) operands other than URL and FILE.
+TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments);
+
+// The text of --help.
+std::string VykgetHelp();
+
+constexpr const char* kVykgetVersion = "vykget 1.1";

@@ -1,0 +1,42 @@
+#include "tools/VykgetTrace.h"
+
+#include "net/IdGlobal.h"
+
+namespace {
+
+std::string Masked(const std::string& line) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) return line;
+    const std::string name = Trim(line.substr(0, colon));
+    if (!TextIsSame(name, "Authorization") && !TextIsSame(name, "Proxy-Authorization")) return line;
+    const std::string value = Trim(line.substr(colon + 1));
+    return line.substr(0, colon + 1) + " " + value.substr(0, value.find(' ')) + " ***";
+}
+
+} // namespace
+
+std::string TraceRequestHead(const std::string& bytes) {
+    // A request line holds a space and ends in the protocol version.
+    const auto firstEnd = bytes.find("\r\n");
+    if (firstEnd == std::string::npos || bytes.rfind(" HTTP/1.", firstEnd) == std::string::npos) return {};
+    std::string out;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const auto end = bytes.find("\r\n", at);
+        const std::string line = bytes.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        out += line.empty() ? ">\n" : "> " + Masked(line) + "\n";
+        if (line.empty() || end == std::string::npos) break;
+        at = end + 2;
+    }
+    return out;
+}
+
+std::string TraceResponseHead(const std::string& statusLine, const std::vector<std::string>& headerLines) {
+    std::string out = "< " + statusLine + "\n";
+    for (const std::string& line : headerLines) out += "< " + line + "\n";
+    return out + "<\n";
+}
+
+std::string TraceConnect(const std::string& address, int port) {
+    return "* connected to " + address + " port " + std::to_string(port) + "\n";
+}

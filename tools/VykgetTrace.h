@@ -1,0 +1,13 @@
+#pragma once
+// The lines of vykget --verbose: the request head as sent ("> "), each
+// response head as received ("< ") and each connect ("* "). Credentials in
+// "Authorization" and "Proxy-Authorization" are shown as "<scheme> ***".
+
+#include <string>
+#include <vector>
+
+// The head at the start of bytes as sent, up to its empty line; nothing when
+// bytes do not begin a request (a body sent on its own).
+std::string TraceRequestHead(const std::string& bytes);
+std::string TraceResponseHead(const std::string& statusLine, const std::vector<std::string>& headerLines);
+std::string TraceConnect(const std::string& address, int port);
