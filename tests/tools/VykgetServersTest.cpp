@@ -1,0 +1,156 @@
+// vykget against real servers from Debian's packages, each started by the test
+// on a free loopback port with a configuration it writes: tinyproxy for the
+// proxy route, nginx for redirects. A server that cannot be started fails the
+// test, saying so; these tests are never skipped.
+
+#include "tests/support/ScriptedServer.h"
+#include "tests/tools/ServerProcess.h"
+#include "tests/tools/VykgetFixture.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using vyktest::ProgramRun;
+using vyktest::ReadFile;
+using vyktest::Script;
+using vyktest::ScriptedServer;
+using vyktest::ServerProcess;
+
+namespace {
+
+const std::string kProgram = "MZ" + std::string(70000, 'k') + "end";
+
+class VykgetServersTest : public vyktest::VykgetTest {
+protected:
+    void SetUp() override {
+        VykgetTest::SetUp();
+        fs::permissions(dir, fs::perms(0755)); // nginx's workers run as nobody
+        fs::create_directories(dir / "www/instal");
+        std::ofstream(dir / "www/instal/Kalmin.exe", std::ios::binary) << kProgram;
+    }
+
+    void Write(const std::string& name, const std::string& text) { std::ofstream(dir / name) << text; }
+
+    // tinyproxy on a free port, allowing only 127.0.0.1, without upstream.
+    int StartProxy(const std::string& extra = {}) {
+        const int port = vyktest::ClosedLoopbackPort();
+        Write("tinyproxy.conf", "Port " + std::to_string(port) + "\nListen 127.0.0.1\nAllow 127.0.0.1\n" +
+                                    "Timeout 30\nMaxClients 8\nLogLevel Connect\nLogFile \"" +
+                                    (dir / "tinyproxy.log").string() + "\"\n" + extra);
+        const std::string failure =
+            proxy.Start({"tinyproxy", "-d", "-c", (dir / "tinyproxy.conf").string()}, port,
+                        (dir / "tinyproxy.out").string());
+        EXPECT_EQ(failure, "") << "tinyproxy is needed for the proxy route (scripts/setup-deps installs it)";
+        return failure.empty() ? port : 0;
+    }
+
+    // nginx serving www/ with the given extra locations.
+    int StartNginx(const std::string& locations) {
+        const int port = vyktest::ClosedLoopbackPort();
+        const std::string work = dir.string();
+        Write("nginx.conf", "worker_processes 1;\npid " + work + "/nginx.pid;\nerror_log " + work +
+                                "/nginx-error.log;\ndaemon off;\nevents { worker_connections 16; }\nhttp {\n"
+                                "  access_log off;\n  client_body_temp_path " + work + "/tmp;\n"
+                                "  proxy_temp_path " + work + "/tmp;\n  fastcgi_temp_path " + work + "/tmp;\n"
+                                "  uwsgi_temp_path " + work + "/tmp;\n  scgi_temp_path " + work + "/tmp;\n"
+                                "  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n    root " +
+                                work + "/www;\n" + locations + "  }\n}\n");
+        fs::create_directories(dir / "tmp");
+        const std::string failure =
+            nginx.Start({"nginx", "-c", work + "/nginx.conf", "-p", work}, port, work + "/nginx.out");
+        EXPECT_EQ(failure, "") << "nginx is needed for the redirect tests (scripts/setup-deps installs it)";
+        return failure.empty() ? port : 0;
+    }
+
+    std::string Target() const { return (dir / "Kalmin.exe").string(); }
+
+    ServerProcess proxy;
+    ServerProcess nginx;
+};
+
+} // namespace
+
+TEST_F(VykgetServersTest, ThroughTinyproxyByteForByteWithTheAbsoluteUrl) {
+    const int web = StartNginx("");
+    const int port = StartProxy();
+    ASSERT_TRUE(web && port);
+    const std::string url = "http://127.0.0.1:" + std::to_string(web) + "/instal/Kalmin.exe";
+    const ProgramRun run = Vykget("-x http://127.0.0.1:" + std::to_string(port) + " " + url + " " + Target());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(Target()), kProgram);
+    proxy.Stop();
+    EXPECT_NE(ReadFile(dir / "tinyproxy.log").find("): GET " + url + " HTTP/1.1"), std::string::npos)
+        << ReadFile(dir / "tinyproxy.log");
+}
+
+TEST_F(VykgetServersTest, TinyproxyRefusalsFailWithItsStatusLine) {
+    const int web = StartNginx("");
+    Write("filter", "^127\\.0\\.0\\.1$\n");
+    const int port =
+        StartProxy("BasicAuth user secret\nFilterType ere\nFilter \"" + (dir / "filter").string() + "\"\n");
+    ASSERT_TRUE(web && port);
+    std::ofstream(Target()) << "old";
+    const std::string url = " http://127.0.0.1:" + std::to_string(web) + "/instal/Kalmin.exe " + Target();
+    const std::string at = "127.0.0.1:" + std::to_string(port);
+    ProgramRun run = Vykget("-x http://" + at + url);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "HTTP/1.0 407 Proxy Authentication Required.\n");
+    run = Vykget("-x http://user:secret@" + at + url);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "HTTP/1.1 403 Filtered.\n");
+    EXPECT_EQ(ReadFile(Target()), "old");
+}
+
+TEST_F(VykgetServersTest, TheProxyRequestHeadExactly) {
+    // A scripted server standing in as the proxy shows the head as sent.
+    const struct {
+        const char* options;
+        const char* head; // after the request line
+    } rows[] = {
+        {"", "Host: vendor.test:81\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
+             "User-Agent: Mozilla/3.0 (compatible; VYKPatch)\r\n\r\n"},
+        {"--http1.0 ", "Proxy-Connection: keep-alive\r\nHost: vendor.test:81\r\nAccept: text/html, */*\r\n"
+                       "Accept-Encoding: identity\r\nUser-Agent: Mozilla/3.0 (compatible; VYKPatch)\r\n\r\n"},
+        {"-x http://user:secret@", "Host: vendor.test:81\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
+                                   "User-Agent: Mozilla/3.0 (compatible; VYKPatch)\r\n"
+                                   "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.options);
+        ScriptedServer stand_in(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").Close());
+        const std::string at = "127.0.0.1:" + std::to_string(stand_in.Port());
+        const std::string proxy = std::string(row.options).rfind("-x ", 0) == 0 ? row.options + at
+                                                                               : row.options + ("-x http://" + at);
+        const ProgramRun run = Vykget(proxy + " http://vendor.test:81/instal/Kalmin.exe " + Target());
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        const std::string version = std::string(row.options) == "--http1.0 " ? "1.0" : "1.1";
+        EXPECT_EQ(stand_in.Received(0),
+                  "GET http://vendor.test:81/instal/Kalmin.exe HTTP/" + version + "\r\n" + row.head);
+    }
+}
+
+TEST_F(VykgetServersTest, RedirectsFromNginx) {
+    const int port = StartNginx("    location = /moved { return 301 /instal/Kalmin.exe; }\n"
+                                "    location = /relative { absolute_redirect off; return 302 instal/Kalmin.exe; }\n"
+                                "    location = /loop { return 302 /loop; }\n");
+    ASSERT_TRUE(port);
+    const std::string base = "http://127.0.0.1:" + std::to_string(port);
+    for (const char* path : {"/moved", "/relative"}) {
+        SCOPED_TRACE(path);
+        fs::remove(Target());
+        const ProgramRun run = Vykget("-L " + base + path + " " + Target());
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(ReadFile(Target()), kProgram);
+    }
+    // Not followed without -L; a loop ends at the maximum, which is never a download.
+    std::ofstream(Target()) << "old";
+    ProgramRun run = Vykget(base + "/moved " + Target());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "HTTP/1.1 301 Moved Permanently.\n");
+    run = Vykget("--location --max-redirs 3 " + base + "/loop " + Target());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "HTTP/1.1 302 Moved Temporarily.\n");
+    EXPECT_EQ(ReadFile(Target()), "old");
+    for (const std::string& name : Files()) EXPECT_EQ(name.find(".vykget-"), std::string::npos) << name;
+}
