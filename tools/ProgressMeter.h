@@ -22,10 +22,8 @@ public:
     // Draws the final line, if anything was drawn or counted.
     void Finish();
 
-    // The line for done of total bytes after seconds (exposed for checking).
-    static std::string Line(std::int64_t done, std::int64_t total, double seconds, bool final);
-
 private:
+    static std::string Line(std::int64_t done, std::int64_t total, double seconds, bool final);
     void Draw(bool final);
 
     Writer write_;
