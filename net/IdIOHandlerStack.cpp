@@ -87,12 +87,19 @@ void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
         // process before the thread reaches connect. So the connect is made
         // to fail with the socket still open, asked again until the thread
         // ends, as the first request may come before it has reached connect.
-        while (!thread.Finished()) {
+        // A system whose connect heeds neither (a socket layered by a third
+        // party, say) still has the close, after a second, rather than a hang.
+        for (int tries = 0; !thread.Finished() && tries < 200; ++tries) {
             binding_->InterruptBlockedCalls();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        thread.WaitFor();
-        CloseHandler();
+        if (thread.Finished()) {
+            thread.WaitFor();
+            CloseHandler();
+        } else {
+            CloseHandler();
+            thread.WaitFor();
+        }
         throw EIdConnectTimeout("Connect timed out.");
     }
     if (!thread.ConnectErrorText.empty()) {
