@@ -15,13 +15,14 @@
 namespace {
 
 void Url(vykfuzz::FuzzInput& input) {
+    const bool withUserInfo = input.Byte() & 1;
     const std::string text = input.Text();
     const std::string base = input.Rest();
     TIdURI uri(text);
     (void)TIdURI::MergePath(base, uri.DirPath + uri.DocName);
     std::string composed;
     try {
-        composed = uri.ComposeURI(input.Byte() & 1, true);
+        composed = uri.ComposeURI(withUserInfo, true);
     } catch (const Exception&) {
         return; // no protocol or no host
     }

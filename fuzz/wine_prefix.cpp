@@ -17,7 +17,9 @@ const std::string& PrefixRoot() {
     // Never destroyed, so that the clean-up at exit can still use it.
     static const std::string& root = *new std::string([] {
         std::string pattern = (std::filesystem::temp_directory_path() / "vykfuzz.XXXXXX").string();
-        const std::string made = ::mkdtemp(pattern.data());
+        const char* const folder = ::mkdtemp(pattern.data());
+        vykfuzz::Require(folder != nullptr, "no temporary folder for the prefix");
+        const std::string made = folder;
         std::filesystem::create_directories(made + "/drive_c/Program Files/Tavrolin/VYK");
         std::filesystem::create_directories(made + "/dosdevices");
         std::filesystem::create_directory_symlink("../drive_c", made + "/dosdevices/c:");

@@ -203,7 +203,10 @@ void TIdIOHandler::ReadCount(TIdBytes& target, std::int32_t count, bool append) 
 void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool untilClose) {
     if (!inputQueue_) throw EIdException("Not Connected");
     if (count < -1) throw ERangeError();
-    if (count == -1 && !untilClose) count = WideCounts ? ReadInt64() : ReadInt32();
+    if (count == -1 && !untilClose) {
+        count = WideCounts ? ReadInt64() : ReadInt32();
+        if (count < 0) throw ERangeError(); // a peer's negative count names no length
+    }
     if (count >= 0) {
         const std::int64_t position = stream.Position();
         if (count > std::numeric_limits<std::int64_t>::max() - position) throw EIntOverflow();

@@ -1,13 +1,14 @@
 #include "tools/ProgressMeter.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
 std::string Bytes(double n) {
-    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
     int unit = 0;
-    while (n >= 1024 && unit < 4) {
+    while (n >= 1024 && unit < 6) {
         n /= 1024;
         ++unit;
     }
@@ -17,6 +18,8 @@ std::string Bytes(double n) {
 }
 
 std::string Duration(double seconds) {
+    // An announced length far beyond what arrives gives times past any clock.
+    if (!(seconds < 1e8)) return "--:--";
     const auto s = static_cast<long long>(seconds + 0.5);
     char text[32];
     if (s >= 3600) std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
@@ -36,7 +39,7 @@ void TProgressMeter::Start(std::int64_t total) {
     total_ = total;
     done_ = 0;
     started_ = clock_();
-    drawn_ = {};
+    drawn_ = started_; // a body over within 100 ms is never drawn before its end
     active_ = true;
 }
 
@@ -44,7 +47,7 @@ void TProgressMeter::Update(std::int64_t done) {
     if (!active_) Start(-1);
     done_ = done;
     const auto now = clock_();
-    if (drawn_ != std::chrono::steady_clock::time_point{} && now - drawn_ < std::chrono::milliseconds(100)) return;
+    if (now - drawn_ < std::chrono::milliseconds(100)) return;
     drawn_ = now;
     shown_ = true;
     Draw(false);
@@ -69,7 +72,9 @@ void TProgressMeter::Draw(bool final) {
 std::string TProgressMeter::Line(std::int64_t done, std::int64_t total, double seconds, bool final) {
     std::string line = Bytes(static_cast<double>(done));
     if (total >= 0) {
-        const double percent = total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / static_cast<double>(total);
+        // Whole percents, cut rather than rounded: 100% only when all is there.
+        const double percent =
+            total == 0 ? 100.0 : std::floor(100.0 * static_cast<double>(done) / static_cast<double>(total));
         char text[16];
         std::snprintf(text, sizeof text, " %3.0f%%", percent);
         line += " of " + Bytes(static_cast<double>(total)) + text;

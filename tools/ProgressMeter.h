@@ -19,7 +19,7 @@ public:
     void Start(std::int64_t total);
     // Bytes of the body so far.
     void Update(std::int64_t done);
-    // Draws the final line, if anything was drawn or counted.
+    // Draws the final line of the body under way, if one was started.
     void Finish();
 
 private:

@@ -202,8 +202,12 @@ TEST(ReadIntoStream, CountsBelowMinusOneAreRefusedBeforeAnythingMoves) {
     TMemoryStream stream;
     EXPECT_THROW(io->ReadIntoStream(stream, -5), ERangeError);
     EXPECT_EQ(io->InputQueue()->Size(), 0); // nothing read from the peer either
-    // A count that the peer sends is no better.
+    // A count that the peer sends is no better, -1 included.
     EXPECT_THROW(io->ReadIntoStream(stream, -1), ERangeError);
+    auto minusOne = Open(std::string("\xff\xff\xff\xff", 4) + "body");
+    EXPECT_THROW(minusOne->ReadIntoStream(stream, -1), ERangeError);
+    auto alone = Open(std::string("\xff\xff\xff\xfb", 4));
+    EXPECT_THROW(alone->ReadIntoStream(stream, -1), ERangeError);
     EXPECT_EQ(stream.Size(), 0);
 }
 

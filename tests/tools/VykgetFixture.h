@@ -40,7 +40,9 @@ protected:
 
     ProgramRun Vykget(const std::string& arguments) {
         const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-        const std::string command = std::string(VYKGET_PATH) + " " + arguments + " >" + out.string() + " 2>" +
+        // Run in the test's folder, so that a relative FILE lands there too.
+        const std::string command = "cd '" + dir.string() + "' && " + std::string(VYKGET_PATH) + " " + arguments +
+                                    " >" + out.string() + " 2>" +
                                     err.string();
         const int status = std::system(command.c_str());
         ProgramRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
