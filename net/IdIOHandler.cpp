@@ -18,6 +18,11 @@ namespace {
 // program the updater downloads.
 constexpr std::int64_t kPresizeLimit = 64 * 1024 * 1024;
 
+// The transport counts in 32 bits: a larger block is refused, never cut short.
+void CheckSendable(const TIdBytes& bytes) {
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) throw ERangeError();
+}
+
 struct HandlerRegistry {
     std::mutex lock;
     TIdIOHandlerFactory factory;
@@ -382,8 +387,7 @@ std::string TIdIOHandler::QueueAsText() { return inputQueue_ ? inputQueue_->Extr
 
 void TIdIOHandler::WriteBytes(const TIdBytes& bytes) {
     if (bytes.empty()) return;
-    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        throw ERangeError(); // see SendBytesNow
+    CheckSendable(bytes); // before it is copied or buffered
     if (!outputBuffer_) return SendBytesNow(bytes);
     outputBuffer_->AppendBytes(bytes);
     if (outputThreshold_ > 0 && outputBuffer_->Size() >= outputThreshold_) FlushOutputBuffer(outputThreshold_);
@@ -431,9 +435,7 @@ void TIdIOHandler::SendBytesNow(TIdBytes bytes) {
     if (!inputQueue_) throw EIdException("Not Connected");
     DetectClosed(true, true);
     if (intercept_) intercept_->Send(bytes);
-    // The transport counts in 32 bits: a larger block is refused, never cut short.
-    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        throw ERangeError();
+    CheckSendable(bytes); // an intercept may have grown it
     const auto size = static_cast<std::int32_t>(bytes.size());
     std::int32_t position = 0;
     while (position < size) {

@@ -1,5 +1,7 @@
 #include "tools/VykgetOptions.h"
 
+#include "http/IdURI.h"
+
 #include <limits>
 
 namespace {
@@ -52,6 +54,20 @@ int WholeNumber(const std::string& option, const std::string& value, const char*
     return static_cast<int>(n);
 }
 
+TProxyOption ProxyFrom(const std::string& text) {
+    const TIdURI proxy(text);
+    if (!TextIsSame(proxy.Protocol, "http") || proxy.Host.empty())
+        throw EUsageError("vykget: option --proxy needs http://[USER:PASSWORD@]HOST:PORT, not '" + text + "'");
+    TProxyOption option{proxy.Host, 1080, proxy.Username, proxy.Password};
+    if (!proxy.Port.empty()) {
+        const auto port = TryTextToInt32(proxy.Port);
+        if (!port || *port < 1 || *port > 65535)
+            throw EUsageError("vykget: option --proxy has a bad port in '" + text + "'");
+        option.Port = *port;
+    }
+    return option;
+}
+
 void Apply(TVykgetOptions& options, const Option& option, const std::string& value) {
     const std::string name = option.longName;
     if (name == "help") options.Help = true;
@@ -62,8 +78,11 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
     else if (name == "timeout") options.ReadTimeout = WholeNumber(name, value, "a whole number of milliseconds");
     else if (name == "connect-timeout")
         options.ConnectTimeout = WholeNumber(name, value, "a whole number of milliseconds");
-    else if (name == "user") options.Credentials = value;
-    else if (name == "proxy") options.Proxy = value;
+    else if (name == "user") {
+        const auto colon = value.find(':');
+        options.Username = value.substr(0, colon);
+        options.Password = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+    } else if (name == "proxy") options.Proxy = ProxyFrom(value);
     else if (name == "http1.0") options.Http10 = true;
     else if (name == "progress") options.Progress = TProgressMode::On;
     else if (name == "silent") options.Progress = TProgressMode::Off;

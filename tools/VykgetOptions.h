@@ -13,6 +13,14 @@ VYK_DECLARE_EXCEPTION(EUsageError, Exception);
 
 enum class TProgressMode { Auto, On, Off };
 
+// What -x names: http://[USER:PASSWORD@]HOST[:PORT], port 1080 when left out.
+struct TProxyOption {
+    std::string Host;
+    int Port = 1080;
+    std::string Username;
+    std::string Password;
+};
+
 struct TVykgetOptions {
     std::string Url;
     std::string File;
@@ -23,8 +31,9 @@ struct TVykgetOptions {
     int MaxRedirects = 15;
     std::optional<int> ReadTimeout;    // milliseconds
     std::optional<int> ConnectTimeout; // milliseconds
-    std::optional<std::string> Credentials; // USER:PASSWORD
-    std::optional<std::string> Proxy;       // http://[USER:PASSWORD@]HOST:PORT
+    std::optional<std::string> Username; // from -u USER[:PASSWORD]
+    std::string Password;
+    std::optional<TProxyOption> Proxy;
     bool Http10 = false;
     TProgressMode Progress = TProgressMode::Auto;
 };

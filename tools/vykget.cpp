@@ -47,22 +47,6 @@ std::string TemporaryNameBeside(const std::string& file) {
 // the maximum was reached, or one not followed.
 VYK_DECLARE_EXCEPTION(ENoDocument, Exception);
 
-void ApplyProxy(TIdHTTP& http, const std::string& text) {
-    const TIdURI proxy(text);
-    if (!TextIsSame(proxy.Protocol, "http") || proxy.Host.empty())
-        throw EUsageError("vykget: option --proxy needs http://[USER:PASSWORD@]HOST:PORT, not '" + text + "'");
-    const auto port = proxy.Port.empty() ? std::optional<std::int32_t>(1080) : TryTextToInt32(proxy.Port);
-    if (!port || *port < 1 || *port > 65535)
-        throw EUsageError("vykget: option --proxy has a bad port in '" + text + "'");
-    http.ProxyParams().SetProxyServer(proxy.Host);
-    http.ProxyParams().SetProxyPort(*port);
-    if (!proxy.Username.empty()) {
-        http.ProxyParams().ProxyUsername = proxy.Username;
-        http.ProxyParams().ProxyPassword = proxy.Password;
-        http.ProxyParams().BasicAuthentication = true;
-    }
-}
-
 // Everything the options change; without options nothing here touches the client.
 class TVykgetSession {
 public:
@@ -71,28 +55,32 @@ public:
         http.RedirectMaximum = options.MaxRedirects;
         if (options.ReadTimeout) http.SetReadTimeout(*options.ReadTimeout);
         if (options.ConnectTimeout) http.SetConnectTimeout(*options.ConnectTimeout);
-        if (options.Credentials) {
-            const auto colon = options.Credentials->find(':');
-            http.Request().Username = options.Credentials->substr(0, colon);
-            http.Request().Password = colon == std::string::npos ? std::string() : options.Credentials->substr(colon + 1);
+        if (options.Username) {
+            http.Request().Username = *options.Username;
+            http.Request().Password = options.Password;
             http.HTTPOptions |= hoInProcessAuth;
         }
-        if (options.Proxy) ApplyProxy(http, *options.Proxy);
+        if (const auto& proxy = options.Proxy) {
+            http.ProxyParams().SetProxyServer(proxy->Host);
+            http.ProxyParams().SetProxyPort(proxy->Port);
+            if (!proxy->Username.empty()) {
+                http.ProxyParams().ProxyUsername = proxy->Username;
+                http.ProxyParams().ProxyPassword = proxy->Password;
+                http.ProxyParams().BasicAuthentication = true;
+            }
+        }
         if (options.Http10) http.ProtocolVersion = pv1_0;
         if (options.Verbose) Trace();
         const bool meter = options.Progress == TProgressMode::On ||
                            (options.Progress == TProgressMode::Auto && StandardErrorIsTerminal());
         if (meter) Meter();
     }
+    // The meter's final line, also when the transfer failed, before its message.
     ~TVykgetSession() {
-        if (http_.IOHandler()) http_.IOHandler()->SetIntercept(nullptr);
+        if (meter_) meter_->Finish();
     }
     TVykgetSession(const TVykgetSession&) = delete;
     TVykgetSession& operator=(const TVykgetSession&) = delete;
-
-    void Finish() {
-        if (meter_) meter_->Finish();
-    }
 
 private:
     void Trace() {
@@ -156,26 +144,13 @@ int Download(const TVykgetOptions& options) {
             TFileStream stream(temp, fmCreate);
             TIdHTTP http;
             TVykgetSession session(http, options);
-            try {
-                http.GetToStream(options.Url, stream);
-                session.Finish();
-            } catch (...) {
-                session.Finish();
-                throw;
-            }
+            http.GetToStream(options.Url, stream);
             // Only a 2xx reply is a document; the rest returned without one.
             const int code = http.Response().StatusCode();
             if (code / 100 != 2) throw ENoDocument(http.Response().StatusLine);
         }
         fs::rename(FromUtf8(temp), FromUtf8(options.File));
         return 0;
-    } catch (const EUsageError& error) {
-        if (!temp.empty()) {
-            std::error_code ignored;
-            fs::remove(FromUtf8(temp), ignored);
-        }
-        WriteToStandardError(std::string(error.what()) + "\n");
-        return 2;
     } catch (const std::exception& error) {
         // The name is ours alone, so whatever stands under it is a leftover.
         if (!temp.empty()) {
