@@ -31,9 +31,9 @@ std::string TraceRequestHead(const std::string& bytes) {
     return out;
 }
 
-std::string TraceResponseHead(const std::string& statusLine, const std::vector<std::string>& headerLines) {
+std::string TraceResponseHead(const std::string& statusLine, const TIdHeaderList& headerLines) {
     std::string out = "< " + statusLine + "\n";
-    for (const std::string& line : headerLines) out += "< " + line + "\n";
+    for (int i = 0; i < headerLines.Count(); ++i) out += "< " + headerLines[i] + "\n";
     return out + "<\n";
 }
 

@@ -3,11 +3,12 @@
 // response head as received ("< ") and each connect ("* "). Credentials in
 // "Authorization" and "Proxy-Authorization" are shown as "<scheme> ***".
 
+#include "http/IdHeaderList.h"
+
 #include <string>
-#include <vector>
 
 // The head at the start of bytes as sent, up to its empty line; nothing when
 // bytes do not begin a request (a body sent on its own).
 std::string TraceRequestHead(const std::string& bytes);
-std::string TraceResponseHead(const std::string& statusLine, const std::vector<std::string>& headerLines);
+std::string TraceResponseHead(const std::string& statusLine, const TIdHeaderList& headerLines);
 std::string TraceConnect(const std::string& address, int port);

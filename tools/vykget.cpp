@@ -116,11 +116,7 @@ private:
     void WatchHeads() {
         http_.OnHeadersAvailable = [this](TIdCustomHTTP*, TIdHeaderList& headers, bool&) {
             TIdHTTPResponse& response = http_.Response();
-            if (verbose_) {
-                std::vector<std::string> lines;
-                for (int i = 0; i < headers.Count(); ++i) lines.push_back(headers[i]);
-                WriteToStandardError(TraceResponseHead(response.StatusLine, lines));
-            }
+            if (verbose_) WriteToStandardError(TraceResponseHead(response.StatusLine, headers));
             if (meter_) {
                 counted_ = spanBase_ = 0;
                 meter_->Start(response.ContentLengthKnown() ? response.ContentLength() : -1);
