@@ -82,8 +82,6 @@ std::string TForm1::ReadInstallPath(const std::string& valueName) {
     return registry.ReadString(valueName);
 }
 
-std::string TForm1::TemporaryName(const std::string& target) { return target + ".part"; }
-
 void TForm1::Button1Click(void* /*Sender*/) {
     std::string installDir = ReadInstallPath("InstallPath");
     if (!host_.FileExists(installDir + "\\Kalmin.exe")) installDir = DefaultInstallDir;
@@ -107,34 +105,18 @@ void TForm1::Button1Click(void* /*Sender*/) {
 }
 
 void TForm1::ReplaceFromDownload(const std::string& target) {
-    // A file in use or without write access fails here, before anything is fetched.
-    auto hold = host_.LockForReplace(target);
-    const std::string temporary = TemporaryName(target);
-    bool program = false;
-    {
-        auto file = host_.CreateFileStream(temporary);
-        try {
-            TRefusalCheckingStream checked(*file);
-            downloader_(DownloadUrl, checked);
-            checked.RaiseIfRefused();
-            program = StartsAsWindowsProgram(*file);
-        } catch (...) {
-            file.reset();
-            host_.RemoveFile(temporary);
-            throw;
-        }
-    }
-    hold.reset();
-    if (!program) {
-        host_.RemoveFile(temporary);
+    // A file in use, without write access or no regular file fails here,
+    // before anything is fetched.
+    auto replacement = host_.BeginReplacement(target);
+    TRefusalCheckingStream checked(replacement->Stream());
+    downloader_(DownloadUrl, checked);
+    checked.RaiseIfRefused();
+    if (!StartsAsWindowsProgram(replacement->Stream())) {
+        replacement.reset();
         ShowWarningBox("Stažený soubor není platný program. Původní soubor zůstal beze změny.");
         return;
     }
-    try {
-        host_.CommitReplacement(temporary, target);
-    } catch (...) {
-        host_.RemoveFile(temporary);
-        throw;
-    }
+    replacement->Commit();
+    replacement.reset();
     ShowInfoBox("Aktualizace dokončena.");
 }

@@ -68,9 +68,6 @@ public:
     // cannot be opened with full access or the value is missing.
     std::string ReadInstallPath(const std::string& valueName);
 
-    // Where the download goes before it replaces the target.
-    static std::string TemporaryName(const std::string& target);
-
 private:
     void ReplaceFromDownload(const std::string& target);
 

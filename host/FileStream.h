@@ -19,6 +19,8 @@ public:
     // and writing with no sharing. Failure raises EFCreateError (create) or
     // EFOpenError (open) naming displayName, or the full file name when empty.
     TFileStream(const std::string& fileName, std::uint16_t mode, const std::string& displayName = {});
+    // Takes over a file opened for reading and writing; the stream closes it.
+    TFileStream(std::intptr_t handle, const std::string& fileName);
     ~TFileStream() override;
 
     std::int64_t Read(void* buffer, std::int64_t count) override;
@@ -28,6 +30,10 @@ public:
     void SetSize(std::int64_t size) override;
 
     const std::string& FileName() const { return fileName_; }
+    std::intptr_t Handle() const { return handle_; }
+    // Gives the file its final size and waits until its bytes are on the disk.
+    // Returns the system's error number, 0 on success.
+    std::uint32_t FlushToDisk();
 
 private:
     std::string fileName_;

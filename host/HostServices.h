@@ -7,24 +7,15 @@
 //  Registry()           the registry that TRegistry reads through (see Registry.h).
 //  FileExists(path)     true exactly when path names an existing file; false for a
 //                       directory, a missing drive and any other failure. Never raises.
-//  CreateFileStream     create mode: a new file, or an existing one truncated to
-//                       zero length, open for reading and writing with no sharing.
-//                       Failure raises EFCreateError "Cannot create file "%s". %s"
-//                       with the full Windows name and the system's error text.
-//                       Plain writes return the count written (0 on failure).
-//  LockForReplace(path) opens an existing file for writing without changing it
-//                       and with no sharing, so a file in use or without write
-//                       access fails the same way, with the same EFCreateError, as
-//                       CreateFileStream would; the stream holds the file until
-//                       released. Nothing is ever written through it.
-//  CommitReplacement(from, to)
-//                       makes the complete file "from" take the place of "to" in
-//                       one step (a rename in the same directory, written through
-//                       to the disk first): afterwards "to" holds either all of its
-//                       old bytes or all of the new ones. Raises EFCreateError as
-//                       above, naming "to", when that is impossible; "to" is then
-//                       unchanged.
-//  RemoveFile(path)     removes the file; failure is ignored. Never raises.
+//  BeginReplacement(path)
+//                       starts replacing the existing file path as a whole (see
+//                       FileReplacement.h), with the temporary file named after
+//                       it plus ".part". A file in use, without write access or
+//                       that is no regular file fails here, before anything is
+//                       fetched, with EFCreateError "Cannot create file "%s". %s"
+//                       naming the full Windows name and the system's error text,
+//                       and nothing is touched. Commit raises the same way,
+//                       naming path; path then keeps its old bytes.
 //  ExecuteOpenDialog    runs the file-open dialog modally with the dialog's Title,
 //                       Filter, FilterIndex, InitialDir and DefaultExt, pre-filled
 //                       with its FileName; a typed name that does not exist is
@@ -44,6 +35,7 @@
 
 #include "host/Dialogs.h"
 #include "host/Registry.h"
+#include "host/Replacement.h"
 #include "host/Stream.h"
 
 #include <cstdint>
@@ -64,10 +56,7 @@ public:
 
     virtual TRegistryHive& Registry() = 0;
     virtual bool FileExists(const std::string& path) = 0;
-    virtual std::unique_ptr<TStream> CreateFileStream(const std::string& path) = 0;
-    virtual std::unique_ptr<TStream> LockForReplace(const std::string& path) = 0;
-    virtual void CommitReplacement(const std::string& from, const std::string& to) = 0;
-    virtual void RemoveFile(const std::string& path) = 0;
+    virtual std::unique_ptr<TReplacement> BeginReplacement(const std::string& path) = 0;
     virtual bool ExecuteOpenDialog(TOpenDialog& dialog) = 0;
     virtual int ShowMessageBox(const std::string& text, const std::string& caption,
                            std::uint32_t flags) = 0;

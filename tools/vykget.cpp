@@ -1,12 +1,15 @@
 // vykget [options] URL FILE: downloads one URL with the updater's HTTP client.
 // The body goes into a temporary file beside FILE, which replaces FILE only
-// when the download succeeded. On failure FILE is untouched, the message the
-// updater's error box would show goes to standard error, and the exit code is
-// 1; a wrong command line exits with 2. Without options the client keeps its
+// when the download succeeded; a device or FIFO is written directly. On
+// failure FILE is untouched, the message the updater's error box would show
+// goes to standard error, and the exit code is 1; an interrupt also leaves FILE
+// and removes the temporary file (exit code 128 plus the signal's number); a
+// wrong command line exits with 2. Without options the client keeps its
 // default settings.
 
 #include "host/Console.h"
-#include "host/FileStream.h"
+#include "host/FileReplacement.h"
+#include "host/InterruptCleanup.h"
 #include "host/SysUtils.h"
 #include "http/IdHTTP.h"
 #include "net/IdIntercept.h"
@@ -15,33 +18,11 @@
 #include "tools/VykgetOptions.h"
 #include "tools/VykgetTrace.h"
 
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 
-namespace fs = std::filesystem;
-
 namespace {
-
-fs::path FromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
-
-std::string ToUtf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-std::string TemporaryNameBeside(const std::string& file) {
-    const fs::path target = FromUtf8(file);
-    std::random_device entropy;
-    const auto salt = static_cast<unsigned long long>(entropy()) ^
-                      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-    fs::path temp = target;
-    temp.replace_filename("." + ToUtf8(target.filename()) + ".vykget-" + std::to_string(salt % 1000000007ull));
-    return ToUtf8(temp);
-}
 
 // A transfer that returned normally without a document: the last redirect when
 // the maximum was reached, or one not followed.
@@ -133,26 +114,24 @@ private:
 };
 
 int Download(const TVykgetOptions& options) {
-    std::string temp;
     try {
-        temp = TemporaryNameBeside(options.File);
+        TReplacementOptions replacing;
+        replacing.RandomTag = "vykget";
+        // /dev/null, a FIFO or a terminal is written, not replaced.
+        replacing.WriteSpecialInPlace = true;
+        // A FILE that cannot be written fails here, before any request.
+        TFileReplacement file(options.File, replacing);
         {
-            TFileStream stream(temp, fmCreate);
             TIdHTTP http;
             TVykgetSession session(http, options);
-            http.GetToStream(options.Url, stream);
+            http.GetToStream(options.Url, file.Stream());
             // Only a 2xx reply is a document; the rest returned without one.
             const int code = http.Response().StatusCode();
             if (code / 100 != 2) throw ENoDocument(http.Response().StatusLine);
         }
-        fs::rename(FromUtf8(temp), FromUtf8(options.File));
+        file.Commit();
         return 0;
     } catch (const std::exception& error) {
-        // The name is ours alone, so whatever stands under it is a leftover.
-        if (!temp.empty()) {
-            std::error_code ignored;
-            fs::remove(FromUtf8(temp), ignored);
-        }
         WriteToStandardError(ErrorDisplayText(error.what()) + "\n");
         return 1;
     }
@@ -176,5 +155,6 @@ int main(int argc, char** argv) {
         std::fputs((std::string(kVykgetVersion) + "\n").c_str(), stdout);
         return 0;
     }
+    TInterruptCleanup::Install("vykget");
     return Download(options);
 }

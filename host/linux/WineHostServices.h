@@ -15,15 +15,10 @@ public:
 
     TRegistryHive& Registry() override { return hive_; }
     bool FileExists(const std::string& path) override;
-    std::unique_ptr<TStream> CreateFileStream(const std::string& path) override;
-    std::unique_ptr<TStream> LockForReplace(const std::string& path) override;
-    void CommitReplacement(const std::string& from, const std::string& to) override;
-    void RemoveFile(const std::string& path) override;
+    std::unique_ptr<TReplacement> BeginReplacement(const std::string& path) override;
     std::string ApplicationTitle() override;
 
 private:
-    [[noreturn]] void RaiseCreateError(const std::string& path, int error) const;
-
     TWinePrefix prefix_;
     TWineRegistryHive hive_;
     std::string moduleFileName_;

@@ -41,6 +41,21 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode,
     size_ = diskSize_ = end < 0 ? 0 : end;
 }
 
+TFileStream::TFileStream(std::intptr_t handle, const std::string& fileName)
+    : fileName_(fileName), handle_(handle) {
+    const off_t end = ::lseek(static_cast<int>(handle), 0, SEEK_END);
+    size_ = diskSize_ = end < 0 ? 0 : end;
+}
+
+std::uint32_t TFileStream::FlushToDisk() {
+    const int fd = static_cast<int>(handle_);
+    if (size_ > diskSize_) {
+        if (::ftruncate(fd, static_cast<off_t>(size_)) != 0) return static_cast<std::uint32_t>(errno);
+        diskSize_ = size_;
+    }
+    return ::fsync(fd) == 0 ? 0 : static_cast<std::uint32_t>(errno);
+}
+
 // The position and size are kept here, so that seeking and asking for the size
 // cost no system call, and growing the file is left to the writes that fill it:
 // a body announced by length grows the stream to its final size at once.

@@ -53,6 +53,13 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode,
     handle_ = reinterpret_cast<std::intptr_t>(file);
 }
 
+TFileStream::TFileStream(std::intptr_t handle, const std::string& fileName)
+    : fileName_(fileName), handle_(handle) {}
+
+std::uint32_t TFileStream::FlushToDisk() {
+    return ::FlushFileBuffers(Native(handle_)) ? 0 : ::GetLastError();
+}
+
 TFileStream::~TFileStream() {
     if (Native(handle_) != INVALID_HANDLE_VALUE) ::CloseHandle(Native(handle_));
 }

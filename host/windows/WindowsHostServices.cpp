@@ -1,5 +1,6 @@
 #include "host/windows/WindowsHostServices.h"
 
+#include "host/FileReplacement.h"
 #include "host/FileStream.h"
 #include "host/SysUtils.h"
 #include "host/SystemError.h"
@@ -10,11 +11,6 @@
 #include <vector>
 
 namespace {
-
-[[noreturn]] void RaiseCreateError(const std::string& path, DWORD error) {
-    throw EFCreateError("Cannot create file \"" + ExpandFileName(path) + "\". " +
-                        SystemErrorText(error));
-}
 
 // Disables the thread's other visible and enabled top-level windows for the
 // lifetime of a modal box or dialog, and afterwards enables them again,
@@ -102,39 +98,11 @@ bool TWindowsHostServices::FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::unique_ptr<TStream> TWindowsHostServices::CreateFileStream(const std::string& path) {
-    return std::make_unique<TFileStream>(path, fmCreate);
-}
-
-std::unique_ptr<TStream> TWindowsHostServices::LockForReplace(const std::string& path) {
-    try {
-        return std::make_unique<TFileStream>(path, fmOpenWrite | fmShareExclusive);
-    } catch (const EFOpenError& e) {
-        // Reported as the create that the replacement amounts to.
-        const std::string open = "Cannot open file ";
-        const std::string& message = e.Message();
-        if (message.compare(0, open.size(), open) != 0) throw;
-        throw EFCreateError("Cannot create file " + message.substr(open.size()));
-    }
-}
-
-void TWindowsHostServices::CommitReplacement(const std::string& from, const std::string& to) {
-    const std::wstring wideFrom = Utf8ToWide(from);
-    // The new bytes reach the disk before the name points at them.
-    const HANDLE file = ::CreateFileW(wideFrom.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) RaiseCreateError(to, ::GetLastError());
-    const BOOL flushed = ::FlushFileBuffers(file);
-    const DWORD flushError = ::GetLastError();
-    ::CloseHandle(file);
-    if (!flushed) RaiseCreateError(to, flushError);
-    if (!::MoveFileExW(wideFrom.c_str(), Utf8ToWide(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        RaiseCreateError(to, ::GetLastError());
-}
-
-void TWindowsHostServices::RemoveFile(const std::string& path) {
-    ::DeleteFileW(Utf8ToWide(path).c_str());
+std::unique_ptr<TReplacement> TWindowsHostServices::BeginReplacement(const std::string& path) {
+    TReplacementOptions options;
+    options.DisplayName = ExpandFileName(path);
+    options.FixedSuffix = ".part";
+    return std::make_unique<TFileReplacement>(path, options);
 }
 
 bool TWindowsHostServices::ExecuteOpenDialog(TOpenDialog& dialog) {

@@ -83,22 +83,7 @@ class FakeHost : public THostServices {
 public:
     TRegistryHive& Registry() override { return hive; }
     bool FileExists(const std::string& path) override { return files.count(Key(path)) > 0; }
-    std::unique_ptr<TStream> CreateFileStream(const std::string& path) override {
-        Open(path);
-        files[Key(path)].clear();
-        return std::make_unique<FakeFile>(*this, Key(path));
-    }
-    std::unique_ptr<TStream> LockForReplace(const std::string& path) override {
-        Open(path);
-        return std::make_unique<FakeFile>(*this, Key(path));
-    }
-    void CommitReplacement(const std::string& from, const std::string& to) override {
-        ASSERT_EQ(open.count(Key(to)), 0u) << "replaced while held open";
-        files[Key(to)] = files.at(Key(from));
-        files.erase(Key(from));
-        ++replacements;
-    }
-    void RemoveFile(const std::string& path) override { files.erase(Key(path)); }
+    std::unique_ptr<TReplacement> BeginReplacement(const std::string& path) override;
     bool ExecuteOpenDialog(TOpenDialog& dialog) override {
         dialogShownWith.push_back(dialog.FileName);
         if (choice.empty()) return false;
@@ -128,6 +113,39 @@ public:
     std::vector<Box> boxes;
     int replacements = 0;
 };
+
+// Holds the target and writes beside it, as the real replacement does.
+class FakeReplacement : public TReplacement {
+public:
+    FakeReplacement(FakeHost& host, const std::string& path) : host_(host), target_(Key(path)) {
+        host.Open(path);
+        host.files[target_ + ".part"].clear();
+        file_ = std::make_unique<FakeFile>(host, target_ + ".part");
+    }
+    ~FakeReplacement() override {
+        file_.reset();
+        host_.open.erase(target_);
+        if (!committed_) host_.files.erase(target_ + ".part");
+    }
+    TStream& Stream() override { return *file_; }
+    void Commit() override {
+        file_.reset();
+        host_.files[target_] = host_.files.at(target_ + ".part");
+        host_.files.erase(target_ + ".part");
+        committed_ = true;
+        ++host_.replacements;
+    }
+
+private:
+    FakeHost& host_;
+    std::string target_;
+    std::unique_ptr<FakeFile> file_;
+    bool committed_ = false;
+};
+
+std::unique_ptr<TReplacement> FakeHost::BeginReplacement(const std::string& path) {
+    return std::make_unique<FakeReplacement>(*this, path);
+}
 
 FakeFile::~FakeFile() { host_.open.erase(key_); }
 std::string& FakeFile::Data() { return host_.files.at(key_); }

@@ -44,24 +44,26 @@ TEST(TWineHostServices, FileExistsIsFalseForDirectoriesAndMissingDrives) {
 TEST(TWineHostServices, CreateErrorsNameTheFullWindowsPath) {
     vyktest::TempPrefix prefix;
     WineFiles host(prefix.root, "VYKPatch");
-    EXPECT_EQ(CreateErrorOf([&] { host.CreateFileStream("c:\\nodir\\..\\nodir\\Kalmin.exe"); }),
+    EXPECT_EQ(CreateErrorOf([&] { host.BeginReplacement("c:\\nodir\\..\\nodir\\Kalmin.exe"); }),
               "Cannot create file \"C:\\nodir\\Kalmin.exe\". No such file or directory");
-    EXPECT_EQ(CreateErrorOf([&] { host.CreateFileStream("Q:\\Kalmin.exe"); }),
+    EXPECT_EQ(CreateErrorOf([&] { host.BeginReplacement("Q:\\Kalmin.exe"); }),
               "Cannot create file \"Q:\\Kalmin.exe\". No such file or directory");
 }
 
-TEST(TWineHostServices, LockForReplaceFailsForAFileInUseOrWithoutWriteAccess) {
+TEST(TWineHostServices, ReplacementFailsForAFileInUseOrWithoutWriteAccess) {
     vyktest::TempPrefix prefix;
     const std::string exe = prefix.Write("drive_c/VYK/Kalmin.exe", "MZold");
     WineFiles host(prefix.root, "VYKPatch");
     {
         TFileStream inUse(exe, fmOpenReadWrite | fmShareExclusive);
-        const std::string message = CreateErrorOf([&] { host.LockForReplace("C:\\VYK\\Kalmin.exe"); });
+        const std::string message = CreateErrorOf([&] { host.BeginReplacement("C:\\VYK\\Kalmin.exe"); });
         EXPECT_EQ(message.rfind("Cannot create file \"C:\\VYK\\Kalmin.exe\". ", 0), 0u) << message;
     }
     {
-        auto hold = host.LockForReplace("C:\\VYK\\Kalmin.exe");
-        EXPECT_THROW(host.CreateFileStream("C:\\VYK\\Kalmin.exe"), EFCreateError);
+        auto first = host.BeginReplacement("C:\\VYK\\Kalmin.exe");
+        first->Stream().Write("MZ", 2);
+        EXPECT_THROW(host.BeginReplacement("C:\\VYK\\Kalmin.exe"), EFCreateError);
+        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe.part"), "MZ") << "the second attempt touched the first";
     }
     EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), "MZold");
 
@@ -69,23 +71,23 @@ TEST(TWineHostServices, LockForReplaceFailsForAFileInUseOrWithoutWriteAccess) {
     const std::string root = prefix.root;
     EXPECT_TRUE(vyktest::AsUnprivileged([&root] {
         WineFiles unprivileged(root, "VYKPatch");
-        return CreateErrorOf([&] { unprivileged.LockForReplace("C:\\VYK\\Kalmin.exe"); }) ==
+        return CreateErrorOf([&] { unprivileged.BeginReplacement("C:\\VYK\\Kalmin.exe"); }) ==
                "Cannot create file \"C:\\VYK\\Kalmin.exe\". Permission denied";
     }));
     EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), "MZold");
 }
 
-TEST(TWineHostServices, CommitReplacementSwapsTheWholeFileAndRemoveFileIsQuiet) {
+TEST(TWineHostServices, ReplacementSwapsTheWholeFileOnlyWhenCommitted) {
     vyktest::TempPrefix prefix;
     prefix.Write("drive_c/VYK/Kalmin.exe", "MZold");
-    prefix.Write("drive_c/VYK/Kalmin.exe.part", "MZnew");
     WineFiles host(prefix.root, "VYKPatch");
-    host.CommitReplacement("C:\\VYK\\Kalmin.exe.part", "C:\\VYK\\Kalmin.exe");
-    EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), "MZnew");
-    EXPECT_FALSE(std::filesystem::exists(prefix.root + "/drive_c/VYK/Kalmin.exe.part"));
-    EXPECT_THROW(host.CommitReplacement("C:\\VYK\\gone", "C:\\VYK\\Kalmin.exe"), EFCreateError);
-    EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), "MZnew");
-    host.RemoveFile("C:\\VYK\\gone");
-    host.RemoveFile("c:\\vyk\\kalmin.exe");
-    EXPECT_FALSE(host.FileExists("C:\\VYK\\Kalmin.exe"));
+    for (bool commit : {false, true}) {
+        auto replacement = host.BeginReplacement("c:\\vyk\\kalmin.exe");
+        replacement->Stream().Write("MZnew", 5);
+        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), "MZold");
+        if (commit) replacement->Commit();
+        replacement.reset();
+        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), commit ? "MZnew" : "MZold");
+        EXPECT_FALSE(std::filesystem::exists(prefix.root + "/drive_c/VYK/Kalmin.exe.part"));
+    }
 }

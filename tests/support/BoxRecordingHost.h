@@ -19,10 +19,7 @@ class BoxRecordingHost : public THostServices {
 public:
     TRegistryHive& Registry() override { throw Exception("unused"); }
     bool FileExists(const std::string&) override { return false; }
-    std::unique_ptr<TStream> CreateFileStream(const std::string&) override { return nullptr; }
-    std::unique_ptr<TStream> LockForReplace(const std::string&) override { return nullptr; }
-    void CommitReplacement(const std::string&, const std::string&) override {}
-    void RemoveFile(const std::string&) override {}
+    std::unique_ptr<TReplacement> BeginReplacement(const std::string&) override { return nullptr; }
     bool ExecuteOpenDialog(TOpenDialog&) override { return false; }
     int ShowMessageBox(const std::string& text, const std::string& caption, std::uint32_t flags) override {
         boxes.push_back({text, caption, flags});
