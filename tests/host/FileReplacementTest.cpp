@@ -1,0 +1,298 @@
+// The replacement of an installed file, through the updater's button and
+// through vykget, over one table of what may stand under the target's name.
+
+#include "app/uFrmVYKPatch.h"
+#include "host/FileReplacement.h"
+#include "host/linux/WineHostServices.h"
+#include "tests/host/TempPrefix.h"
+#include "tests/support/ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using vyktest::Script;
+using vyktest::ScriptedServer;
+
+namespace {
+
+const std::string NewProgram = "MZ new Kalmin.exe";
+const std::string OldProgram = "MZ old Kalmin.exe";
+const std::string Partial = "MZ half";
+const std::string Done = "Aktualizace dokončena.";
+const std::string Cancelled =
+    "VYK nelze nalézt automaticky. Vyberte umístění ručně a vyberte soubor tesmir.ini. | "
+    "Aktualizace přerušena uživatelem.";
+
+class WineUpdate : public TWineHostServices {
+public:
+    using TWineHostServices::TWineHostServices;
+    bool ExecuteOpenDialog(TOpenDialog&) override { return false; }
+    int ShowMessageBox(const std::string& text, const std::string&, std::uint32_t) override {
+        boxes += (boxes.empty() ? "" : " | ") + text;
+        return 1;
+    }
+    std::string boxes;
+};
+
+// A prefix whose registry names C:\VYK, the folder both programs write into.
+struct Scene {
+    Scene() {
+        prefix.Write("system.reg", "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
+        fs::create_directories(dir);
+    }
+    std::string Put(const std::string& name, const std::string& content) const {
+        std::ofstream(dir + "/" + name, std::ios::binary) << content;
+        return dir + "/" + name;
+    }
+    std::string Read(const std::string& path) const {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    struct stat Stat(const std::string& path) const {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st;
+    }
+    // Names in the folders written into that neither program may leave.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& folder : {dir, prefix.root + "/drive_c/real"}) {
+            if (!fs::exists(folder)) continue;
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                const std::string name = entry.path().filename().string();
+                if (name.rfind(".vykget-", 0) == 0 || (name.size() > 5 && name.substr(name.size() - 5) == ".part"))
+                    names.push_back(name);
+            }
+        }
+        return names;
+    }
+
+    vyktest::TempPrefix prefix;
+    std::string dir = prefix.root + "/drive_c/VYK";
+    std::string target = dir + "/Kalmin.exe";
+    int fifoReader = -1;
+};
+
+struct Outcome {
+    std::string shown; // the updater's boxes or the error that escaped; vykget's standard error
+    int exitCode = 0;  // vykget's
+    int connections = 0;
+};
+
+// Runs vykget on file; with interrupt set, sends it once the partial body is in
+// its temporary file.
+Outcome Vykget(Scene& scene, const std::string& file, int interrupt) {
+    ScriptedServer server(interrupt ? Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + Partial).Stall()
+                                    : Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                                                  std::to_string(NewProgram.size()) + "\r\n\r\n" + NewProgram).Close());
+    const std::string errPath = scene.prefix.root + "/stderr";
+    const std::string url = server.Url("/instal/Kalmin.exe");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only what is safe after forking a process with threads.
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(err, STDERR_FILENO);
+        ::execl(VYKGET_PATH, VYKGET_PATH, "-s", url.c_str(), file.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (interrupt) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            const auto left = scene.Leftovers();
+            if (!left.empty() && scene.Read(scene.dir + "/" + left[0]) == Partial) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ::kill(child, interrupt);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {scene.Read(errPath), WIFEXITED(status) ? WEXITSTATUS(status) : -1, server.Connections()};
+}
+
+Outcome Updater(Scene& scene, int interrupt) {
+    const auto press = [&scene](TForm1::TDownloader download) {
+        WineUpdate host(scene.prefix.root, "VYKPatch");
+        TForm1 form(host, std::move(download));
+        try {
+            form.Button1Click(nullptr);
+        } catch (const Exception& e) {
+            return host.boxes + (host.boxes.empty() ? "" : " | ") + "raised: " + e.Message();
+        }
+        return host.boxes;
+    };
+    if (interrupt) {
+        // The updater is ended as any program would be; its next press cleans up.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            press([](const std::string&, TStream& s) {
+                s.Write(Partial.data(), static_cast<std::int64_t>(Partial.size()));
+                ::pause();
+            });
+            ::_exit(0);
+        }
+        while (scene.Read(scene.target + ".part") != Partial) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::kill(child, interrupt);
+        ::waitpid(child, nullptr, 0);
+        EXPECT_EQ(scene.Read(scene.target), OldProgram);
+    }
+    return {press([](const std::string&, TStream& s) { s.Write(NewProgram.data(), static_cast<std::int64_t>(NewProgram.size())); })};
+}
+
+struct Row {
+    const char* what;
+    std::function<bool(Scene&)> prepare; // false: cannot be set up here
+    std::string file = "Kalmin.exe";     // vykget's FILE, in the folder
+    std::string updater;                 // what the updater showed
+    int exitCode = 0;                    // vykget's
+    std::string err;                     // its standard error, FILE standing for FILE
+    std::function<void(Scene&, bool updater)> check;
+    int interrupt = 0;
+};
+
+bool Old(Scene& s, mode_t mode) {
+    s.Put("Kalmin.exe", OldProgram);
+    return ::chmod(s.target.c_str(), mode) == 0;
+}
+
+std::string Replace(std::string text, const std::string& what, const std::string& with) {
+    const auto at = text.find(what);
+    return at == std::string::npos ? text : text.replace(at, what.size(), with);
+}
+
+void Replaced(Scene& s, bool) { EXPECT_EQ(s.Read(s.target), NewProgram); }
+
+void Kept(Scene& s, bool) { EXPECT_EQ(s.Read(s.target), OldProgram); }
+
+const std::string Refused = "raised: Cannot create file \"C:\\VYK\\Kalmin.exe\". Not a regular file";
+
+} // namespace
+
+TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
+    const mode_t mask = ::umask(022);
+    const bool root = ::geteuid() == 0;
+    const Row rows[] = {
+        {"a file keeps its mode", [](Scene& s) { return Old(s, 0604); }, "Kalmin.exe", Done, 0, "",
+         [](Scene& s, bool u) { Replaced(s, u); EXPECT_EQ(s.Stat(s.target).st_mode & 07777, 0604u); }},
+        {"a new file gets the usual mode", [](Scene&) { return true; }, "Kalmin.exe", Cancelled, 0, "",
+         [](Scene& s, bool updater) {
+             if (!updater) {
+                 EXPECT_EQ(s.Stat(s.target).st_mode & 07777, 0644u);
+             }
+         }},
+        {"owner and group kept", [root](Scene& s) { return root && Old(s, 0750) && ::chown(s.target.c_str(), 65534, 65534) == 0; },
+         "Kalmin.exe", Done, 0, "",
+         [](Scene& s, bool u) {
+             Replaced(s, u);
+             const struct stat st = s.Stat(s.target);
+             EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(65534u, 65534u));
+             EXPECT_EQ(st.st_mode & 07777, 0750u);
+         }},
+        {"a link planted at the fixed temporary name",
+         [](Scene& s) { Old(s, 0644); s.Put("victim", "victim");
+                        return ::symlink("victim", (s.target + ".part").c_str()) == 0; },
+         "Kalmin.exe", Done, 0, "",
+         [](Scene& s, bool updater) {
+             Replaced(s, updater);
+             EXPECT_EQ(s.Read(s.dir + "/victim"), "victim");
+             if (!updater) ::unlink((s.target + ".part").c_str()); // planted, not vykget's
+         }},
+        {"a link to a file",
+         [](Scene& s) {
+             fs::create_directories(s.prefix.root + "/drive_c/real");
+             std::ofstream(s.prefix.root + "/drive_c/real/k.exe") << OldProgram;
+             ::chmod((s.prefix.root + "/drive_c/real/k.exe").c_str(), 0700);
+             return ::symlink("../real/k.exe", s.target.c_str()) == 0;
+         },
+         "Kalmin.exe", Done, 0, "",
+         [](Scene& s, bool u) {
+             Replaced(s, u);
+             EXPECT_TRUE(fs::is_symlink(s.target));
+             EXPECT_EQ(s.Stat(s.prefix.root + "/drive_c/real/k.exe").st_mode & 07777, 0700u);
+         }},
+        {"a link to a directory",
+         [](Scene& s) { fs::create_directories(s.dir + "/sub"); return ::symlink("sub", s.target.c_str()) == 0; },
+         "Kalmin.exe", Cancelled, 1, "Cannot create file \"FILE\". Is a directory.\n",
+         [](Scene& s, bool) { EXPECT_TRUE(fs::is_symlink(s.target)); EXPECT_TRUE(fs::is_empty(s.dir + "/sub")); }},
+        {"a directory", [](Scene& s) { return fs::create_directories(s.target); },
+         "Kalmin.exe", Cancelled, 1, "Cannot create file \"FILE\". Is a directory.\n",
+         [](Scene& s, bool) { EXPECT_TRUE(fs::is_empty(s.target)); }},
+        {"a missing folder", [](Scene&) { return true; }, "missing/Kalmin.exe", Cancelled, 1,
+         "Cannot create file \"FILE\". No such file or directory.\n",
+         [](Scene& s, bool) { EXPECT_FALSE(fs::exists(s.dir + "/missing")); }},
+        {"a device", [root](Scene& s) { return root && ::mknod(s.target.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+         "Kalmin.exe", Refused, 0, "",
+         [](Scene& s, bool) { EXPECT_TRUE(S_ISCHR(s.Stat(s.target).st_mode)); }},
+        {"a FIFO",
+         [](Scene& s) {
+             if (::mkfifo(s.target.c_str(), 0644) != 0) return false;
+             s.fifoReader = ::open(s.target.c_str(), O_RDONLY | O_NONBLOCK);
+             return s.fifoReader >= 0;
+         },
+         "Kalmin.exe", Refused, 0, "",
+         [](Scene& s, bool updater) {
+             EXPECT_TRUE(S_ISFIFO(s.Stat(s.target).st_mode));
+             char got[64] = {};
+             const ssize_t n = ::read(s.fifoReader, got, sizeof got);
+             EXPECT_EQ(std::string(got, n > 0 ? static_cast<std::size_t>(n) : 0), updater ? "" : NewProgram);
+             ::close(s.fifoReader);
+         }},
+        {"SIGINT", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 130, "vykget: interrupted by SIGINT\n", Kept, SIGINT},
+        {"SIGTERM", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 143, "vykget: interrupted by SIGTERM\n", Kept, SIGTERM},
+        {"SIGHUP", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 129, "vykget: interrupted by SIGHUP\n", Kept, SIGHUP},
+    };
+    for (const Row& row : rows) {
+        for (const bool updater : {true, false}) {
+            SCOPED_TRACE(std::string(row.what) + (updater ? " (updater)" : " (vykget)"));
+            Scene scene;
+            if (!row.prepare(scene)) {
+                std::printf("skipped here: %s\n", row.what);
+                continue;
+            }
+            const std::string file = scene.dir + "/" + row.file;
+            if (updater) {
+                const Outcome run = Updater(scene, row.interrupt);
+                EXPECT_EQ(run.shown, row.updater);
+                if (row.interrupt) {
+                    EXPECT_EQ(scene.Read(scene.target), NewProgram);
+                } else {
+                    row.check(scene, true);
+                }
+            } else {
+                const Outcome run = Vykget(scene, file, row.interrupt);
+                EXPECT_EQ(run.exitCode, row.exitCode);
+                EXPECT_EQ(run.shown, Replace(row.err, "FILE", file));
+                if (row.exitCode == 1) {
+                    EXPECT_EQ(run.connections, 0) << "refused only after a request";
+                }
+                row.check(scene, false);
+            }
+            EXPECT_EQ(scene.Leftovers(), std::vector<std::string>{});
+        }
+    }
+    ::umask(mask);
+}
+
+// A FILE name at the file system's limit still leaves room for the temporary name.
+TEST(FileReplacement, ATargetNamedNearTheLimit) {
+    Scene scene;
+    const std::string name(NAME_MAX - 1, 'k');
+    TReplacementOptions options;
+    options.RandomTag = "vykget";
+    TFileReplacement replacement(scene.dir + "/" + name, options);
+    replacement.Stream().Write("MZ", 2);
+    EXPECT_EQ(fs::path(replacement.TemporaryPath()).filename().string().size(), 16u);
+    replacement.Commit();
+    EXPECT_EQ(scene.Read(scene.dir + "/" + name), "MZ");
+}
