@@ -68,6 +68,7 @@ struct TFileReplacement::TImpl {
     std::string temporary;
     bool inPlace = false;
     bool existed = false;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES; // the old file's
     HANDLE hold = INVALID_HANDLE_VALUE;
     std::unique_ptr<TStream> stream;
     TFileStream* file = nullptr;
@@ -124,10 +125,10 @@ TFileReplacement::TFileReplacement(const std::string& target, const TReplacement
     r.shown = options.DisplayName.empty() ? target : options.DisplayName;
     // A link on Windows is replaced as the file it is; reparse points are left to the system.
     r.real = target;
-    const DWORD attributes = ::GetFileAttributesW(Utf8ToWide(target).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    r.attributes = ::GetFileAttributesW(Utf8ToWide(target).c_str());
+    if (r.attributes != INVALID_FILE_ATTRIBUTES && (r.attributes & FILE_ATTRIBUTE_DIRECTORY))
         RaiseReplacementError(r.shown, "Is a directory");
-    if (attributes == INVALID_FILE_ATTRIBUTES && ::GetLastError() == ERROR_PATH_NOT_FOUND)
+    if (r.attributes == INVALID_FILE_ATTRIBUTES && ::GetLastError() == ERROR_PATH_NOT_FOUND)
         r.Fail(ERROR_PATH_NOT_FOUND);
     r.HoldOld(options.WriteSpecialInPlace);
     if (r.inPlace) return;
@@ -196,4 +197,10 @@ void TFileReplacement::Commit() {
     }
     TInterruptCleanup::Unwatch();
     r.done = true;
+    // ReplaceFileW merges these itself; a move and Wine's ReplaceFileW do not.
+    constexpr DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (r.existed && r.attributes != INVALID_FILE_ATTRIBUTES && (r.attributes & kept) &&
+        !::SetFileAttributesW(to.c_str(), r.attributes & kept))
+        r.Fail(::GetLastError());
 }

@@ -36,8 +36,9 @@ class VykgetWindowsTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    // Runs vykget.exe with standard error going into a file.
-    ProgramRun Vykget(const std::string& url, const fs::path& target) {
+    // Runs vykget.exe with standard error going into a file; with interrupt
+    // set, presses Ctrl-C once its temporary file is there.
+    ProgramRun Vykget(const std::string& url, const fs::path& target, bool interrupt = false) {
         const fs::path errPath = dir / L"stderr.txt";
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         const HANDLE err = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -54,7 +55,14 @@ class VykgetWindowsTest : public ::testing::Test {
         ProgramRun run;
         if (::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                              nullptr, &startup, &process)) {
-            ::WaitForSingleObject(process.hProcess, 60000);
+            if (interrupt) {
+                for (int i = 0; i < 4000 && !HasTemporary(); ++i) ::Sleep(5);
+                ::Sleep(200);
+                InterruptWithCtrlC(url);
+            }
+            if (::WaitForSingleObject(process.hProcess, interrupt ? 10000 : 60000) != WAIT_OBJECT_0)
+                ::TerminateProcess(process.hProcess, 0xDEAD);
+            ::WaitForSingleObject(process.hProcess, INFINITE);
             ::GetExitCodeProcess(process.hProcess, &run.exitCode);
             ::CloseHandle(process.hThread);
             ::CloseHandle(process.hProcess);
@@ -65,6 +73,34 @@ class VykgetWindowsTest : public ::testing::Test {
         run.err = ReadFile(errPath);
         fs::remove(errPath);
         return run;
+    }
+
+    // Ctrl-C goes to every process of the console, so this one ignores it.
+    // Wine 8 cannot raise console events (GenerateConsoleCtrlEvent fails with
+    // ERROR_INVALID_HANDLE whatever console is attached), but it hands a
+    // SIGINT of a program's process to its console handler as Ctrl-C: under
+    // Wine the interrupt is that signal, sent by the host's pkill.
+    static void InterruptWithCtrlC(const std::string& url) {
+        if (!::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+            ::SetConsoleCtrlHandler(nullptr, TRUE);
+            ASSERT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+            return;
+        }
+        std::wstring command = L"/usr/bin/pkill -INT -f " + Utf8ToWide(url);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION pkill{};
+        ASSERT_TRUE(::CreateProcessW(L"Z:\\usr\\bin\\pkill", command.data(), nullptr, nullptr, FALSE, 0,
+                                     nullptr, nullptr, &startup, &pkill));
+        ::WaitForSingleObject(pkill.hProcess, 10000);
+        ::CloseHandle(pkill.hThread);
+        ::CloseHandle(pkill.hProcess);
+    }
+
+    bool HasTemporary() const {
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.path().filename().wstring().rfind(L".vykget-", 0) == 0) return true;
+        return false;
     }
 
     std::vector<fs::path> Files() const {
@@ -109,6 +145,26 @@ TEST_F(VykgetWindowsTest, NotFoundAndRefusedPortLeaveTheFileAlone) {
     EXPECT_EQ(run.err, "Socket Error # 10061\r\nConnection refused.\n");
     EXPECT_EQ(ReadFile(target), "old");
     EXPECT_EQ(Files(), std::vector<fs::path>{L"Kalmin.exe"});
+}
+
+TEST_F(VykgetWindowsTest, AHiddenFileStaysHiddenAndCtrlCLeavesItWhole) {
+    ScriptedServer server({Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nMZ half").Stall(),
+                           Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close()});
+    const fs::path target = dir / L"Kalmin.exe";
+    std::ofstream(target, std::ios::binary) << "old";
+    ASSERT_TRUE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ProgramRun run = Vykget(server.Url("/interrupted-" + std::to_string(::GetTickCount())), target, true);
+    EXPECT_EQ(run.exitCode, 130u);
+    EXPECT_EQ(run.err, "vykget: interrupted by Ctrl-C\n");
+    EXPECT_EQ(ReadFile(target), "old");
+    EXPECT_EQ(Files(), std::vector<fs::path>{L"Kalmin.exe"});
+
+    run = Vykget(server.Url("/k"), target);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(ReadFile(target), "MZnew!");
+    EXPECT_TRUE(::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(Files(), std::vector<fs::path>{L"Kalmin.exe"});
+    ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(ProgramManifest, VykgetRunsWithItsUsersRights) {
