@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -282,6 +283,40 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
         }
     }
     ::umask(mask);
+}
+
+// The order of the calls that make the replacement safe, as the kernel saw them.
+TEST(FileReplacement, TheFileReachesTheDiskBeforeItsNameAndTheFolderAfter) {
+    if (std::system("strace -qq -o /dev/null true >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace cannot trace here";
+    Scene scene;
+    scene.Put("Kalmin.exe", OldProgram);
+    ScriptedServer server(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                                      std::to_string(NewProgram.size()) + "\r\n\r\n" + NewProgram).Close());
+    const std::string trace = scene.prefix.root + "/trace";
+    // The leak checker of a sanitizer build cannot run under a tracer.
+    const std::string command = "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 -o '" +
+                                trace + "' " VYKGET_PATH " -s " + server.Url("/k") + " '" + scene.target + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::vector<std::string> calls; // the calls after the temporary file was made, fds by role
+    std::string temporaryFd, folderFd;
+    std::istringstream lines(scene.Read(trace));
+    for (std::string line; std::getline(lines, line);) {
+        const auto result = line.substr(line.rfind("= ") + 2);
+        if (line.find("/.vykget-") != std::string::npos && line.find("openat(") != std::string::npos) {
+            EXPECT_NE(line.find("O_RDWR|O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC, 0600)"), std::string::npos) << line;
+            temporaryFd = result;
+            calls.push_back("create");
+        } else if (line.find("O_DIRECTORY") != std::string::npos && !temporaryFd.empty()) {
+            folderFd = result;
+        } else if (line.find("rename") != std::string::npos) {
+            calls.push_back("rename");
+        } else if (line.find("fsync(") != std::string::npos) {
+            const auto fd = line.substr(line.find("fsync(") + 6, line.find(')') - line.find("fsync(") - 6);
+            calls.push_back(fd == temporaryFd ? "flush file" : fd == folderFd ? "flush folder" : "fsync " + fd);
+        }
+    }
+    EXPECT_EQ(calls, (std::vector<std::string>{"create", "flush file", "rename", "flush folder"}));
+    EXPECT_EQ(scene.Read(scene.target), NewProgram);
 }
 
 // A FILE name at the file system's limit still leaves room for the temporary name.
