@@ -25,9 +25,13 @@
 //    no rename, and it stays what it was.
 
 #include "host/Replacement.h"
+#include "host/SequentialFile.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+
+class TFileStream;
 
 // The target exists but is no regular file, and may not be written in place.
 VYK_DECLARE_EXCEPTION(EFNotRegularFile, EFCreateError);
@@ -57,12 +61,48 @@ public:
     // The file written into until Commit; the target itself in place.
     const std::string& TemporaryPath() const;
 
-    struct TImpl;
-
 private:
-    std::unique_ptr<TImpl> impl_;
+    // Each platform's part, in its own file. FindTarget resolves real_,
+    // refuses what may not be replaced, holds an existing file and opens a
+    // special one in place. Error numbers are the system's own.
+    void FindTarget(bool writeSpecialInPlace);
+    // Creates path exclusively, never through a link, and makes it stream_.
+    std::uint32_t CreateTemporary(const std::string& path);
+    static bool NameTaken(std::uint32_t error);
+    // Removes what stands at path, a link itself; a missing name is no error.
+    static std::uint32_t RemoveName(const std::string& path);
+    void ReleaseHold();
+    // Gives the temporary file what the old one carried, flushes it and puts
+    // it in the target's place.
+    void PutInPlace();
+
+    // The folder separators of a native path.
+    static const char* Separators();
+
+    void CreateBeside(const TReplacementOptions& options);
+    std::uint32_t CreateWatched(const std::string& path);
+    void RemoveTemporary();
+    std::string FolderOf(const std::string& path) const;
+    [[noreturn]] void Fail(std::uint32_t error) const;
+
+    std::string shown_;
+    std::string real_;      // the file replaced, links followed
+    std::string temporary_; // the file written; real_ itself in place
+    bool inPlace_ = false;
+    bool done_ = false;
+    std::unique_ptr<TStream> stream_;
+    TFileStream* file_ = nullptr; // stream_, when it is the temporary file
+    struct TImpl; // the hold on the old file and what it carried
+    struct TImplDeleter {
+        void operator()(TImpl* impl) const;
+    };
+    std::unique_ptr<TImpl, TImplDeleter> impl_;
 };
 
 // "Cannot create file "<shown>". <reason>", as every refusal above reads.
 [[noreturn]] void RaiseReplacementError(const std::string& shown, const std::string& reason);
 [[noreturn]] void RaiseNotRegularFile(const std::string& shown);
+
+// "Kalmin.exe" of "dir/Kalmin.exe", and "dir/"; "\" and ":" end a folder on Windows only.
+std::string FileNamePart(const std::string& path);
+std::string FolderPart(const std::string& path);
