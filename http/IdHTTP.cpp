@@ -23,6 +23,35 @@ bool Contains(const std::vector<int>& codes, int code) {
 
 bool ContainsText(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// Server bytes go into messages that a box or terminal shows: control bytes
+// and bytes that are not UTF-8 are shown as "?", so no message comes out blank
+// or garbled.
+std::string ShownText(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        bool valid = length != 0 && i + length <= text.size() && !(length == 2 && c < 0xC2) && !(c > 0xF4);
+        for (std::size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (valid && length == 3) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            valid = !(c == 0xE0 && next < 0xA0) && !(c == 0xED && next >= 0xA0);
+        } else if (valid && length == 4) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            valid = !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90);
+        }
+        if (!valid || (length == 1 && (c < 0x20 || c == 0x7F))) {
+            out += '?';
+            ++i;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
 // A line that does not arrive within the read time-out is a failed read, not an
 // empty line: an empty status or header line would be taken for a reply.
 std::string ReadHttpLine(TIdIOHandler& io) {
@@ -40,7 +69,7 @@ int TIdHTTPResponse::StatusCode() const {
     const auto space = StatusLine.find(' ');
     if (space != std::string::npos) rest = Trim(StatusLine.substr(space + 1));
     const std::string code = rest.substr(0, rest.find(' '));
-    return TryTextToInt32(code).value_or(-1);
+    return TryDecimalToInt32(code).value_or(-1);
 }
 
 std::int64_t TIdHTTPResponse::ReadChunkSize() {
@@ -58,19 +87,14 @@ std::int64_t TIdHTTPResponse::ReadChunkSize() {
             valid = false;
             break;
         }
-        size = size * 16 + static_cast<std::uint64_t>(d);
-        if (size > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        // Checked before it grows, so that no size wraps round to a small one.
+        if (size > (static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - d) / 16) {
             valid = false;
             break;
         }
+        size = size * 16 + static_cast<std::uint64_t>(d);
     }
-    if (!valid) {
-        // Server bytes go into a message a terminal may print: control bytes are shown as "?".
-        std::string shown = line.substr(0, 40);
-        for (char& c : shown)
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-        throw EIdException("Invalid chunk size line in response: \"" + shown + "\"");
-    }
+    if (!valid) throw EIdException("Invalid chunk size line in response: \"" + ShownText(line.substr(0, 40)) + "\"");
     return static_cast<std::int64_t>(size);
 }
 
@@ -90,7 +114,11 @@ void TIdHTTPResponse::ReadBody() {
         client_.NotifyStatus(hsStatusText, {"Chunk Started"});
         for (std::int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
             io.ReadIntoStream(target, size, false);
-            ReadHttpLine(io);
+            // Anything before the line end means the size and the data disagree.
+            const std::string end = ReadHttpLine(io);
+            if (!end.empty())
+                throw EIdException("Chunk data longer than its size line in response: \"" +
+                                   ShownText(end.substr(0, 40)) + "\"");
         }
         // Trailer lines up to the empty line; left unread they would be taken
         // for the next reply on a kept connection.
@@ -230,7 +258,8 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
             PrepareTarget();
             OpenRoute();
             ReadResponseHead();
-            for (int interim = 1; response.StatusCode() == 100; ++interim) {
+            // Every 1xx but 101 is interim; 101 would switch protocols, which this client does not.
+            for (int interim = 1; response.StatusCode() / 100 == 1 && response.StatusCode() != 101; ++interim) {
                 if (interim > kMaxInterimReplies)
                     throw EIdException(
                         Format("Response has more than %d interim replies.", kMaxInterimReplies));
@@ -393,7 +422,13 @@ void TIdCustomHTTP::SendRequestHead() {
 
 void TIdCustomHTTP::ReadResponseHead() {
     TIdHTTPResponse& response = Response();
+    // Some servers send a line end more after an interim reply, or before the first.
     response.StatusLine = ReadHttpLine(*IOHandler());
+    for (int blank = 1; response.StatusLine.empty(); ++blank) {
+        if (blank > HeaderLineLimit)
+            throw EIdException(Format("Response has more than %d empty lines before its status line.", HeaderLineLimit));
+        response.StatusLine = ReadHttpLine(*IOHandler());
+    }
     ReadHeaderBlock();
     response.ProcessHeaders();
     CollectCookies();
@@ -539,7 +574,10 @@ void TIdCustomHTTP::FailUnlessIgnored(const std::vector<int>& ignoredCodes) {
     response.BodySink = previous;
     const int code = response.StatusCode();
     if (Contains(ignoredCodes, code)) return;
-    throw EIdHTTPProtocolException(code, response.StatusLine, body.DataString());
+    // The status line is the message: never one that shows nothing.
+    const std::string shown = ShownText(response.StatusLine);
+    throw EIdHTTPProtocolException(
+        code, Trim(shown).empty() ? "Invalid status line in response: \"" + shown + "\"" : shown, body.DataString());
 }
 
 namespace {

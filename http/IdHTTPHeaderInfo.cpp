@@ -1,6 +1,9 @@
 #include "http/IdHTTPHeaderInfo.h"
 
+#include "net/IdException.h"
 #include "net/IdGlobal.h"
+
+#include <optional>
 
 namespace {
 
@@ -37,6 +40,25 @@ void SetCredentials(TIdHeaderList& lines, const char* header,
         auth->Password = password;
     }
     if (auth) SetText(lines, header, auth->Authentication());
+}
+
+// Every Content-Length line and every item of a comma list must agree: of
+// differing lengths, any one taken would frame a different body.
+std::optional<std::int64_t> ContentLengthField(const TIdHeaderList& lines) {
+    TIdHeaderList values;
+    lines.CollectValues("Content-Length", &values);
+    std::optional<std::int64_t> length;
+    bool first = true;
+    for (int i = 0; i < values.Count(); ++i) {
+        std::string items = values[i];
+        do {
+            const auto value = TryDecimalToInt64(Fetch(items, ','));
+            if (!first && value != length) throw EIdException("Response has differing Content-Length values.");
+            length = value;
+            first = false;
+        } while (!items.empty());
+    }
+    return length;
 }
 
 } // namespace
@@ -76,7 +98,7 @@ void TIdEntityHeaderInfo::ProcessHeaders() {
 
     // Read as 64-bit like the field itself, so bodies above 2 GiB keep their
     // length; text that does not convert, or a negative number, means unknown.
-    const auto length = TryTextToInt64(HeaderLines.ValueOf("Content-Length"));
+    const auto length = ContentLengthField(HeaderLines);
     SetContentLength(length && *length >= 0 ? *length : -1);
 
     // "bytes first-last/total"

@@ -59,7 +59,7 @@ int HexDigit(char c) {
 }
 
 // Reads the trimmed text into a value within [-limit-1, limit].
-std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t limit) {
+std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t limit, bool hexAllowed = true) {
     const std::string text = Trim(raw);
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ') ++i;
@@ -69,10 +69,10 @@ std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t
         ++i;
     }
     int base = 10;
-    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    if (hexAllowed && i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (hexAllowed && i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }
@@ -102,6 +102,16 @@ std::optional<std::int32_t> TryTextToInt32(const std::string& text) {
 
 std::optional<std::int64_t> TryTextToInt64(const std::string& text) {
     return ConvertInteger(text, 0x7FFFFFFFFFFFFFFFull);
+}
+
+std::optional<std::int32_t> TryDecimalToInt32(const std::string& text) {
+    auto v = ConvertInteger(text, 0x7FFFFFFFull, false);
+    if (!v) return std::nullopt;
+    return static_cast<std::int32_t>(*v);
+}
+
+std::optional<std::int64_t> TryDecimalToInt64(const std::string& text) {
+    return ConvertInteger(text, 0x7FFFFFFFFFFFFFFFull, false);
 }
 
 std::int32_t TextToInt32(const std::string& text) {

@@ -31,7 +31,10 @@ bool TextStartsWith(const std::string& text, const std::string& prefix);
 // the value must fit the target width.
 std::optional<std::int32_t> TryTextToInt32(const std::string& text);
 std::optional<std::int64_t> TryTextToInt64(const std::string& text);
-// As above; raises EConvertError "'%s' is not a valid integer value".
+// The same with decimal digits only, as numbers on the HTTP wire are written.
+std::optional<std::int32_t> TryDecimalToInt32(const std::string& text);
+std::optional<std::int64_t> TryDecimalToInt64(const std::string& text);
+// As TryTextToInt32; raises EConvertError "'%s' is not a valid integer value".
 std::int32_t TextToInt32(const std::string& text);
 
 bool IsIPv4Text(const std::string& text);
