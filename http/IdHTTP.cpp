@@ -237,6 +237,7 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
     AuthAttempts = 0;
     ProxyAuthAttempts = 0;
     stoppedByHeaderHandler_ = false;
+    credentialsAuthority_.clear();
     std::int64_t startPosition = 0;
     if (sink) {
         startPosition = sink->Position();
@@ -256,8 +257,7 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
     try {
         while (true) {
             PrepareTarget();
-            OpenRoute();
-            ReadResponseHead();
+            Exchange();
             // Every 1xx but 101 is interim; 101 would switch protocols, which this client does not.
             for (int interim = 1; response.StatusCode() / 100 == 1 && response.StatusCode() != 101; ++interim) {
                 if (interim > kMaxInterimReplies)
@@ -275,7 +275,8 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
                 AuthAttempts = 0;
                 ProxyAuthAttempts = 0;
             } else {
-                request.RequestTarget = url;
+                // Credentials go again to the URL that asked for them.
+                request.RequestTarget = TargetURI.ComposeURI(false, false);
             }
         }
     } catch (const EIdHTTPProtocolException&) {
@@ -296,6 +297,31 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
     settle();
 }
 
+void TIdCustomHTTP::Exchange() {
+    try {
+        OpenRoute();
+        Response().StatusLine.clear();
+        ReadResponseHead();
+        return;
+    } catch (const EIdConnClosedGracefully&) {
+        if (!MayRetryOnNewConnection()) throw;
+    } catch (const EIdSocketError& e) {
+        // A reset: Wine and some stacks report it as the close above.
+        if (e.ErrorNumber() != 10054 || !MayRetryOnNewConnection()) throw;
+    }
+    CloseConnection();
+    if (IOHandler() && IOHandler()->InputQueue()) IOHandler()->InputQueue()->DiscardAll();
+    OpenRoute();
+    ReadResponseHead();
+}
+
+bool TIdCustomHTTP::MayRetryOnNewConnection() {
+    // Only what was not answered at all, and can be sent again as it was.
+    TIdIOHandler* io = IOHandler();
+    const bool nothingArrived = Response().StatusLine.empty() && (!io || !io->InputQueue() || io->InputQueue()->Size() == 0);
+    return reusedConnection_ && nothingArrived && !Request().BodySource;
+}
+
 void TIdCustomHTTP::PrepareTarget() {
     TIdHTTPRequest& request = Request();
     const TIdURI location(request.RequestTarget);
@@ -303,8 +329,6 @@ void TIdCustomHTTP::PrepareTarget() {
         request.Username = location.Username;
         request.Password = location.Password;
     }
-    TargetURI.Username = request.Username;
-    TargetURI.Password = request.Password;
     TargetURI.DirPath = TIdURI::MergePath(TargetURI.DirPath, location.DirPath);
     TargetURI.DocName = location.DocName;
     TargetURI.Query = location.Query;
@@ -315,6 +339,20 @@ void TIdCustomHTTP::PrepareTarget() {
     else if (TextIsSame(location.Protocol, "http")) TargetURI.Port = "80";
     else if (TextIsSame(location.Protocol, "https")) TargetURI.Port = "443";
     else if (TargetURI.Port.empty()) throw EIdUnknownProtocol("Unknown Protocol");
+
+    // Credentials go only to the host and port they were given for: a
+    // redirect elsewhere would hand them to whoever it names.
+    const std::string authority = LowerCase(TargetURI.Host) + ":" + TargetURI.Port;
+    if (!location.Username.empty() || credentialsAuthority_.empty()) {
+        credentialsAuthority_ = authority;
+    } else if (authority != credentialsAuthority_) {
+        request.Username.clear();
+        request.Password.clear();
+        request.BasicAuthentication = false;
+        request.Authentication.reset();
+    }
+    TargetURI.Username = request.Username;
+    TargetURI.Password = request.Password;
 
     request.RequestTarget = TargetURI.DirPath + TargetURI.DocName + TargetURI.Query;
     if (request.Verb == "OPTIONS" && TextIsSame(location.DocName, "*")) request.RequestTarget = location.DocName;
@@ -388,6 +426,7 @@ void TIdCustomHTTP::ApplyRouteHeaders() {
 
 void TIdCustomHTTP::EnsureConnected() {
     if (!Response().ComputeKeepConnection()) CloseConnection();
+    reusedConnection_ = ConnectionOpen();
     CheckPeerClosed(false);
     if (!ConnectionOpen()) {
         // Bytes a closed connection left queued belong to no request of ours;
@@ -406,10 +445,20 @@ void TIdCustomHTTP::SendRequestHead() {
         const std::string cookies = cookieManager_->CookieText(TargetURI, false);
         if (!cookies.empty()) request.HeaderLines.SetHeader("Cookie", cookies);
     }
+    // A line end inside a line would let a Location or a caller's value add
+    // headers or a second request of its own: nothing such is sent.
+    const std::string requestLine =
+        request.Verb + " " + request.RequestTarget + " HTTP/" + (ProtocolVersion == pv1_0 ? "1.0" : "1.1");
+    const auto refuseBreaks = [](const std::string& line) {
+        if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+            throw EIdException("Request refused: a line holds CR, LF or NUL: \"" + ShownText(line) + "\"");
+    };
+    refuseBreaks(requestLine);
+    for (int i = 0; i < request.HeaderLines.Count(); ++i) refuseBreaks(request.HeaderLines[i]);
     TIdIOHandler& io = *IOHandler();
     io.OpenOutputBuffer();
     try {
-        io.WriteLine(request.Verb + " " + request.RequestTarget + " HTTP/" + (ProtocolVersion == pv1_0 ? "1.0" : "1.1"));
+        io.WriteLine(requestLine);
         for (int i = 0; i < request.HeaderLines.Count(); ++i)
             if (!request.HeaderLines[i].empty()) io.WriteLine(request.HeaderLines[i]);
         io.WriteLine();

@@ -136,6 +136,10 @@ private:
     void OpenRoute();
     void ApplyRouteHeaders();
     void EnsureConnected();
+    // Sends the request and reads the reply's head; a kept connection that the
+    // server closed before any byte of a reply is replaced once by a new one.
+    void Exchange();
+    bool MayRetryOnNewConnection();
     void SendRequestHead();
     void ReadResponseHead();
     void ReadHeaderBlock();
@@ -152,6 +156,10 @@ private:
     std::unique_ptr<TIdCookieManager> ownedCookieManager_;
     TIdHTTPCompressor* compressor_ = nullptr;
     bool stoppedByHeaderHandler_ = false;
+    // The request went out on a connection kept from an earlier one.
+    bool reusedConnection_ = false;
+    // Host and port the request's credentials were given for, as "host:port".
+    std::string credentialsAuthority_;
 };
 
 class TIdHTTP : public TIdCustomHTTP {

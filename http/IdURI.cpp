@@ -49,7 +49,11 @@ void TIdURI::ParseURI(const std::string& uri) {
     if (absolute) {
         Protocol = w.substr(0, schemeEnd);
         w.erase(0, schemeEnd + 3);
-        std::string authority = Fetch(w, '/');
+        // The authority ends at the first "/", "?" or "#": ending it only at "/"
+        // would read the host of "http://a.test?@b.test/" as b.test.
+        const auto end = w.find_first_of("/?#");
+        std::string authority = w.substr(0, end);
+        w = end == std::string::npos ? std::string() : w.substr(w[end] == '/' ? end + 1 : end);
 
         // User information ends at the last "@": no host holds one, and taking
         // the first would leave "b@c" of "a@b@c" as a host that the request
@@ -75,6 +79,11 @@ void TIdURI::ParseURI(const std::string& uri) {
         Port = authority;
     }
 
+    // The fragment runs from the first "#" to the end, whatever it holds.
+    if (const auto hash = w.find('#'); hash != std::string::npos) {
+        Fragment = w.substr(hash + 1);
+        w.erase(hash);
+    }
     // Split point: the first "?", else the first "=".
     auto split = w.find('?');
     if (split == std::string::npos) split = w.find('=');
@@ -91,15 +100,6 @@ void TIdURI::ParseURI(const std::string& uri) {
         Query = w.substr(split);
     }
     DocName.erase(0, std::min(dirLength, DocName.size()));
-
-    if (absolute) {
-        Fragment = DocName;
-        DocName = Fetch(Fragment, '#');
-    }
-    if (Fragment.empty()) {
-        Fragment = Query;
-        Query = Fetch(Fragment, '#');
-    }
 }
 
 std::string TIdURI::ComposeURI(bool withUserInfo, bool withFragment) const {

@@ -538,3 +538,77 @@ TEST(Review, RedirectCountByReferenceAndNoProxySchemeAskedFor) {
     EXPECT_THROW(viaProxy.GetToStream("http://vendor.test/x", stream), EIdHTTPProtocolException);
     EXPECT_FALSE(asked);
 }
+
+// Requests after the first: what goes where, and what is never sent.
+TEST(Redirects, FollowUpRequests) {
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    const std::string challenge = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n";
+    const std::string credentials = "Authorization: Basic dTpw\r\n"; // u:p
+    struct Row {
+        const char* what;
+        std::vector<Script> scripts; // one per connection; "OTHER" in a reply stands for the second host
+        std::string outcome;         // the body, or "raised: " and the message
+        std::vector<std::string> sent, unsent; // per connection: what a request must hold, and must not
+    };
+    const Row rows[] = {
+        {"a reused connection the server had closed",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n").Close(),
+          Script().ReceiveHead().Send(ok).Close()},
+         "ok", {"GET /a ", "GET /b "}, {"", ""}},
+        {"a fresh connection closed is never retried",
+         {Script().ReceiveHead().Close(), Script().ReceiveHead().Send(ok).Close()},
+         "raised: Connection Closed Gracefully.", {"GET /a ", ""}, {"", ""}},
+        {"a reused connection closed after part of a reply",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n").ReceiveHead()
+              .Send("HTTP/1.1 20").Close(),
+          Script().ReceiveHead().Send(ok).Close()},
+         "raised: Connection Closed Gracefully.", {"GET /b ", ""}, {"", ""}},
+        {"a line end in a Location",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\rX-Injected: 1\r\nContent-Length: 0\r\n\r\n")
+              .ReceiveHead().Send(ok)},
+         "raised: Request refused: a line holds CR, LF or NUL: \"GET /b?X-Injected: 1 HTTP/1.1\"", {"GET /a "},
+         {"X-Injected"}},
+        {"credentials on the same host after a redirect",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n").ReceiveHead()
+              .Send(ok)},
+         "ok", {"GET /b HTTP/1.1\r\n" }, {""}},
+        {"a 401 after a redirect to another host is retried there, without the first host's credentials",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: http://localhost:OTHER/c\r\nContent-Length: 0\r\n\r\n")},
+         "raised: HTTP/1.1 401 Unauthorized", {credentials, "GET /c "}, {"", "Authorization"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<Script> scripts = row.scripts;
+        ScriptedServer other(Script().ReceiveHead().Send(challenge).ReceiveHead().Send(ok));
+        for (Script& script : scripts) {
+            for (vyktest::Step& step : script.steps) {
+                const auto at = step.data.find("OTHER");
+                if (at != std::string::npos) step.data.replace(at, 5, std::to_string(other.Port()));
+            }
+        }
+        ScriptedServer server(scripts);
+        TIdHTTP http;
+        http.HandleRedirects = true;
+        http.HTTPOptions |= hoInProcessAuth;
+        http.Request().Username = "u";
+        http.Request().Password = "p";
+        http.Request().BasicAuthentication = true;
+        TMemoryStream stream;
+        std::string outcome;
+        try {
+            http.GetToStream(server.Url("/a"), stream);
+            outcome = stream.DataString();
+        } catch (const EIdException& e) {
+            outcome = std::string("raised: ") + e.what();
+        }
+        EXPECT_EQ(outcome, row.outcome);
+        for (std::size_t i = 0; i < row.sent.size(); ++i) {
+            const std::string received =
+                i == 1 && other.Connections() > 0 ? other.AllReceived() : server.Received(static_cast<int>(i));
+            EXPECT_NE(received.find(row.sent[i]), std::string::npos) << i << ": " << received;
+            if (!row.unsent[i].empty()) {
+                EXPECT_EQ(received.find(row.unsent[i]), std::string::npos) << i << ": " << received;
+            }
+        }
+    }
+}
