@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -31,6 +32,8 @@ int Fd(TIdStackSocketHandle socket) {
     return static_cast<int>(socket);
 }
 
+} // namespace
+
 // Resolver failure codes in Windows Sockets numbering.
 int MapResolverError(int code) {
     switch (code) {
@@ -53,7 +56,7 @@ int MapResolverError(int code) {
     case EAI_FAMILY:
         return 10047;
     case EAI_MEMORY:
-        return 8;
+        return 10055;
     case EAI_SERVICE:
         return 10109;
     case EAI_SOCKTYPE:
@@ -62,6 +65,10 @@ int MapResolverError(int code) {
         return 11003;
     }
 }
+
+TIdStackPosix::TLookUp TIdStackPosix::LookUp = ::getaddrinfo;
+
+namespace {
 
 // Raises a resolver failure as the socket error of its kind. A system error of
 // the IPv6 look-up is the runtime's EOSError; for IPv4 it is mapped like errno.
@@ -91,12 +98,14 @@ int MapErrnoToSocketError(int error) {
         return 10004;
     case EBADF:
         return 10009;
+    case EPERM:
     case EACCES:
         return 10013;
     case EFAULT:
         return 10014;
     case EINVAL:
         return 10022;
+    case ENFILE:
     case EMFILE:
         return 10024;
     case EAGAIN:
@@ -141,6 +150,7 @@ int MapErrnoToSocketError(int error) {
         return 10054;
     case EPIPE:
         return 10054;
+    case ENOMEM:
     case ENOBUFS:
         return 10055;
     case EISCONN:
@@ -166,7 +176,9 @@ int MapErrnoToSocketError(int error) {
     case ENOTEMPTY:
         return 10066;
     default:
-        return error;
+        // Every number raised has a text: what the table does not know
+        // ended the operation from within this machine.
+        return 10053;
     }
 }
 
@@ -191,7 +203,7 @@ std::string TIdStackPosix::NameToAddress(const std::string& host, TIdIPVersion v
     hints.ai_family = family;
     hints.ai_socktype = SOCK_STREAM;
     AddrInfoList list;
-    const int code = getaddrinfo(host.c_str(), nullptr, &hints, &list.head);
+    const int code = LookUp(host.c_str(), nullptr, &hints, &list.head);
     if (code != 0) RaiseResolverFailure(*this, code, version);
     for (const addrinfo* ai = list.head; ai; ai = ai->ai_next) {
         if (ai->ai_family == AF_INET && version == Id_IPv4) {
@@ -219,7 +231,7 @@ void TIdStackPosix::FillOwnAddressList() {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     AddrInfoList list;
-    const int code = getaddrinfo(OwnHostName.c_str(), nullptr, &hints, &list.head);
+    const int code = LookUp(OwnHostName.c_str(), nullptr, &hints, &list.head);
     if (code != 0) RaiseResolverFailure(*this, code, Id_IPv4);
     for (const addrinfo* ai = list.head; ai; ai = ai->ai_next) {
         const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
@@ -383,11 +395,19 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
         tLastSocketError = 10022;
         return Id_SOCKET_ERROR;
     }
+    // A wait restarted after a signal waits only for what is left of its time.
     const int timeout = timeoutMs == -2 ? -1 : std::max(timeoutMs, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
     int r;
-    do {
-        r = ::poll(fds, count, timeout);
-    } while (r < 0 && errno == EINTR);
+    for (int left = timeout;;) {
+        r = ::poll(fds, count, left);
+        if (r >= 0 || errno != EINTR) break;
+        if (timeout >= 0) {
+            const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            left = static_cast<int>(std::max<std::int64_t>(remaining.count(), 0));
+        }
+    }
     if (r < 0) return Fail();
     for (nfds_t i = 0; i < count; ++i) {
         if (fds[i].revents & POLLNVAL) {
@@ -420,8 +440,26 @@ int TIdStackPosix::RawBind(TIdStackSocketHandle socket, const void* address, int
 }
 
 int TIdStackPosix::RawConnect(TIdStackSocketHandle socket, const void* address, int length) {
-    return Result(::connect(Fd(socket), static_cast<const sockaddr*>(address),
-                            static_cast<socklen_t>(length)));
+    if (::connect(Fd(socket), static_cast<const sockaddr*>(address), static_cast<socklen_t>(length)) == 0) return 0;
+    if (errno != EINTR) return Fail();
+    // An interrupted connect goes on without us: its end shows as the socket
+    // turning writable, and its outcome in SO_ERROR.
+    pollfd fd{Fd(socket), POLLOUT, 0};
+    int r;
+    do {
+        r = ::poll(&fd, 1, -1);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return Fail();
+    if (fd.revents & POLLNVAL) {
+        tLastSocketError = 10038;
+        return Id_SOCKET_ERROR;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(Fd(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return Fail();
+    if (error == 0) return 0;
+    tLastSocketError = MapErrnoToSocketError(error);
+    return Id_SOCKET_ERROR;
 }
 
 int TIdStackPosix::RawGetSockName(TIdStackSocketHandle socket, void* address, int& length) {

@@ -4,9 +4,17 @@
 
 #include "net/IdStackBSDBase.h"
 
+struct addrinfo;
+
 class TIdStackPosix : public TIdStackBSDBase {
   public:
     TIdStackPosix();
+
+    // The name look-up, getaddrinfo's signature; tests put one of their own in
+    // its place. A replacement returns a failure code or a list that
+    // freeaddrinfo can free.
+    using TLookUp = int (*)(const char* host, const char* service, const addrinfo* hints, addrinfo** result);
+    static TLookUp LookUp;
 
     std::string NameToAddress(const std::string& host, TIdIPVersion version) override;
     std::string LocalHostName() override;
@@ -55,5 +63,8 @@ class TIdStackPosix : public TIdStackBSDBase {
                   int addressLength) override;
 };
 
-// Windows Sockets number for an errno value (unknown values pass through).
+// Windows Sockets number for an errno value; one the table does not know
+// becomes 10053, so that every number raised has its text.
 int MapErrnoToSocketError(int error);
+// Windows Sockets number for a getaddrinfo failure code.
+int MapResolverError(int code);

@@ -52,8 +52,6 @@ int TIdStackWindows::FamilyOf(TIdIPVersion version) {
     throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
 }
 
-namespace {
-
 // The name look-up's result codes in the numbering of the error texts. The
 // current library already returns Windows Sockets numbers, which pass through.
 int MapAddrInfoError(int code) {
@@ -82,8 +80,6 @@ int MapAddrInfoError(int code) {
         return code;
     }
 }
-
-} // namespace
 
 void TIdStackWindows::RaiseForAddrInfoError(int code) {
     if (code == 11) throw EOSError(static_cast<std::uint32_t>(::GetLastError()));

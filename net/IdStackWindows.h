@@ -59,3 +59,6 @@ class TIdStackWindows : public TIdStackBSDBase {
     int RawSendTo(TIdStackSocketHandle socket, const void* buffer, int length, const void* address,
                   int addressLength) override;
 };
+
+// Windows Sockets number for a getaddrinfo result code.
+int MapAddrInfoError(int code);

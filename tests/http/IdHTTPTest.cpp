@@ -4,6 +4,7 @@
 #include "http/IdCappedStream.h"
 #include "http/IdCookieManager.h"
 #include "net/IdExceptionCore.h"
+#include "PlatformStack.h"
 #include "tests/support/MemoryIOHandler.h"
 #include "tests/support/ScriptedServer.h"
 
@@ -231,6 +232,7 @@ TEST(Connection, HttpsFailsBeforeAnyConnection) {
 }
 
 TEST(Connection, RefusedAndUnknownHostPassThrough) {
+    vyktest::InvalidNamesUnknown noResolver;
     TIdHTTP http;
     TMemoryStream stream;
     try {

@@ -1,9 +1,20 @@
 #include "net/IdStackPosix.h"
 
+#include "PlatformStack.h"
+#include "net/IdExceptionCore.h"
 #include "net/IdSocketHandle.h"
+#include "net/IdSocketList.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/ScriptedServerSocket.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <pthread.h>
+#include <thread>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -40,4 +51,113 @@ TEST_F(PosixStackTest, ReadinessWaitWorksForHighDescriptorNumbers) {
     EXPECT_TRUE(set.WaitReadableFor(5000));
     ::close(high);
     handle.ClearEndpoints(true); // the original descriptor is already closed
+}
+
+// Every errno a call may leave becomes a number with a text.
+TEST(PosixErrorMapping, ErrnoAndResolverCodes) {
+    const std::pair<int, int> errnos[] = {
+        {EINTR, 10004}, {EPERM, 10013}, {EACCES, 10013}, {ENOMEM, 10055}, {ENOBUFS, 10055},
+        {ENFILE, 10024}, {EMFILE, 10024}, {EPIPE, 10054}, {ECONNRESET, 10054}, {ECONNREFUSED, 10061},
+        {ETIMEDOUT, 10060}, {EHOSTUNREACH, 10065}, {EIO, 10053}, {ENOSPC, 10053},
+    };
+    for (const auto& [error, number] : errnos) EXPECT_EQ(MapErrnoToSocketError(error), number) << error;
+    for (int error = 1; error < 200; ++error) {
+        const std::string text = SocketErrorText(MapErrnoToSocketError(error));
+        EXPECT_NE(text.back(), '\n') << "errno " << error << " gave a number without a text: " << text;
+    }
+    const std::pair<int, int> resolver[] = {
+        {EAI_NONAME, 11001}, {EAI_AGAIN, 11002}, {EAI_FAIL, 11003}, {EAI_MEMORY, 10055}, {EAI_FAMILY, 10047},
+        {EAI_SERVICE, 10109}, {EAI_SOCKTYPE, 10044}, {EAI_BADFLAGS, 10022}, {-12345, 11003},
+    };
+    for (const auto& [code, number] : resolver) EXPECT_EQ(MapResolverError(code), number) << code;
+}
+
+TEST_F(PosixStackTest, TheLookUpSeamAnswersWithoutAResolver) {
+    for (const bool tryAgain : {false, true}) {
+        vyktest::InvalidNamesUnknown seam(tryAgain);
+        try {
+            CurrentStack()->LookupHost("vendor.invalid", Id_IPv4);
+            ADD_FAILURE() << "looked up";
+        } catch (const EIdSocketError& e) {
+            EXPECT_EQ(e.ErrorNumber(), tryAgain ? 11002 : 11001);
+        }
+    }
+    EXPECT_EQ(CurrentStack()->LookupHost("127.0.0.1", Id_IPv4), "127.0.0.1");
+}
+
+namespace {
+extern "C" void IgnoreSignal(int) {}
+} // namespace
+
+// A signal during a wait neither ends it early nor makes it start again.
+TEST_F(PosixStackTest, SignalsNeitherEndNorStretchAWait) {
+    struct sigaction action {};
+    action.sa_handler = IgnoreSignal; // without SA_RESTART: poll returns EINTR
+    struct sigaction previous {};
+    ::sigaction(SIGUSR1, &action, &previous);
+    vyktest::ScriptedServer server(vyktest::Script().Stall());
+    TIdSocketHandle handle;
+    handle.OpenHandle();
+    CurrentStack()->ConnectEndpoint(handle.SocketValue(), "127.0.0.1", Id_IPv4, server.Port());
+    TIdSocketList set;
+    set.AddSocket(handle.SocketValue());
+    std::atomic<bool> waiting{true};
+    const pthread_t waiter = ::pthread_self();
+    // The storm ends after two seconds, so a wait that restarts in full ends too.
+    std::thread storm([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (waiting && std::chrono::steady_clock::now() < end) {
+            ::pthread_kill(waiter, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const bool readable = set.WaitReadableFor(300);
+    const auto took = std::chrono::steady_clock::now() - start;
+    waiting = false;
+    storm.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_FALSE(readable);
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::milliseconds(1500)) << "each signal restarted the whole wait";
+}
+
+// A connect interrupted by a signal goes on, and its outcome is the connect's.
+TEST_F(PosixStackTest, AnInterruptedConnectCompletes) {
+    namespace sockets = vyktest::sockets;
+    struct sigaction action {};
+    action.sa_handler = IgnoreSignal;
+    struct sigaction previous {};
+    ::sigaction(SIGUSR1, &action, &previous);
+    int port = 0;
+    const sockets::Handle listener = sockets::OpenListener(false, 0, port);
+    std::vector<sockets::Handle> fillers;
+    for (int i = 0; i < 4; ++i) fillers.push_back(sockets::StartConnect(port));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    TIdSocketHandle handle;
+    handle.OpenHandle();
+    std::atomic<bool> done{false};
+    std::string outcome = "pending";
+    std::thread connecting([&] {
+        try {
+            CurrentStack()->ConnectEndpoint(handle.SocketValue(), "127.0.0.1", Id_IPv4, port);
+            outcome = "connected";
+        } catch (const EIdSocketError& e) {
+            outcome = e.what();
+        }
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::pthread_kill(connecting.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Room in the queue: the connect's next attempt is taken.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done && std::chrono::steady_clock::now() < end)
+        if (sockets::WaitReadable(listener, 50)) sockets::Close(sockets::Accept(listener));
+    if (!done) ::shutdown(static_cast<int>(handle.SocketValue()), SHUT_RDWR);
+    connecting.join();
+    EXPECT_EQ(outcome, "connected");
+    for (const auto filler : fillers) sockets::Close(filler);
+    sockets::Close(listener);
+    ::sigaction(SIGUSR1, &previous, nullptr);
 }

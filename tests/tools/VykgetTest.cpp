@@ -49,12 +49,10 @@ TEST_F(VykgetTest, CutShortBodyLeavesAnAbsentFileAbsent) {
 
 TEST_F(VykgetTest, NetworkFailuresPrintTheSocketErrorText) {
     const std::string target = (dir / "f").string();
-    ProgramRun run = Vykget("http://127.0.0.1:" + std::to_string(vyktest::ClosedLoopbackPort()) + "/x " + target);
+    const ProgramRun run = Vykget("http://127.0.0.1:" + std::to_string(vyktest::ClosedLoopbackPort()) + "/x " + target);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "Socket Error # 10061\r\nConnection refused.\n");
-    run = Vykget("http://no-such-host.invalid/x " + target);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Socket Error # 11001\r\nHost not found.\n");
+    // An unknown host's text is checked in-process, where no resolver is asked.
     EXPECT_TRUE(Files().empty());
 }
 

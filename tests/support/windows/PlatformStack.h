@@ -4,3 +4,10 @@
 #include "net/IdStackWindows.h"
 
 using TIdPlatformStack = TIdStackWindows;
+
+namespace vyktest {
+
+// Windows resolves names under ".invalid" as unknown by itself; nothing to replace.
+class InvalidNamesUnknown {};
+
+} // namespace vyktest
