@@ -82,3 +82,10 @@ TEST_F(WindowsStackTest, ReadinessWaitKeepsExactlyTheReadySockets) {
     stack.ShutdownAndClose(quiet);
     stack.ShutdownAndClose(talking);
 }
+
+TEST(WindowsErrorMapping, AddrInfoCodes) {
+    const std::pair<int, int> rows[] = {{1, 0},      {2, 11002},  {3, 10022}, {4, 11003},
+                                        {5, 10047},  {6, 8},      {7, 11004}, {8, 11001},
+                                        {9, 10109},  {10, 10044}, {11001, 11001}, {10060, 10060}};
+    for (const auto& [code, number] : rows) EXPECT_EQ(MapAddrInfoError(code), number) << code;
+}

@@ -8,6 +8,10 @@ using TIdPlatformStack = TIdStackWindows;
 namespace vyktest {
 
 // Windows resolves names under ".invalid" as unknown by itself; nothing to replace.
-class InvalidNamesUnknown {};
+class InvalidNamesUnknown {
+public:
+    InvalidNamesUnknown() {}
+    ~InvalidNamesUnknown() {}
+};
 
 } // namespace vyktest
