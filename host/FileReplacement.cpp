@@ -29,7 +29,7 @@ void RaiseNotRegularFile(const std::string& shown) {
 TFileReplacement::TFileReplacement(const std::string& target, const TReplacementOptions& options) {
     // The members are set before the first refusal can name them.
     shown_ = options.DisplayName.empty() ? target : options.DisplayName;
-    real_ = target;
+    shownTarget_ = real_ = target;
     FindTarget(options.WriteSpecialInPlace);
     if (!inPlace_) CreateBeside(options);
 }

@@ -86,6 +86,7 @@ private:
     [[noreturn]] void Fail(std::uint32_t error) const;
 
     std::string shown_;
+    std::string shownTarget_; // the target as given, native
     std::string real_;      // the file replaced, links followed
     std::string temporary_; // the file written; real_ itself in place
     bool inPlace_ = false;
@@ -103,6 +104,3 @@ private:
 [[noreturn]] void RaiseReplacementError(const std::string& shown, const std::string& reason);
 [[noreturn]] void RaiseNotRegularFile(const std::string& shown);
 
-// "Kalmin.exe" of "dir/Kalmin.exe", and "dir/"; "\" and ":" end a folder on Windows only.
-std::string FileNamePart(const std::string& path);
-std::string FolderPart(const std::string& path);

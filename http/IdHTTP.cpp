@@ -23,6 +23,8 @@ bool Contains(const std::vector<int>& codes, int code) {
 
 bool ContainsText(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+} // namespace
+
 // Server bytes go into messages that a box or terminal shows: control bytes
 // and bytes that are not UTF-8 are shown as "?", so no message comes out blank
 // or garbled.
@@ -41,9 +43,11 @@ std::string ShownText(const std::string& text) {
             const auto next = static_cast<unsigned char>(text[i + 1]);
             valid = !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90);
         }
-        if (!valid || (length == 1 && (c < 0x20 || c == 0x7F))) {
+        const bool control = (length == 1 && (c < 0x20 || c == 0x7F)) ||
+                             (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+        if (!valid || control) {
             out += '?';
-            ++i;
+            i += valid ? length : 1;
         } else {
             out.append(text, i, length);
             i += length;
@@ -51,6 +55,8 @@ std::string ShownText(const std::string& text) {
     }
     return out;
 }
+
+namespace {
 
 // A line that does not arrive within the read time-out is a failed read, not an
 // empty line: an empty status or header line would be taken for a reply.
@@ -299,8 +305,8 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
 
 void TIdCustomHTTP::Exchange() {
     try {
-        OpenRoute();
         Response().StatusLine.clear();
+        OpenRoute();
         ReadResponseHead();
         return;
     } catch (const EIdConnClosedGracefully&) {
@@ -319,7 +325,9 @@ bool TIdCustomHTTP::MayRetryOnNewConnection() {
     // Only what was not answered at all, and can be sent again as it was.
     TIdIOHandler* io = IOHandler();
     const bool nothingArrived = Response().StatusLine.empty() && (!io || !io->InputQueue() || io->InputQueue()->Size() == 0);
-    return reusedConnection_ && nothingArrived && !Request().BodySource;
+    const std::string& verb = Request().Verb;
+    const bool repeatable = verb == "GET" || verb == "HEAD" || verb == "OPTIONS" || verb == "TRACE";
+    return reusedConnection_ && nothingArrived && repeatable && !Request().BodySource;
 }
 
 void TIdCustomHTTP::PrepareTarget() {
@@ -426,8 +434,8 @@ void TIdCustomHTTP::ApplyRouteHeaders() {
 
 void TIdCustomHTTP::EnsureConnected() {
     if (!Response().ComputeKeepConnection()) CloseConnection();
-    reusedConnection_ = ConnectionOpen();
     CheckPeerClosed(false);
+    reusedConnection_ = ConnectionOpen();
     if (!ConnectionOpen()) {
         // Bytes a closed connection left queued belong to no request of ours;
         // they would make the client look connected and fail the next send.

@@ -166,3 +166,7 @@ class TIdHTTP : public TIdCustomHTTP {
 public:
     using TIdCustomHTTP::TIdCustomHTTP;
 };
+
+// Server bytes as a message may show them: control bytes (C0 and C1) and
+// bytes that are not UTF-8 become "?".
+std::string ShownText(const std::string& text);

@@ -127,7 +127,7 @@ int Download(const TVykgetOptions& options) {
             http.GetToStream(options.Url, file.Stream());
             // Only a 2xx reply is a document; the rest returned without one.
             const int code = http.Response().StatusCode();
-            if (code / 100 != 2) throw ENoDocument(http.Response().StatusLine);
+            if (code / 100 != 2) throw ENoDocument(ShownText(http.Response().StatusLine));
         }
         file.Commit();
         return 0;

@@ -65,6 +65,13 @@ void TFileReplacement::FindTarget(bool writeSpecialInPlace) {
     impl_.reset(new TImpl);
     struct stat status {};
     if (const int error = FollowLinks(real_, status, impl_->existed)) Fail(static_cast<std::uint32_t>(error));
+    // A link that leads to no name the file system shows, such as
+    // /dev/stdout on a pipe, still reaches what the kernel opens through it.
+    if (!impl_->existed && real_ != shownTarget_ && ::stat(shownTarget_.c_str(), &status) == 0 &&
+        !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+        real_ = shownTarget_;
+        impl_->existed = true;
+    }
     if (!impl_->existed) return;
     if (S_ISDIR(status.st_mode)) Fail(EISDIR);
     if (!S_ISREG(status.st_mode)) {
@@ -132,10 +139,11 @@ void TFileReplacement::PutInPlace() {
         TInterruptCleanup::Unwatch();
         done_ = true;
     }
-    // The new name must survive a crash too.
+    // The new name must survive a crash too. A folder that may be written but
+    // not read cannot be opened to flush; the replacement stands all the same.
     const std::string dir = DirectoryOf(real_);
     const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) Fail(static_cast<std::uint32_t>(errno));
+    if (dirFd < 0) return;
     const int synced = ::fsync(dirFd);
     const int error = errno;
     ::close(dirFd);

@@ -2,6 +2,7 @@
 
 #include "host/FileStream.h"
 #include "host/InterruptCleanup.h"
+#include "host/SystemError.h"
 #include "host/windows/WideText.h"
 
 #include <windows.h>
@@ -86,6 +87,7 @@ void TFileReplacement::PutInPlace() {
     if (const std::uint32_t error = file_->FlushToDisk()) Fail(error);
     // Both names must be free for the swap.
     stream_.reset();
+    file_ = nullptr;
     ReleaseHold();
     const std::wstring from = Utf8ToWide(temporary_);
     const std::wstring to = Utf8ToWide(real_);
@@ -96,12 +98,22 @@ void TFileReplacement::PutInPlace() {
                                                            REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
     if (!replaced) {
         const DWORD error = impl_->existed ? ::GetLastError() : ERROR_FILE_NOT_FOUND;
-        const bool moveInstead = error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_SUPPORTED ||
+        // After these two the old file is gone from its name already and the
+        // new one still waits under its own: the move must finish the swap.
+        const bool halfDone = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+        const bool moveInstead = halfDone || error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_SUPPORTED ||
                                  error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED ||
                                  error == ERROR_INVALID_FUNCTION;
         if (!moveInstead) Fail(error);
-        if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            Fail(::GetLastError());
+        if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            const DWORD moveError = ::GetLastError();
+            // The new content is all that is left: it stays, named in the message.
+            if (halfDone) {
+                done_ = true;
+                RaiseReplacementError(shown_, SystemErrorText(moveError) + "; the new file is " + temporary_);
+            }
+            Fail(moveError);
+        }
     }
     TInterruptCleanup::Unwatch();
     done_ = true;
@@ -109,7 +121,7 @@ void TFileReplacement::PutInPlace() {
     constexpr DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD attributes = impl_->attributes;
-    if (impl_->existed && attributes != INVALID_FILE_ATTRIBUTES && (attributes & kept) &&
-        !::SetFileAttributesW(to.c_str(), attributes & kept))
-        Fail(::GetLastError());
+    // The replacement stands even where the attributes cannot follow.
+    if (impl_->existed && attributes != INVALID_FILE_ATTRIBUTES && (attributes & kept))
+        ::SetFileAttributesW(to.c_str(), attributes & kept);
 }

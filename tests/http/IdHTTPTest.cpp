@@ -100,6 +100,8 @@ std::vector<ReplyCase> ReplyCases() {
         Row("status line of control bytes", "\x01\x1b[2J\r\n\r\n", Outcome::ProtocolError, "", -1, "??[2J"),
         Row("status line not UTF-8", "HTTP/1.1 404 Nen\xed\xc3\r\nContent-Length: 0\r\n\r\n", Outcome::ProtocolError, "",
             404, "HTTP/1.1 404 Nen??"),
+        Row("status line with a C1 control", "HTTP/1.1 404 X\xc2\x9b" "2J\r\nContent-Length: 0\r\n\r\n",
+            Outcome::ProtocolError, "", 404, "HTTP/1.1 404 X?2J"),
         Row("status line of spaces", "   \r\n\r\n", Outcome::ProtocolError, "", -1,
             "Invalid status line in response: \"   \""),
         Row("not found", "HTTP/1.1 404 Not Found\r\nContent-Length: 14\r\n\r\n<html>x</html>",
@@ -571,9 +573,15 @@ TEST(Redirects, FollowUpRequests) {
          "raised: Request refused: a line holds CR, LF or NUL: \"GET /b?X-Injected: 1 HTTP/1.1\"", {"GET /a "},
          {"X-Injected"}},
         {"credentials on the same host after a redirect",
-         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n").ReceiveHead()
-              .Send(ok)},
-         "ok", {"GET /b HTTP/1.1\r\n" }, {""}},
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nConnection: close\r\nContent-Length: 0\r\n\r\n")
+              .Close(),
+          Script().ReceiveHead().Send(ok)},
+         "ok", {"GET /a ", credentials}, {"", ""}},
+        {"a 401 is retried at the URL that answered it",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nConnection: close\r\nContent-Length: 0\r\n\r\n")
+              .Close(),
+          Script().ReceiveHead().Send(challenge).ReceiveHead().Send(ok)},
+         "ok", {"GET /a ", "GET /b "}, {"", "GET /a "}},
         {"a 401 after a redirect to another host is retried there, without the first host's credentials",
          {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: http://localhost:OTHER/c\r\nContent-Length: 0\r\n\r\n")},
          "raised: HTTP/1.1 401 Unauthorized", {credentials, "GET /c "}, {"", "Authorization"}},

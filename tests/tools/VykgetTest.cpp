@@ -56,6 +56,19 @@ TEST_F(VykgetTest, NetworkFailuresPrintTheSocketErrorText) {
     EXPECT_TRUE(Files().empty());
 }
 
+// A FILE that only the kernel can follow (a pipe behind /dev/stdout) is written
+// in place, and a status line shown cleaned of control bytes.
+TEST_F(VykgetTest, IntoAPipeAndAStatusLineCleaned) {
+    ScriptedServer server({Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close(),
+                           Script().ReceiveHead().Send("HTTP/1.1 302 \x1b[2J\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n").Close()});
+    ProgramRun run = Vykget(server.Url("/k") + " /dev/stdout | cat");
+    EXPECT_EQ(run.out, "MZnew!");
+    run = Vykget("-L --max-redirs 1 " + server.Url("/k") + " f"); // the last redirect, not followed
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "HTTP/1.1 302 ?[2J.\n");
+    EXPECT_TRUE(Files().empty());
+}
+
 TEST_F(VykgetTest, WrongArgumentsPrintUsage) {
     const ProgramRun run = Vykget("only-one");
     EXPECT_EQ(run.exitCode, 2);
