@@ -85,7 +85,9 @@ void TIdEntityHeaderInfo::SetHeaders() {
     SetDate(HeaderLines, "Date", Date);
     SetDate(HeaderLines, "Expires", Expires);
     SetText(HeaderLines, "Pragma", Pragma);
-    if (CustomHeaders.Count() > 0) HeaderLines.SetText(HeaderLines.Text() + CustomHeaders.Text());
+    // Appended line by line: joined as text, a line end inside one would split
+    // it into headers nobody set.
+    for (int i = 0; i < CustomHeaders.Count(); ++i) HeaderLines.Add(CustomHeaders[i]);
 }
 
 void TIdEntityHeaderInfo::ProcessHeaders() {

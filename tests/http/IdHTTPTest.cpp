@@ -586,6 +586,15 @@ TEST(Redirects, FollowUpRequests) {
          {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: http://localhost:OTHER/c\r\nContent-Length: 0\r\n\r\n")},
          "raised: HTTP/1.1 401 Unauthorized", {credentials, "GET /c "}, {"", "Authorization"}},
     };
+    {
+        // A caller's header is held to the same rule as a Location.
+        ScriptedServer server(Script().ReceiveHead().Send(ok));
+        TIdHTTP http;
+        http.Request().CustomHeaders.Add("X-Mine: a\r\nX-Injected: 1");
+        TMemoryStream stream;
+        EXPECT_THROW(http.GetToStream(server.Url("/a"), stream), EIdException);
+        EXPECT_EQ(server.AllReceived(), "");
+    }
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         std::vector<Script> scripts = row.scripts;
