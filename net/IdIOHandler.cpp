@@ -18,11 +18,6 @@ namespace {
 // program the updater downloads.
 constexpr std::int64_t kPresizeLimit = 64 * 1024 * 1024;
 
-// The transport counts in 32 bits: a larger block is refused, never cut short.
-void CheckSendable(const TIdBytes& bytes) {
-    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) throw ERangeError();
-}
-
 struct HandlerRegistry {
     std::mutex lock;
     TIdIOHandlerFactory factory;
@@ -385,9 +380,14 @@ void TIdIOHandler::PollData(std::int32_t timeLimit) {
 
 std::string TIdIOHandler::QueueAsText() { return inputQueue_ ? inputQueue_->ExtractText() : std::string(); }
 
+// A larger block is refused, never cut short.
+void TIdIOHandler::CheckSendable(std::size_t size) const {
+    if (size > MaxSendBlock()) throw ERangeError();
+}
+
 void TIdIOHandler::WriteBytes(const TIdBytes& bytes) {
     if (bytes.empty()) return;
-    CheckSendable(bytes); // before it is copied or buffered
+    CheckSendable(bytes.size()); // before it is copied or buffered
     if (!outputBuffer_) return SendBytesNow(bytes);
     outputBuffer_->AppendBytes(bytes);
     if (outputThreshold_ > 0 && outputBuffer_->Size() >= outputThreshold_) FlushOutputBuffer(outputThreshold_);
@@ -435,7 +435,7 @@ void TIdIOHandler::SendBytesNow(TIdBytes bytes) {
     if (!inputQueue_) throw EIdException("Not Connected");
     DetectClosed(true, true);
     if (intercept_) intercept_->Send(bytes);
-    CheckSendable(bytes); // an intercept may have grown it
+    CheckSendable(bytes.size()); // an intercept may have grown it
     const auto size = static_cast<std::int32_t>(bytes.size());
     std::int32_t position = 0;
     while (position < size) {

@@ -9,6 +9,7 @@
 #include "net/IdComponent.h"
 
 #include <cstdint>
+#include <limits>
 #include <functional>
 #include <memory>
 #include <string>
@@ -76,6 +77,8 @@ public:
     void CloseOutputBuffer();
     void ClearOutputBuffer();
     void CancelOutputBuffer();
+    // The largest block one send takes: the transport counts in 32 bits.
+    virtual std::size_t MaxSendBlock() const { return static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()); }
 
     // --- Settings ---
     std::string Host;
@@ -114,6 +117,8 @@ protected:
     }
 
 private:
+    void CheckSendable(std::size_t size) const;
+
     std::unique_ptr<TIdBuffer> inputQueue_;
     std::unique_ptr<TIdBuffer> outputBuffer_;
     std::int32_t outputThreshold_ = -1;

@@ -631,3 +631,51 @@ TEST(Redirects, FollowUpRequests) {
         }
     }
 }
+
+// The fuzz targets' transport: every follow-up request meets a reply of its own.
+TEST(MemoryTransport, EachFollowUpGetsItsOwnReply) {
+    const auto ok = [](const std::string& body) {
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    struct Row {
+        const char* what;
+        std::vector<std::string> replies;
+        bool closesAfterReply;
+        std::string bodies;  // of both calls
+        std::vector<int> connections; // of each request
+    };
+    const Row rows[] = {
+        {"a redirect", {"HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n", ok("one"), ok("two")}, false,
+         "onetwo", {1, 1, 1}},
+        {"a challenge", {"HTTP/1.1 401 No\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n", ok("one"),
+                         ok("two")}, false, "onetwo", {1, 1, 1}},
+        {"a server that closes after each reply", {ok("one"), ok("two")}, true, "onetwo", {1, 2}},
+        {"a server with no reply left", {ok("one")}, false, "raised", {1, 1}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        MemoryIOHandler io;
+        io.Replies.assign(row.replies.begin(), row.replies.end());
+        io.ClosesAfterReply = row.closesAfterReply;
+        io.HoldOpen = true;
+        TIdHTTP http;
+        http.AttachHandler(&io);
+        http.HandleRedirects = true;
+        http.HTTPOptions |= hoInProcessAuth;
+        TMemoryStream first, second;
+        std::string bodies;
+        try {
+            http.GetToStream("http://u:p@vendor.test/a", first);
+            http.GetToStream("/c", second);
+            bodies = first.DataString() + second.DataString();
+        } catch (const EIdException&) {
+            bodies = "raised";
+        }
+        EXPECT_EQ(bodies, row.bodies);
+        std::vector<int> connections;
+        for (const auto& request : io.Requests()) connections.push_back(request.connection);
+        EXPECT_EQ(connections, row.connections);
+        EXPECT_EQ(io.Requests().back().bytes.substr(0, 7), "GET /c ");
+        EXPECT_EQ(io.Requests().back().host, "vendor.test");
+    }
+}

@@ -1,6 +1,7 @@
 #include "tests/support/MemoryIOHandler.h"
 
 #include "net/IdExceptionCore.h"
+#include "net/IdGlobal.h"
 
 #include <algorithm>
 
@@ -11,11 +12,19 @@ MemoryIOHandler::MemoryIOHandler(std::string reply, int maxReadSize)
 
 void MemoryIOHandler::OpenHandler() {
     TIdIOHandler::OpenHandler();
+    if (opens_ > 0) Reply.clear();
     open_ = true;
+    peerDone_ = false;
+    repliedHere_ = false;
+    incoming_.clear();
     ++opens_;
 }
 
-bool MemoryIOHandler::AwaitReadable(std::int32_t) { return !Reply.empty() || !HoldOpen; }
+bool MemoryIOHandler::AwaitReadable(std::int32_t) { return !Reply.empty() || !HoldOpen || peerDone_; }
+
+std::size_t MemoryIOHandler::MaxSendBlock() const {
+    return SendLimit > 0 ? SendLimit : TIdIOHandler::MaxSendBlock();
+}
 
 std::int32_t MemoryIOHandler::ReceiveFromTransport(TIdBytes& buffer) {
     if (++reads_ == FailOnRead) throw EIdSocketError(10054, SocketErrorText(10054));
@@ -23,13 +32,39 @@ std::int32_t MemoryIOHandler::ReceiveFromTransport(TIdBytes& buffer) {
     const std::size_t n = std::min({buffer.size(), Reply.size(), static_cast<std::size_t>(cap)});
     std::copy_n(Reply.begin(), n, buffer.begin());
     Reply.erase(0, n);
+    if (Reply.empty() && repliedHere_ && ClosesAfterReply) peerDone_ = true;
     return static_cast<std::int32_t>(n);
 }
 
 std::int32_t MemoryIOHandler::SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) {
     if (++writes_ == FailOnWrite) throw EIdSocketError(10054, SocketErrorText(10054));
     sends_.emplace_back(reinterpret_cast<const char*>(buffer.data()) + offset, static_cast<std::size_t>(count));
+    incoming_ += sends_.back();
+    CollectRequests();
     return count;
+}
+
+// A request is complete at the empty line after its head and, when the head
+// names a length, that many bytes later.
+void MemoryIOHandler::CollectRequests() {
+    while (true) {
+        const auto headEnd = incoming_.find("\r\n\r\n");
+        if (headEnd == std::string::npos) return;
+        std::size_t end = headEnd + 4;
+        const std::string head = LowerCase(incoming_.substr(0, headEnd + 2));
+        if (const auto at = head.find("\r\ncontent-length:"); at != std::string::npos) {
+            const auto from = at + 17;
+            end += static_cast<std::size_t>(
+                std::max<std::int64_t>(0, TryDecimalToInt64(head.substr(from, head.find("\r\n", from) - from)).value_or(0)));
+            if (incoming_.size() < end) return;
+        }
+        requests_.push_back({incoming_.substr(0, end), opens_, Host, Port});
+        incoming_.erase(0, end);
+        if (peerDone_ || (ClosesAfterReply && repliedHere_) || Replies.empty()) continue;
+        Reply += Replies.front();
+        Replies.pop_front();
+        repliedHere_ = true;
+    }
 }
 
 std::string MemoryIOHandler::Written() const {
