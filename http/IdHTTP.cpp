@@ -80,8 +80,10 @@ int TIdHTTPResponse::StatusCode() const {
 
 std::int64_t TIdHTTPResponse::ReadChunkSize() {
     const std::string line = ReadHttpLine(*client_.IOHandler());
-    // The size ends at the first ";", space or tab; extensions after it are ignored.
-    const std::string digits = Trim(line.substr(0, line.find_first_of("; \t")));
+    // The size ends at the first ";": extensions after it are ignored, and
+    // blanks may stand around it, but other bytes there are a framing the
+    // server did not mean ("1a x" is no size of 0x1a).
+    const std::string digits = Trim(line.substr(0, line.find(';')));
     std::uint64_t size = 0;
     bool valid = !digits.empty();
     for (char c : digits) {
@@ -433,6 +435,10 @@ void TIdCustomHTTP::ApplyRouteHeaders() {
 }
 
 void TIdCustomHTTP::EnsureConnected() {
+    // A kept connection that turned readable while idle is closed by the
+    // server or carries bytes that belong to no request: either way the next
+    // reply would not come from it.
+    if (ConnectionOpen()) IOHandler()->PollData(0);
     if (!Response().ComputeKeepConnection()) CloseConnection();
     CheckPeerClosed(false);
     reusedConnection_ = ConnectionOpen();

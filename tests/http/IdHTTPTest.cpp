@@ -75,6 +75,8 @@ std::vector<ReplyCase> ReplyCases() {
             0, "Invalid chunk size line in response: \"10000000000000005\""),
         Row("chunk size that would wrap, upper case", chunked + "1000000000000000A\r\nhelloworld\r\n0\r\n\r\n",
             Outcome::OtherError, "", 0, "Invalid chunk size line in response: \"1000000000000000A\""),
+        Row("chunk size and more after a blank", chunked + "5 x\r\nhello\r\n0\r\n\r\n", Outcome::OtherError, "", 0,
+            "Invalid chunk size line in response: \"5 x\""),
         Row("chunk size with a prefix", chunked + "0x5\r\nhello\r\n0\r\n\r\n", Outcome::OtherError, "", 0,
             "Invalid chunk size line in response: \"0x5\""),
         Row("bytes after the chunk data", chunked + "5\r\nhelloTHIS-IS-DROPPED\r\n5\r\nworld\r\n0\r\n\r\n",
@@ -651,6 +653,7 @@ TEST(MemoryTransport, EachFollowUpGetsItsOwnReply) {
                          ok("two")}, false, "onetwo", {1, 1, 1}},
         {"a server that closes after each reply", {ok("one"), ok("two")}, true, "onetwo", {1, 2}},
         {"a server with no reply left", {ok("one")}, false, "raised", {1, 1}},
+        {"bytes after a reply, not yet read", {ok("") + "LATE", ok("two")}, false, "two", {1, 2}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -658,6 +661,7 @@ TEST(MemoryTransport, EachFollowUpGetsItsOwnReply) {
         io.Replies.assign(row.replies.begin(), row.replies.end());
         io.ClosesAfterReply = row.closesAfterReply;
         io.HoldOpen = true;
+        io.MaxReadSize = 1;
         TIdHTTP http;
         http.AttachHandler(&io);
         http.HandleRedirects = true;
