@@ -60,6 +60,25 @@ namespace {
 
 // A line that does not arrive within the read time-out is a failed read, not an
 // empty line: an empty status or header line would be taken for a reply.
+// Blanks, other control bytes and bytes above 127 stand in a request target
+// as %XX, as a server reads the words of the request line apart by blanks.
+// CR, LF and NUL are left for the refusal when the request is sent.
+std::string EncodedTarget(const std::string& target) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : target) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c <= ' ' || c >= 0x7F) && c != '\r' && c != '\n' && c != 0) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 std::string ReadHttpLine(TIdIOHandler& io) {
     std::string line = io.ReadLine();
     if (io.LineTimedOut) throw EIdReadTimeout("Read Timeout");
@@ -349,6 +368,12 @@ void TIdCustomHTTP::PrepareTarget() {
     else if (TextIsSame(location.Protocol, "http")) TargetURI.Port = "80";
     else if (TextIsSame(location.Protocol, "https")) TargetURI.Port = "443";
     else if (TargetURI.Port.empty()) throw EIdUnknownProtocol("Unknown Protocol");
+    // No host name holds a blank or a control byte; sent on, such a name
+    // would split the request line or the Host header into other words.
+    for (unsigned char c : TargetURI.Host + TargetURI.Port)
+        if (c <= ' ' || c == 0x7F)
+            throw EIdException("Request refused: the host holds a blank or control byte: \"" +
+                               ShownText(TargetURI.Host + ":" + TargetURI.Port) + "\"");
 
     // Credentials go only to the host and port they were given for: a
     // redirect elsewhere would hand them to whoever it names.
@@ -364,7 +389,7 @@ void TIdCustomHTTP::PrepareTarget() {
     TargetURI.Username = request.Username;
     TargetURI.Password = request.Password;
 
-    request.RequestTarget = TargetURI.DirPath + TargetURI.DocName + TargetURI.Query;
+    request.RequestTarget = EncodedTarget(TargetURI.DirPath + TargetURI.DocName + TargetURI.Query);
     if (request.Verb == "OPTIONS" && TextIsSame(location.DocName, "*")) request.RequestTarget = location.DocName;
     // A relative reference names no host, so it keeps the address family of the target.
     if (!location.Host.empty()) TargetURI.IPVersion = location.IPVersion;
@@ -422,7 +447,7 @@ void TIdCustomHTTP::ApplyRouteHeaders() {
         break;
     case RouteProxy:
         if (ProtocolVersion == pv1_0 && request.Connection.empty()) request.ProxyConnection = "keep-alive";
-        request.RequestTarget = TargetURI.ComposeURI(false, false);
+        request.RequestTarget = EncodedTarget(TargetURI.ComposeURI(false, false));
         break;
     case RouteSecure:
     case RouteSecureProxy:

@@ -572,8 +572,15 @@ TEST(Redirects, FollowUpRequests) {
         {"a line end in a Location",
          {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\rX-Injected: 1\r\nContent-Length: 0\r\n\r\n")
               .ReceiveHead().Send(ok)},
-         "raised: Request refused: a line holds CR, LF or NUL: \"GET /b?X-Injected: 1 HTTP/1.1\"", {"GET /a "},
+         "raised: Request refused: a line holds CR, LF or NUL: \"GET /b?X-Injected:%201 HTTP/1.1\"", {"GET /a "},
          {"X-Injected"}},
+        {"blanks and bytes above 127 in a Location",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b c\xc3\xa9?q=\x7f\tz\r\nContent-Length: 0\r\n\r\n")
+              .ReceiveHead().Send(ok)},
+         "ok", {"GET /b%20c%C3%A9?q=%7F%09z HTTP/1.1\r\n"}, {""}},
+        {"a blank in a Location's host",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: http://a b/c\r\nContent-Length: 0\r\n\r\n")},
+         "raised: Request refused: the host holds a blank or control byte: \"a b:80\"", {"GET /a "}, {""}},
         {"credentials on the same host after a redirect",
          {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nConnection: close\r\nContent-Length: 0\r\n\r\n")
               .Close(),
