@@ -6,6 +6,14 @@
 
 namespace {
 
+// A control byte (a tab aside) in a cookie would go back out in the Cookie
+// header of the next request: such a cookie is ignored whole.
+bool HasControlByte(const std::string& text) {
+    for (unsigned char c : text)
+        if ((c < 0x20 && c != '\t') || c == 0x7F) return true;
+    return false;
+}
+
 const TIdCookieAttribute* FindAttribute(const std::vector<TIdCookieAttribute>& attributes,
                                         const char* name) {
     for (const auto& attribute : attributes)
@@ -128,14 +136,14 @@ bool TIdCookieManager::IsValidDomain(const std::string& domain, const std::strin
 }
 
 bool TIdCookieManager::AddServerCookie(const std::string& value, const std::string& requestHost) {
-    if (value.size() > MaxCookieBytes) return false;
+    if (value.size() > MaxCookieBytes || HasControlByte(value)) return false;
     auto cookie = std::make_shared<TIdCookieRFC2109>();
     cookie->Parse(value);
     return Store(std::move(cookie), requestHost);
 }
 
 bool TIdCookieManager::AddServerCookie2(const std::string& value, const std::string& requestHost) {
-    if (value.size() > MaxCookieBytes) return false;
+    if (value.size() > MaxCookieBytes || HasControlByte(value)) return false;
     auto cookie = std::make_shared<TIdCookieRFC2965>();
     cookie->Parse(value);
     return Store(std::move(cookie), requestHost);

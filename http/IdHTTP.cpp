@@ -362,8 +362,11 @@ void TIdCustomHTTP::PrepareTarget() {
     TargetURI.DocName = location.DocName;
     TargetURI.Query = location.Query;
     if (!location.Host.empty()) TargetURI.Host = location.Host;
-    if (!location.Protocol.empty()) TargetURI.Protocol = location.Protocol;
+    if (!location.Protocol.empty()) TargetURI.Protocol = LowerCase(location.Protocol);
     else TargetURI.Protocol = TextIsSame(TargetURI.Protocol, "https") ? "https" : "http";
+    // Another scheme (ftp:, a mistyped one) is not fetched as if it were http.
+    if (!TextIsSame(TargetURI.Protocol, "http") && !TextIsSame(TargetURI.Protocol, "https"))
+        throw EIdUnknownProtocol("Unknown Protocol");
     if (!location.Port.empty()) TargetURI.Port = location.Port;
     else if (TextIsSame(location.Protocol, "http")) TargetURI.Port = "80";
     else if (TextIsSame(location.Protocol, "https")) TargetURI.Port = "443";
@@ -447,7 +450,10 @@ void TIdCustomHTTP::ApplyRouteHeaders() {
         break;
     case RouteProxy:
         if (ProtocolVersion == pv1_0 && request.Connection.empty()) request.ProxyConnection = "keep-alive";
-        request.RequestTarget = EncodedTarget(TargetURI.ComposeURI(false, false));
+        request.RequestTarget = TargetURI.ComposeURI(false, false);
+        if (const auto path = request.RequestTarget.find('/', request.RequestTarget.find("://") + 3);
+            path != std::string::npos)
+            request.RequestTarget.replace(path, std::string::npos, EncodedTarget(request.RequestTarget.substr(path)));
         break;
     case RouteSecure:
     case RouteSecureProxy:

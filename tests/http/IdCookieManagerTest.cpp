@@ -85,6 +85,8 @@ TEST(TIdCookieManager, StoresValidCookiesPerDomainAndReplacesByName) {
     EXPECT_TRUE(store.AddServerCookie("b=2; Domain=.example.com", "www.example.com"));
     EXPECT_FALSE(store.AddServerCookie("c=3; Domain=example.com", "badexample.com"));
     EXPECT_THROW(store.AddServerCookie2("d=4; Port=\"x\"", "www.example.com"), EConvertError);
+    EXPECT_FALSE(store.AddServerCookie("e=\x01", "www.example.com"));
+    EXPECT_FALSE(store.AddServerCookie2("f=6; Path=/\x7f", "www.example.com"));
     EXPECT_EQ(store.Count(), 2u);
     EXPECT_EQ(store.Cookies("WWW.example.com").size(), 1u);
 

@@ -578,6 +578,9 @@ TEST(Redirects, FollowUpRequests) {
          {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b c\xc3\xa9?q=\x7f\tz\r\nContent-Length: 0\r\n\r\n")
               .ReceiveHead().Send(ok)},
          "ok", {"GET /b%20c%C3%A9?q=%7F%09z HTTP/1.1\r\n"}, {""}},
+        {"a Location of another scheme",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1:21/c\r\nContent-Length: 0\r\n\r\n")},
+         "raised: Unknown Protocol", {"GET /a "}, {""}},
         {"a blank in a Location's host",
          {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: http://a b/c\r\nContent-Length: 0\r\n\r\n")},
          "raised: Request refused: the host holds a blank or control byte: \"a b:80\"", {"GET /a "}, {""}},
