@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -373,10 +374,15 @@ void TIdCustomHTTP::PrepareTarget() {
     else if (TargetURI.Port.empty()) throw EIdUnknownProtocol("Unknown Protocol");
     // No host name holds a blank or a control byte; sent on, such a name
     // would split the request line or the Host header into other words.
-    for (unsigned char c : TargetURI.Host + TargetURI.Port)
+    for (unsigned char c : TargetURI.Host)
         if (c <= ' ' || c == 0x7F)
             throw EIdException("Request refused: the host holds a blank or control byte: \"" +
-                               ShownText(TargetURI.Host + ":" + TargetURI.Port) + "\"");
+                               ShownText(TargetURI.Host) + "\"");
+    // A port that is no number from 1 to 65535 is not taken for 80.
+    const auto port = TargetURI.Port.find_first_not_of("0123456789") == std::string::npos
+                          ? TryDecimalToInt32(TargetURI.Port) : std::nullopt;
+    if (!port || *port < 1 || *port > 65535)
+        throw EIdException("Request refused: invalid port: \"" + ShownText(TargetURI.Port) + "\"");
 
     // Credentials go only to the host and port they were given for: a
     // redirect elsewhere would hand them to whoever it names.

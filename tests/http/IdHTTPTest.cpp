@@ -583,7 +583,10 @@ TEST(Redirects, FollowUpRequests) {
          "raised: Unknown Protocol", {"GET /a "}, {""}},
         {"a blank in a Location's host",
          {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: http://a b/c\r\nContent-Length: 0\r\n\r\n")},
-         "raised: Request refused: the host holds a blank or control byte: \"a b:80\"", {"GET /a "}, {""}},
+         "raised: Request refused: the host holds a blank or control byte: \"a b\"", {"GET /a "}, {""}},
+        {"a port that is no number",
+         {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:8o/c\r\nContent-Length: 0\r\n\r\n")},
+         "raised: Request refused: invalid port: \"8o\"", {"GET /a "}, {""}},
         {"credentials on the same host after a redirect",
          {Script().ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nConnection: close\r\nContent-Length: 0\r\n\r\n")
               .Close(),
