@@ -399,6 +399,7 @@ void TIdCustomHTTP::PrepareTarget() {
     TargetURI.Password = request.Password;
 
     request.RequestTarget = EncodedTarget(TargetURI.DirPath + TargetURI.DocName + TargetURI.Query);
+    if (request.RequestTarget.empty() || request.RequestTarget[0] != '/') request.RequestTarget.insert(0, "/");
     if (request.Verb == "OPTIONS" && TextIsSame(location.DocName, "*")) request.RequestTarget = location.DocName;
     // A relative reference names no host, so it keeps the address family of the target.
     if (!location.Host.empty()) TargetURI.IPVersion = location.IPVersion;

@@ -135,11 +135,14 @@ std::string TIdURI::MergePath(const std::string& base, const std::string& path) 
                 r = "/";
             else if (r.empty() || r.back() != '/')
                 r += '/';
-        } else if (c == '.' && !r.empty() && r.back() == '/' && i + 1 < w.size() &&
-                   w[i + 1] == '.') {
-            r.pop_back();
-            while (!r.empty() && r.back() != '/')
+        } else if (c == '.' && !r.empty() && r.back() == '/' && i + 1 < w.size() && w[i + 1] == '.' &&
+                   (i + 2 == w.size() || w[i + 2] == '/')) {
+            // A whole ".." segment goes up one, never above the root.
+            if (r.size() > 1) {
                 r.pop_back();
+                while (!r.empty() && r.back() != '/')
+                    r.pop_back();
+            }
             ++i;
         } else {
             r += c;

@@ -96,6 +96,8 @@ TEST(TIdURI, MergePath) {
         {"/a/./b/", "", "/a/./b/"},
         {"/", "", "/"},
         {"", "x/", "x/"},
+        {"/a/", "../../..b", "/..b"},   // never above the root
+        {"/a/", "..b/..c", "/a/..b/..c"}, // names that start with dots are names
     };
     for (const auto& c : cases)
         EXPECT_EQ(TIdURI::MergePath(c.base, c.path), c.merged) << c.base << " + " << c.path;
