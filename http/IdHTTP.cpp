@@ -403,6 +403,9 @@ void TIdCustomHTTP::PrepareTarget() {
     if (request.Verb == "OPTIONS" && TextIsSame(location.DocName, "*")) request.RequestTarget = location.DocName;
     // A relative reference names no host, so it keeps the address family of the target.
     if (!location.Host.empty()) TargetURI.IPVersion = location.IPVersion;
+    // Brackets hold an IPv6 address and nothing else (a zone after "%" aside).
+    if (TargetURI.IPVersion == Id_IPv6 && CanonicalIPv6Text(TargetURI.Host.substr(0, TargetURI.Host.find('%'))).empty())
+        throw EIdInvalidIPv6Address(ShownText(TargetURI.Host) + " is not a valid IPv6 address");
     request.IPVersion = TargetURI.IPVersion;
 
     const std::string& verb = request.Verb;
