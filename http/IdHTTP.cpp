@@ -494,6 +494,9 @@ void TIdCustomHTTP::EnsureConnected() {
 
 void TIdCustomHTTP::SendRequestHead() {
     TIdHTTPRequest& request = Request();
+    // A long Cookie or Authorization goes out on one line: a folded request
+    // line is refused by servers, or read as a header of its own.
+    request.HeaderLines.SplitLongLines = false;
     request.SetHeaders();
     proxyParams_.SetHeaders(request.HeaderLines);
     if (cookieManager_) {
