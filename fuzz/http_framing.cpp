@@ -9,6 +9,7 @@
 
 #include "fuzz/FuzzInput.h"
 #include "fuzz/RequestCheck.h"
+#include "fuzz/StrictHeaders.h"
 #include "host/Stream.h"
 #include "http/IdHTTP.h"
 #include "tests/support/MemoryIOHandler.h"
@@ -136,36 +137,6 @@ struct Reader {
     }
 };
 
-std::string TrimControls(const std::string& text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-    return text.substr(b, e - b);
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-// A decimal with an optional sign, within 64 bits; none otherwise.
-std::optional<std::int64_t> Decimal(const std::string& raw) {
-    const std::string text = TrimControls(raw);
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return std::nullopt;
-    __int128 value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<__int128>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0))
-            return std::nullopt;
-    }
-    return static_cast<std::int64_t>(negative ? -value : value);
-}
-
 // The body a strict reader takes from the reply, or none when the framing is broken.
 std::optional<std::string> StrictBody(const std::string& bytes) {
     Reader reader{bytes};
@@ -177,41 +148,15 @@ std::optional<std::string> StrictBody(const std::string& bytes) {
         if (line->empty()) break;
         lines.push_back(*line);
     }
-    // A field's name is all before its colon; lines that start with a blank
-    // continue the value above them.
-    const auto isContinuation = [&](std::size_t i) { return lines[i][0] == ' ' || lines[i][0] == '\t'; };
-    const auto valueAt = [&](std::size_t i) {
-        std::string value = lines[i].substr(lines[i].find(':') + 1);
-        for (std::size_t next = i + 1; next < lines.size() && isContinuation(next); ++next)
-            value = TrimControls(value) + " " + TrimControls(lines[next]);
-        return TrimControls(value);
-    };
-    std::optional<bool> chunkedField;
-    std::vector<std::optional<std::int64_t>> lengths;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const auto colon = lines[i].find(':');
-        if (colon == std::string::npos) continue;
-        const std::string name = Lower(lines[i].substr(0, colon));
-        const std::string value = valueAt(i);
-        if (name == "transfer-encoding" && !chunkedField)
-            chunkedField = Lower(value).find("chunked") != std::string::npos;
-        if (name == "content-length") {
-            std::size_t from = 0;
-            while (true) {
-                const auto comma = value.find(',', from);
-                lengths.push_back(Decimal(value.substr(from, comma - from)));
-                if (comma == std::string::npos || comma + 1 == value.size()) break; // "5," is 5
-                from = comma + 1;
-            }
-        }
-    }
-    const bool chunked = chunkedField.value_or(false);
+    const auto fields = vykfuzz::ReadFields(lines);
+    const bool chunked = vykfuzz::Lower(vykfuzz::FirstValue(fields, "transfer-encoding")).find("chunked") != std::string::npos;
+    const auto length = vykfuzz::ContentLengthOf(fields);
     if (chunked) {
         std::string body;
         while (true) {
             const auto line = reader.Line();
             if (!line) return std::nullopt;
-            const std::string digits = TrimControls(line->substr(0, line->find(';')));
+            const std::string digits = vykfuzz::TrimControls(line->substr(0, line->find(';')));
             if (digits.empty()) return std::nullopt;
             std::uint64_t size = 0;
             for (char c : digits) {
@@ -237,10 +182,9 @@ std::optional<std::string> StrictBody(const std::string& bytes) {
             if (line->empty()) return body;
         }
     }
-    for (const auto& length : lengths)
-        if (length != lengths.front()) return std::nullopt;
-    if (!lengths.empty() && lengths.front() && *lengths.front() >= 0) {
-        const auto n = static_cast<std::uint64_t>(*lengths.front());
+    if (!length) return std::nullopt;
+    if (*length >= 0) {
+        const auto n = static_cast<std::uint64_t>(*length);
         if (bytes.size() - reader.at < n) return std::nullopt;
         return bytes.substr(reader.at, n);
     }

@@ -3,6 +3,7 @@
 // byte chooses the parser.
 
 #include "fuzz/FuzzInput.h"
+#include "fuzz/StrictHeaders.h"
 #include "host/Exception.h"
 #include "http/IdCookieManager.h"
 #include "http/IdDateTime.h"
@@ -10,7 +11,10 @@
 #include "http/IdHTTPHeaderInfo.h"
 #include "http/IdURI.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -33,6 +37,19 @@ void Url(vykfuzz::FuzzInput& input) {
                      "port changed by composing: " + composed);
 }
 
+std::vector<std::string> Lines(const TIdHeaderList& list) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < list.Count(); ++i) lines.push_back(list[i]);
+    return lines;
+}
+
+std::string WithoutBlanks(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (c != ' ' && c != '\t') out += c;
+    return out;
+}
+
 void Headers(vykfuzz::FuzzInput& input) {
     const std::uint8_t flags = input.Byte();
     const std::string name = input.Text();
@@ -42,16 +59,37 @@ void Headers(vykfuzz::FuzzInput& input) {
     list.JoinContinuations = flags & 2;
     list.WrapWidth = flags >> 2;
     list.SetText(input.Rest());
-    for (int i = 0; i < list.Count(); ++i) (void)list.ValueAt(i);
+    // Written out and parsed again, a parsed list holds the same names and values.
+    TIdHeaderList reread;
+    reread.NamesCaseSensitive = list.NamesCaseSensitive;
+    reread.JoinContinuations = list.JoinContinuations;
+    reread.SetText(list.Text());
+    vykfuzz::Require(reread.Count() == list.Count(), "the line count changed by writing");
+    for (int i = 0; i < list.Count(); ++i)
+        vykfuzz::Require(reread.NameAt(i) == list.NameAt(i) && reread.ValueAt(i) == list.ValueAt(i),
+                         "a line changed by writing: " + list[i]);
+
     (void)list.ValueOf(name);
+    bool set = true;
     try {
         list.SetHeader(name, value);
     } catch (const Exception&) {
+        set = false;
     }
     TIdHeaderList collected;
     list.CollectValues(name, &collected);
-    TIdHeaderList reread;
     reread.SetText(list.Text());
+    // A value set under a plain name reads back, however it was wrapped.
+    const bool plainName = !name.empty() && name.find_first_of(std::string(":\r\n\0 \t", 6)) == std::string::npos;
+    const bool plainValue = std::none_of(value.begin(), value.end(), [](char c) {
+        return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
+    }) && !vykfuzz::TrimControls(value).empty();
+    if (set && plainName && plainValue && list.JoinContinuations) {
+        const auto fields = vykfuzz::ReadFields(Lines(reread));
+        const std::string stored = vykfuzz::FirstValue(fields, vykfuzz::Lower(name));
+        vykfuzz::Require(WithoutBlanks(stored) == WithoutBlanks(vykfuzz::TrimControls(value)),
+                         "the value set for " + name + " reads back as " + stored);
+    }
 }
 
 void Dates(vykfuzz::FuzzInput& input) {
@@ -86,13 +124,40 @@ void Cookies(vykfuzz::FuzzInput& input) {
     vykfuzz::Require(store.Count() <= TIdCookieManager::MaxCookies, "cookie store beyond its bound");
 }
 
+// Each field the response takes from its block is what a look-up of the
+// lines themselves finds.
 void ResponseHeaders(vykfuzz::FuzzInput& input) {
     TIdResponseHeaderInfo response;
     response.HeaderLines.SetText(input.Rest());
+    const auto fields = vykfuzz::ReadFields(Lines(response.HeaderLines));
+    const auto length = vykfuzz::ContentLengthOf(fields);
     try {
         response.ProcessHeaders();
+    } catch (const EIdFailedToRetreiveTimeZoneInfo&) {
+        return;
+    } catch (const EIdException&) {
+        vykfuzz::Require(!length, "a consistent Content-Length refused");
+        return;
     } catch (const Exception&) {
+        return; // a time-zone failure while a date converts
     }
+    vykfuzz::Require(length.has_value(), "differing Content-Length values accepted");
+    vykfuzz::Require(response.ContentLength() == *length && response.ContentLengthKnown() == (*length >= 0),
+                     "Content-Length " + std::to_string(response.ContentLength()) + " instead of " +
+                         std::to_string(*length));
+    const std::pair<const std::string*, const char*> texts[] = {
+        {&response.Location, "location"},          {&response.Server, "server"},
+        {&response.ProxyConnection, "proxy-connection"}, {&response.AcceptRanges, "accept-ranges"},
+        {&response.Connection, "connection"},      {&response.ContentType, "content-type"},
+        {&response.ContentEncoding, "content-encoding"}, {&response.ContentLanguage, "content-language"},
+        {&response.Pragma, "pragma"},
+    };
+    for (const auto& [field, name] : texts)
+        vykfuzz::Require(*field == vykfuzz::FirstValue(fields, name), std::string("field ") + name + ": " + *field);
+    std::vector<std::string> challenges;
+    for (const auto& field : fields)
+        if (field.name == "www-authenticate") challenges.push_back(field.value);
+    vykfuzz::Require(Lines(response.WWWAuthenticate) == challenges, "the challenges differ from the lines");
 }
 
 } // namespace

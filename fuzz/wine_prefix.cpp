@@ -5,6 +5,8 @@
 #include "host/linux/WinePrefix.h"
 #include "host/linux/WineRegistryHive.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +14,8 @@
 
 namespace {
 
-// One prefix for the whole run: drive C with a few folders, and Z: as "/".
+// One prefix for the whole run: drive C with a few folders, and Z: a folder
+// made for the run (never the host's "/", whose files are no business here).
 const std::string& PrefixRoot() {
     // Never destroyed, so that the clean-up at exit can still use it.
     static const std::string& root = *new std::string([] {
@@ -21,8 +24,10 @@ const std::string& PrefixRoot() {
         vykfuzz::Require(folder != nullptr, "no temporary folder for the prefix");
         const std::string made = folder;
         std::filesystem::create_directories(made + "/drive_c/Program Files/Tavrolin/VYK");
+        std::filesystem::create_directories(made + "/zroot/Usr/Bin");
         std::filesystem::create_directories(made + "/dosdevices");
         std::filesystem::create_directory_symlink("../drive_c", made + "/dosdevices/c:");
+        std::filesystem::create_directory_symlink("../zroot", made + "/dosdevices/z:");
         std::atexit([] { std::filesystem::remove_all(PrefixRoot()); });
         return made;
     }());
@@ -47,14 +52,35 @@ void Hive(vykfuzz::FuzzInput& input) {
     }
 }
 
+std::string LowerNoTrailingSeparator(std::string path) {
+    while (path.size() > 3 && path.back() == '\\') path.pop_back();
+    for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return path;
+}
+
+// A Windows path on drive C, Z or a missing Q (a NUL ends it, as it ends every
+// Windows text): its full name is a fixed point, its host path stays inside
+// the drive's folder, and that host path maps back to the same full name.
 void Paths(vykfuzz::FuzzInput& input) {
     const TWinePrefix prefix(PrefixRoot());
-    const std::string path = input.Rest();
+    const char drive = "CZQ"[input.Byte() % 3];
+    std::string path = std::string(1, drive) + ":" + input.Rest();
+    path.resize(std::min(path.find('\0'), path.size()));
     const std::string full = prefix.WindowsFullName(path);
+    vykfuzz::Require(prefix.WindowsFullName(full) == full, "full name moves: " + full);
     const std::string host = prefix.ToHostPath(path);
-    if (!host.empty()) (void)prefix.ToWindowsPath(host);
-    (void)prefix.ToWindowsPath(path);
-    (void)full;
+    if (drive == 'Q') {
+        vykfuzz::Require(host.empty(), "a missing drive mapped: " + host);
+        return;
+    }
+    const std::string driveFolder = PrefixRoot() + "/dosdevices/" + static_cast<char>(std::tolower(drive)) + ":";
+    vykfuzz::Require(host.compare(0, driveFolder.size(), driveFolder) == 0, "host path outside the drive: " + host);
+    vykfuzz::Require(("/" + host + "/").find("/../") == std::string::npos &&
+                         ("/" + host + "/").find("/./") == std::string::npos,
+                     "dot segment in a host path: " + host);
+    const std::string back = prefix.ToWindowsPath(host);
+    vykfuzz::Require(LowerNoTrailingSeparator(back) == LowerNoTrailingSeparator(full),
+                     "round trip of " + full + " gives " + back);
 }
 
 } // namespace

@@ -124,8 +124,9 @@ std::vector<std::string> TIdHeaderList::Wrap(const std::string& line,
         if (cut == std::string::npos) break;
         pieces.push_back(TrimRight(line.substr(start, cut - start + 1)));
         start = cut + 1;
-        while (start < line.size() &&
-               (IsBreakChar(line[start]) || line[start] == '\r' || line[start] == '\n'))
+        // Blanks and line ends after the break go; a comma is part of the value.
+        while (start < line.size() && (line[start] == ' ' || line[start] == '\t' || line[start] == '\r' ||
+                                       line[start] == '\n'))
             ++start;
     }
     if (start < line.size() || pieces.empty()) pieces.push_back(TrimRight(line.substr(start)));

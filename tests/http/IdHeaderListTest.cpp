@@ -51,6 +51,11 @@ TEST(TIdHeaderList, LongValuesWrapAtBreakCharactersOutsideQuotes) {
     list.SetHeader("X", "\"a b c d e f g h i j k\" tail");
     EXPECT_EQ(list.Text(), "Accept: text/html,\r\n text/plain,\r\n image/png, */*\r\n"
                            "X: \"a b c d e f g h i j k\"\r\n tail\r\n");
+    // A comma right after a break stays in the value.
+    TIdHeaderList commas;
+    commas.WrapWidth = 12;
+    commas.SetHeader("L", "aaaaaaaa ,b");
+    EXPECT_EQ(commas.ValueOf("L"), "aaaaaaaa ,b");
     // Setting again drops the old continuation lines.
     list.SetHeader("Accept", "short");
     EXPECT_EQ(list.Text(), "Accept: short\r\nX: \"a b c d e f g h i j k\"\r\n tail\r\n");
