@@ -84,7 +84,7 @@ void Headers(vykfuzz::FuzzInput& input) {
     const bool plainValue = std::none_of(value.begin(), value.end(), [](char c) {
         return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
     }) && !vykfuzz::TrimControls(value).empty();
-    if (set && plainName && plainValue && list.JoinContinuations) {
+    if (set && plainName && plainValue && list.JoinContinuations && !list.NamesCaseSensitive) {
         const auto fields = vykfuzz::ReadFields(Lines(reread));
         const std::string stored = vykfuzz::FirstValue(fields, vykfuzz::Lower(name));
         vykfuzz::Require(WithoutBlanks(stored) == WithoutBlanks(vykfuzz::TrimControls(value)),
