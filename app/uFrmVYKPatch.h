@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+class TIdIOHandler;
+
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 
 class TButton {
@@ -30,6 +32,8 @@ public:
 
 // One GET of url into stream; returns normally only when the document arrived.
 void DownloadToStream(const std::string& url, TStream& stream);
+// The same over a transport of the caller's instead of a socket (tests).
+void DownloadThrough(const std::string& url, TStream& stream, TIdIOHandler* transport);
 
 // The compiled-in download URL.
 extern const char* const DownloadUrl;

@@ -3,6 +3,7 @@
 #include "host/linux/WineHostServices.h"
 #include "net/IdExceptionCore.h"
 #include "tests/host/TempPrefix.h"
+#include "tests/support/MemoryIOHandler.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,15 @@ TEST(DownloadToStream, FetchesTheBodyWithOneGet) {
     DownloadToStream(server.Url("/instal/Kalmin.exe"), stream);
     EXPECT_EQ(stream.DataString(), NewProgram);
     EXPECT_EQ(server.Received().rfind("GET /instal/Kalmin.exe HTTP/1.1\r\n", 0), 0u);
+}
+
+TEST(DownloadToStream, AServerThatStopsSendingIsGivenAMinute) {
+    vyktest::MemoryIOHandler io;
+    io.Replies = {Reply("200 OK", "MZ", 10)};
+    io.HoldOpen = true;
+    TMemoryStream stream;
+    EXPECT_THROW(DownloadThrough("http://vendor.test/instal/Kalmin.exe", stream, &io), EIdReadTimeout);
+    EXPECT_EQ(io.LongestWait, 60000);
 }
 
 // The whole update over the prefix's files and a loopback server.

@@ -20,7 +20,9 @@ void MemoryIOHandler::OpenHandler() {
     ++opens_;
 }
 
-bool MemoryIOHandler::AwaitReadable(std::int32_t) { return !Reply.empty() || !HoldOpen || peerDone_; }
+bool MemoryIOHandler::AwaitReadable(std::int32_t timeLimit) {
+    LongestWait = std::max(LongestWait, timeLimit);
+    return !Reply.empty() || !HoldOpen || peerDone_; }
 
 std::size_t MemoryIOHandler::MaxSendBlock() const {
     return SendLimit > 0 ? SendLimit : TIdIOHandler::MaxSendBlock();

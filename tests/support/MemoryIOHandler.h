@@ -35,6 +35,7 @@ public:
     int FailOnRead = 0;   // 1-based receive that raises a connection reset; 0: never
     int FailOnWrite = 0;  // 1-based send that raises a connection reset; 0: never
     std::size_t SendLimit = 0;  // above 0: the largest block one send takes
+    std::int32_t LongestWait = 0;  // the longest time limit of a wait for bytes
 
     // A request head with its body (by Content-Length), and where it went.
     struct Request {
