@@ -331,6 +331,10 @@ TEST_F(Fixture, FailedDownloadsKeepTheOldFile) {
         {"time-out", {"MZ"}, std::make_exception_ptr(EIdReadTimeout("Read Timeout")), "Read Timeout"},
         {"not a program", {"<html>captive portal</html>"}, nullptr,
          "Stažený soubor není platný program. Původní soubor zůstal beze změny."},
+        {"only the first byte right", {"MX rest"}, nullptr,
+         "Stažený soubor není platný program. Původní soubor zůstal beze změny."},
+        {"only the second byte right", {"NZ rest"}, nullptr,
+         "Stažený soubor není platný program. Původní soubor zůstal beze změny."},
         {"empty body", {}, nullptr,
          "Stažený soubor není platný program. Původní soubor zůstal beze změny."},
     };
