@@ -383,6 +383,7 @@ void TIdCustomHTTP::PrepareTarget() {
                           ? TryDecimalToInt32(TargetURI.Port) : std::nullopt;
     if (!port || *port < 1 || *port > 65535)
         throw EIdException("Request refused: invalid port: \"" + ShownText(TargetURI.Port) + "\"");
+    TargetURI.Port = std::to_string(*port); // "081" is 81 in the Host header too
 
     // Credentials go only to the host and port they were given for: a
     // redirect elsewhere would hand them to whoever it names.

@@ -189,7 +189,7 @@ TEST(RequestHead, DefaultPortIsLeftOutOfTheHostHeader) {
     TIdHTTP http;
     http.AttachHandler(&io);
     TMemoryStream stream;
-    http.GetToStream("http://vendor.test/a/b.cgi?x=1#top", stream);
+    http.GetToStream("http://vendor.test:080/a/b.cgi?x=1#top", stream);
     EXPECT_EQ(io.Written().substr(0, io.Written().find("Accept:")),
               "GET /a/b.cgi?x=1 HTTP/1.1\r\nHost: vendor.test\r\n");
     EXPECT_EQ(http.Port(), 80);
