@@ -97,6 +97,7 @@ TEST(TIdURI, MergePath) {
         {"/", "", "/"},
         {"", "x/", "x/"},
         {"/a/", "../../..b", "/..b"},   // never above the root
+        {"/a/", "../..", "/"},
         {"/a/", "..b/..c", "/a/..b/..c"}, // names that start with dots are names
     };
     for (const auto& c : cases)
