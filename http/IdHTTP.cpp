@@ -376,13 +376,13 @@ void TIdCustomHTTP::PrepareTarget() {
     // would split the request line or the Host header into other words.
     for (unsigned char c : TargetURI.Host)
         if (c <= ' ' || c == 0x7F)
-            throw EIdException("Request refused: the host holds a blank or control byte: \"" +
+            throw EIdHTTPRequestRefused("Request refused: the host holds a blank or control byte: \"" +
                                ShownText(TargetURI.Host) + "\"");
     // A port that is no number from 1 to 65535 is not taken for 80.
     const auto port = TargetURI.Port.find_first_not_of("0123456789") == std::string::npos
                           ? TryDecimalToInt32(TargetURI.Port) : std::nullopt;
     if (!port || *port < 1 || *port > 65535)
-        throw EIdException("Request refused: invalid port: \"" + ShownText(TargetURI.Port) + "\"");
+        throw EIdHTTPRequestRefused("Request refused: invalid port: \"" + ShownText(TargetURI.Port) + "\"");
     TargetURI.Port = std::to_string(*port); // "081" is 81 in the Host header too
 
     // Credentials go only to the host and port they were given for: a
@@ -510,7 +510,7 @@ void TIdCustomHTTP::SendRequestHead() {
         request.Verb + " " + request.RequestTarget + " HTTP/" + (ProtocolVersion == pv1_0 ? "1.0" : "1.1");
     const auto refuseBreaks = [](const std::string& line) {
         if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-            throw EIdException("Request refused: a line holds CR, LF or NUL: \"" + ShownText(line) + "\"");
+            throw EIdHTTPRequestRefused("Request refused: a line holds CR, LF or NUL: \"" + ShownText(line) + "\"");
     };
     refuseBreaks(requestLine);
     for (int i = 0; i < request.HeaderLines.Count(); ++i) refuseBreaks(request.HeaderLines[i]);

@@ -19,6 +19,10 @@ class TStream;
 class TIdCookieManager;
 class TIdCustomHTTP;
 
+// A request the client will not send as it stands: a line end inside a line,
+// a host or port that names no place to connect to.
+VYK_DECLARE_EXCEPTION(EIdHTTPRequestRefused, EIdException);
+
 enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 enum TIdHTTPOption : unsigned { hoInProcessAuth = 1, hoKeepOrigProtocol = 2, hoForceEncodeParams = 4 };
 using TIdHTTPOptions = unsigned;

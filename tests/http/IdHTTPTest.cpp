@@ -610,7 +610,7 @@ TEST(Redirects, FollowUpRequests) {
         TIdHTTP http;
         http.Request().CustomHeaders.Add("X-Mine: a\r\nX-Injected: 1");
         TMemoryStream stream;
-        EXPECT_THROW(http.GetToStream(server.Url("/a"), stream), EIdException);
+        EXPECT_THROW(http.GetToStream(server.Url("/a"), stream), EIdHTTPRequestRefused);
         EXPECT_EQ(server.AllReceived(), "");
     }
     for (const Row& row : rows) {
