@@ -8,6 +8,7 @@
 #include "http/IdAuthentication.h"
 #include "http/IdHTTPHeaderInfo.h"
 #include "http/IdURI.h"
+#include "net/IdException.h"
 #include "net/IdTCPClient.h"
 
 #include <functional>
