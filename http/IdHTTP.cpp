@@ -59,8 +59,6 @@ std::string ShownText(const std::string& text) {
 
 namespace {
 
-// A line that does not arrive within the read time-out is a failed read, not an
-// empty line: an empty status or header line would be taken for a reply.
 // Blanks, other control bytes and bytes above 127 stand in a request target
 // as %XX, as a server reads the words of the request line apart by blanks.
 // CR, LF and NUL are left for the refusal when the request is sent.
@@ -80,6 +78,8 @@ std::string EncodedTarget(const std::string& target) {
     return out;
 }
 
+// A line that does not arrive within the read time-out is a failed read, not an
+// empty line: an empty status or header line would be taken for a reply.
 std::string ReadHttpLine(TIdIOHandler& io) {
     std::string line = io.ReadLine();
     if (io.LineTimedOut) throw EIdReadTimeout("Read Timeout");
@@ -377,7 +377,7 @@ void TIdCustomHTTP::PrepareTarget() {
     for (unsigned char c : TargetURI.Host)
         if (c <= ' ' || c == 0x7F)
             throw EIdHTTPRequestRefused("Request refused: the host holds a blank or control byte: \"" +
-                               ShownText(TargetURI.Host) + "\"");
+                                        ShownText(TargetURI.Host) + "\"");
     // A port that is no number from 1 to 65535 is not taken for 80.
     const auto port = TargetURI.Port.find_first_not_of("0123456789") == std::string::npos
                           ? TryDecimalToInt32(TargetURI.Port) : std::nullopt;
