@@ -22,6 +22,8 @@ const Option kOptions[] = {
     {0, "max-redirs", Kind::Value},
     {0, "timeout", Kind::Value},
     {0, "connect-timeout", Kind::Value},
+    {0, "read-timeout", Kind::Value},
+    {'m', "max-time", Kind::Value},
     {'u', "user", Kind::Value},
     {'x', "proxy", Kind::Value},
     {0, "http1.0", Kind::Flag},
@@ -54,6 +56,32 @@ int WholeNumber(const std::string& option, const std::string& value, const char*
     return static_cast<int>(n);
 }
 
+// Seconds as curl and wget take them ("2", "1.5", "0.25") in milliseconds,
+// a part of a millisecond counting as one; none for 0, which sets no limit.
+std::optional<int> Seconds(const std::string& option, const std::string& value) {
+    const auto dot = value.find('.');
+    const std::string whole = value.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? std::string() : value.substr(dot + 1);
+    bool ok = !(whole + fraction).empty() && whole.size() <= 7;
+    for (const char c : whole + fraction) ok = ok && c >= '0' && c <= '9';
+    if (!ok) throw EUsageError("vykget: option --" + option + " needs a number of seconds, not '" + value + "'");
+    long long ms = 0;
+    for (const char c : whole) ms = ms * 10 + (c - '0');
+    ms *= 1000;
+    for (std::size_t i = 0; i < fraction.size(); ++i) {
+        if (fraction[i] == '0') continue;
+        if (i >= 3) { // below a millisecond
+            ++ms;
+            break;
+        }
+        ms += (fraction[i] - '0') * (i == 0 ? 100 : i == 1 ? 10 : 1);
+    }
+    if (ms > std::numeric_limits<int>::max())
+        throw EUsageError("vykget: option --" + option + " allows at most 2147483 seconds, not '" + value + "'");
+    if (ms == 0) return std::nullopt;
+    return static_cast<int>(ms);
+}
+
 TProxyOption ProxyFrom(const std::string& text) {
     const TIdURI proxy(text);
     if (!TextIsSame(proxy.Protocol, "http") || proxy.Host.empty())
@@ -75,9 +103,13 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
     else if (name == "verbose") options.Verbose = true;
     else if (name == "location") options.FollowRedirects = true;
     else if (name == "max-redirs") options.MaxRedirects = WholeNumber(name, value, "a whole number");
-    else if (name == "timeout") options.ReadTimeout = WholeNumber(name, value, "a whole number of milliseconds");
-    else if (name == "connect-timeout")
-        options.ConnectTimeout = WholeNumber(name, value, "a whole number of milliseconds");
+    else if (name == "timeout") options.ReadTimeout = options.ConnectTimeout = Seconds(name, value);
+    else if (name == "read-timeout") options.ReadTimeout = Seconds(name, value);
+    else if (name == "connect-timeout") options.ConnectTimeout = Seconds(name, value);
+    else if (name == "max-time") {
+        options.MaxTime = Seconds(name, value);
+        options.MaxTimeText = value;
+    }
     else if (name == "user") {
         const auto colon = value.find(':');
         options.Username = value.substr(0, colon);
@@ -152,8 +184,10 @@ std::string VykgetHelp() {
            "  -v, --verbose             show the request and response heads and each connect\n"
            "  -L, --location            follow redirects\n"
            "      --max-redirs N        stop at the Nth redirect (default 15)\n"
-           "      --timeout MS          give up when no byte arrives for MS milliseconds\n"
-           "      --connect-timeout MS  give up a connect after MS milliseconds\n"
+           "      --connect-timeout S   give up a connect after S seconds (fractions allowed)\n"
+           "      --read-timeout S      give up when no byte arrives for S seconds\n"
+           "      --timeout S           both of the above\n"
+           "  -m, --max-time S          give up when the whole transfer takes more than S seconds\n"
            "  -u, --user USER:PASSWORD  answer the server's Basic challenge\n"
            "  -x, --proxy http://[USER:PASSWORD@]HOST:PORT\n"
            "                            go through an HTTP proxy (Basic credentials if given)\n"

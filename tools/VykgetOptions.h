@@ -29,8 +29,11 @@ struct TVykgetOptions {
     bool Verbose = false;
     bool FollowRedirects = false;
     int MaxRedirects = 15;
-    std::optional<int> ReadTimeout;    // milliseconds
-    std::optional<int> ConnectTimeout; // milliseconds
+    // Given in seconds (fractions allowed), kept in milliseconds; 0 means no limit.
+    std::optional<int> ReadTimeout;    // the idle limit: no byte for this long
+    std::optional<int> ConnectTimeout;
+    std::optional<int> MaxTime;        // the whole transfer
+    std::string MaxTimeText;           // as given, for the message
     std::optional<std::string> Username; // from -u USER[:PASSWORD]
     std::string Password;
     std::optional<TProxyOption> Proxy;

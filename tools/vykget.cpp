@@ -12,12 +12,15 @@
 #include "host/InterruptCleanup.h"
 #include "host/SysUtils.h"
 #include "http/IdHTTP.h"
+#include "net/IdExceptionCore.h"
 #include "net/IdIntercept.h"
 #include "net/IdIOHandlerSocket.h"
 #include "tools/ProgressMeter.h"
 #include "tools/VykgetOptions.h"
 #include "tools/VykgetTrace.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -27,6 +30,8 @@ namespace {
 // A transfer that returned normally without a document: the last redirect when
 // the maximum was reached, or one not followed.
 VYK_DECLARE_EXCEPTION(ENoDocument, Exception);
+// The whole transfer took longer than --max-time allows.
+VYK_DECLARE_EXCEPTION(EMaxTimeReached, Exception);
 
 // Everything the options change; without options nothing here touches the client.
 class TVykgetSession {
@@ -55,6 +60,13 @@ public:
         const bool meter = options.Progress == TProgressMode::On ||
                            (options.Progress == TProgressMode::Auto && StandardErrorIsTerminal());
         if (meter) Meter();
+        if (options.MaxTime) LimitTime(options);
+    }
+
+    // A read or connect that timed out because the transfer's time was up
+    // ends with the message of --max-time.
+    void ThrowIfTimeIsUp() const {
+        if (timeCapped_) throw TimeIsUp();
     }
     // The meter's final line, also when the transfer failed, before its message.
     ~TVykgetSession() {
@@ -93,6 +105,39 @@ private:
         WatchHeads();
     }
 
+    // Every piece that arrives, and every connect, looks at the clock; the
+    // read limit is cut to the time left, so a stalled server ends on time too.
+    void LimitTime(const TVykgetOptions& options) {
+        maxTimeText_ = options.MaxTimeText;
+        readLimit_ = options.ReadTimeout.value_or(0);
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(*options.MaxTime);
+        http_.SetConnectTimeout(std::min(options.ConnectTimeout.value_or(*options.MaxTime), *options.MaxTime));
+        timeCapped_ = options.ConnectTimeout.value_or(*options.MaxTime) >= *options.MaxTime;
+        auto onWork = http_.OnWork;
+        http_.OnWork = [this, onWork](TIdComponent* sender, TWorkMode mode, std::int32_t count) {
+            if (onWork) onWork(sender, mode, count);
+            CheckTime();
+        };
+        auto onConnected = http_.OnConnected;
+        http_.OnConnected = [this, onConnected](TIdComponent* sender) {
+            if (onConnected) onConnected(sender);
+            CheckTime();
+        };
+    }
+
+    EMaxTimeReached TimeIsUp() const {
+        return EMaxTimeReached("Maximum time reached: --max-time " + maxTimeText_ + " seconds.");
+    }
+
+    void CheckTime() {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline_ - std::chrono::steady_clock::now()).count();
+        if (left <= 0) throw TimeIsUp();
+        timeCapped_ = readLimit_ <= 0 || left < readLimit_;
+        if (TIdIOHandler* io = http_.IOHandler())
+            io->ReadTimeout = static_cast<std::int32_t>(timeCapped_ ? left : readLimit_);
+    }
+
     // Each response head starts a new body for the meter and is traced.
     void WatchHeads() {
         http_.OnHeadersAvailable = [this](TIdCustomHTTP*, TIdHeaderList& headers, bool&) {
@@ -109,6 +154,10 @@ private:
     std::unique_ptr<TIdConnectionIntercept> trace_;
     std::unique_ptr<TProgressMeter> meter_;
     bool verbose_ = false;
+    std::string maxTimeText_;
+    int readLimit_ = 0;
+    std::chrono::steady_clock::time_point deadline_;
+    bool timeCapped_ = false; // the read limit in force is the time left
     std::int64_t counted_ = 0;
     std::int64_t spanBase_ = 0;
 };
@@ -124,7 +173,15 @@ int Download(const TVykgetOptions& options) {
         {
             TIdHTTP http;
             TVykgetSession session(http, options);
-            http.GetToStream(options.Url, file.Stream());
+            try {
+                http.GetToStream(options.Url, file.Stream());
+            } catch (const EIdReadTimeout&) {
+                session.ThrowIfTimeIsUp();
+                throw;
+            } catch (const EIdConnectTimeout&) {
+                session.ThrowIfTimeIsUp();
+                throw;
+            }
             // Only a 2xx reply is a document; the rest returned without one.
             const int code = http.Response().StatusCode();
             if (code / 100 != 2) throw ENoDocument(ShownText(http.Response().StatusLine));

@@ -84,8 +84,10 @@ TEST_F(VykgetTest, OptionsAndTheirErrors) {
         {"--bogus u f", 2, "vykget: unknown option '--bogus'\n"},
         {"-q u f", 2, "vykget: unknown option '-q'\n"},
         {"u f --timeout", 2, "vykget: option --timeout needs a value\n"},
-        {"--timeout 1.5 u f", 2, "vykget: option --timeout needs a whole number of milliseconds, not '1.5'\n"},
-        {"--connect-timeout=-1 u f", 2, "vykget: option --connect-timeout needs a whole number of milliseconds, not '-1'\n"},
+        {"--timeout 1,5 u f", 2, "vykget: option --timeout needs a number of seconds, not '1,5'\n"},
+        {"--connect-timeout=-1 u f", 2, "vykget: option --connect-timeout needs a number of seconds, not '-1'\n"},
+        {"--read-timeout . u f", 2, "vykget: option --read-timeout needs a number of seconds, not '.'\n"},
+        {"-m 2147484 u f", 2, "vykget: option --max-time allows at most 2147483 seconds, not '2147484'\n"},
         {"--max-redirs x u f", 2, "vykget: option --max-redirs needs a whole number, not 'x'\n"},
         {"--location=yes u f", 2, "vykget: option --location takes no value\n"},
         {"-x ftp://proxy:21 http://h/ f", 2, "vykget: option --proxy needs http://[USER:PASSWORD@]HOST:PORT, not 'ftp://proxy:21'\n"},
@@ -137,13 +139,28 @@ TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
     const fs::path target = dir / "Kalmin.exe";
     std::ofstream(target) << "old";
     ScriptedServer stalled(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nMZ").Stall());
-    ProgramRun run = Vykget("--timeout 300 " + stalled.Url("/k") + " " + target.string());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Read Timeout.\n");
+    // Seconds as curl and wget count them; --max-time ends a transfer that goes on.
+    ScriptedServer slow(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'z'), 4, 100));
     vyktest::SaturatedListener full;
-    run = Vykget("--connect-timeout 300 http://127.0.0.1:" + std::to_string(full.Port()) + "/k " + target.string());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Connect timed out.\n");
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(full.Port()) + "/k ";
+    const struct {
+        std::string arguments;
+        const char* err;
+    } rows[] = {
+        {"--timeout 0.3 " + stalled.Url("/k"), "Read Timeout.\n"},
+        {"--read-timeout .3 " + stalled.Url("/k"), "Read Timeout.\n"},
+        {"--connect-timeout 0.3 " + unreachable, "Connect timed out.\n"},
+        {"--timeout 0.3 " + unreachable, "Connect timed out.\n"},
+        {"-m 0.3 " + stalled.Url("/k"), "Maximum time reached: --max-time 0.3 seconds.\n"},
+        {"--max-time=0.3 --read-timeout 5 " + slow.Url("/k"), "Maximum time reached: --max-time 0.3 seconds.\n"},
+        {"-m 0.3 " + unreachable, "Maximum time reached: --max-time 0.3 seconds.\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        const ProgramRun run = Vykget(row.arguments + " " + target.string());
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, row.err);
+    }
     EXPECT_EQ(ReadFile(target), "old");
     EXPECT_EQ(Files(), std::vector<std::string>{"Kalmin.exe"});
 }
