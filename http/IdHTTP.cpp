@@ -354,7 +354,9 @@ bool TIdCustomHTTP::MayRetryOnNewConnection() {
 
 void TIdCustomHTTP::PrepareTarget() {
     TIdHTTPRequest& request = Request();
-    const TIdURI location(request.RequestTarget);
+    // "//host/path" names another host on the same scheme, not a path.
+    const bool networkPath = request.RequestTarget.compare(0, 2, "//") == 0 && !TargetURI.Protocol.empty();
+    const TIdURI location(networkPath ? TargetURI.Protocol + ":" + request.RequestTarget : request.RequestTarget);
     if (!location.Username.empty()) {
         request.Username = location.Username;
         request.Password = location.Password;

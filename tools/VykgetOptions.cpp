@@ -183,7 +183,7 @@ std::string VykgetHelp() {
            "\n"
            "  -v, --verbose             show the request and response heads and each connect\n"
            "  -L, --location            follow redirects\n"
-           "      --max-redirs N        stop at the Nth redirect (default 15)\n"
+           "      --max-redirs N        follow at most N redirects (default 14; 0: none)\n"
            "      --connect-timeout S   give up a connect after S seconds (fractions allowed)\n"
            "      --read-timeout S      give up when no byte arrives for S seconds\n"
            "      --timeout S           both of the above\n"

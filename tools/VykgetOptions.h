@@ -28,7 +28,7 @@ struct TVykgetOptions {
     bool Version = false;
     bool Verbose = false;
     bool FollowRedirects = false;
-    int MaxRedirects = 15;
+    std::optional<int> MaxRedirects; // how many redirects -L follows; the client's bound when absent
     // Given in seconds (fractions allowed), kept in milliseconds; 0 means no limit.
     std::optional<int> ReadTimeout;    // the idle limit: no byte for this long
     std::optional<int> ConnectTimeout;

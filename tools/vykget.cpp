@@ -20,6 +20,7 @@
 #include "tools/VykgetTrace.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -33,12 +34,30 @@ VYK_DECLARE_EXCEPTION(ENoDocument, Exception);
 // The whole transfer took longer than --max-time allows.
 VYK_DECLARE_EXCEPTION(EMaxTimeReached, Exception);
 
+// A redirect that -L cannot follow: a scheme other than http.
+VYK_DECLARE_EXCEPTION(ERedirectScheme, Exception);
+
+// Only http (and https, which the client itself refuses without a secure
+// transport) is fetched; anything else is refused before a byte is sent.
+void RefuseOtherSchemes(TIdCustomHTTP*, std::string& location, int&, bool&, std::string&) {
+    const auto colon = location.find(':');
+    if (colon == std::string::npos || colon == 0) return;
+    const std::string scheme = location.substr(0, colon);
+    if (scheme.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+.-") !=
+            std::string::npos || !std::isalpha(static_cast<unsigned char>(scheme[0])))
+        return; // a path with a colon in it, not a scheme
+    if (TextIsSame(scheme, "http") || TextIsSame(scheme, "https")) return;
+    throw ERedirectScheme("Redirect to a " + ShownText(scheme) + ": URL, which vykget does not fetch.");
+}
+
 // Everything the options change; without options nothing here touches the client.
 class TVykgetSession {
 public:
     TVykgetSession(TIdHTTP& http, const TVykgetOptions& options) : http_(http) {
         if (options.FollowRedirects) http.HandleRedirects = true;
-        http.RedirectMaximum = options.MaxRedirects;
+        // The client stops at the redirect that reaches its maximum: N followed is N + 1.
+        if (options.MaxRedirects) http.RedirectMaximum = *options.MaxRedirects + 1;
+        if (options.FollowRedirects) http.OnRedirect = RefuseOtherSchemes;
         if (options.ReadTimeout) http.SetReadTimeout(*options.ReadTimeout);
         if (options.ConnectTimeout) http.SetConnectTimeout(*options.ConnectTimeout);
         if (options.Username) {
@@ -184,6 +203,9 @@ int Download(const TVykgetOptions& options) {
             }
             // Only a 2xx reply is a document; the rest returned without one.
             const int code = http.Response().StatusCode();
+            if (options.FollowRedirects && code / 100 == 3 && !http.Response().Location.empty() &&
+                http.RedirectCounter >= http.RedirectMaximum)
+                throw ENoDocument(Format("Maximum of %d redirects followed (--max-redirs).", http.RedirectMaximum - 1));
             if (code / 100 != 2) throw ENoDocument(ShownText(http.Response().StatusLine));
         }
         file.Commit();

@@ -131,26 +131,43 @@ TEST_F(VykgetServersTest, TheProxyRequestHeadExactly) {
 }
 
 TEST_F(VykgetServersTest, RedirectsFromNginx) {
-    const int port = StartNginx("    location = /moved { return 301 /instal/Kalmin.exe; }\n"
-                                "    location = /relative { absolute_redirect off; return 302 instal/Kalmin.exe; }\n"
-                                "    location = /loop { return 302 /loop; }\n");
+    std::string locations = "    location = /moved { return 301 /instal/Kalmin.exe; }\n"
+                            "    location = /relative { absolute_redirect off; return 302 instal/Kalmin.exe; }\n"
+                            "    location = /loop { return 302 /loop; }\n"
+                            "    location = /hop1 { return 302 /hop2; }\n"
+                            "    location = /hop2 { return 302 /hop3; }\n"
+                            "    location = /hop3 { return 302 /instal/Kalmin.exe; }\n"
+                            "    location = /ftp { return 302 ftp://127.0.0.1/instal/Kalmin.exe; }\n"
+                            "    location = /file { return 302 file:///etc/passwd; }\n"
+                            "    location = /scheme-relative { absolute_redirect off; return 302 //127.0.0.1:$server_port/instal/Kalmin.exe; }\n";
+    const int port = StartNginx(locations);
     ASSERT_TRUE(port);
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
-    for (const char* path : {"/moved", "/relative"}) {
-        SCOPED_TRACE(path);
-        fs::remove(Target());
-        const ProgramRun run = Vykget("-L " + base + path + " " + Target());
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(ReadFile(Target()), kProgram);
+    const struct {
+        std::string arguments;
+        int exitCode;
+        std::string err;
+    } rows[] = {
+        {"-L " + base + "/moved", 0, ""},
+        {"-L " + base + "/relative", 0, ""},
+        {"-L " + base + "/scheme-relative", 0, ""},
+        {"-L --max-redirs 3 " + base + "/hop1", 0, ""},
+        // Not followed without -L; past the limit, never a download, and said so.
+        {base + "/moved", 1, "HTTP/1.1 301 Moved Permanently.\n"},
+        {"-L --max-redirs 2 " + base + "/hop1", 1, "Maximum of 2 redirects followed (--max-redirs).\n"},
+        {"--location --max-redirs 0 " + base + "/moved", 1, "Maximum of 0 redirects followed (--max-redirs).\n"},
+        {"-L " + base + "/loop", 1, "Maximum of 14 redirects followed (--max-redirs).\n"},
+        // Only what vykget can fetch is followed.
+        {"-L " + base + "/ftp", 1, "Redirect to a ftp: URL, which vykget does not fetch.\n"},
+        {"-L " + base + "/file", 1, "Redirect to a file: URL, which vykget does not fetch.\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        std::ofstream(Target()) << "old";
+        const ProgramRun run = Vykget(row.arguments + " " + Target());
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+        EXPECT_EQ(run.err, row.err);
+        EXPECT_EQ(ReadFile(Target()), row.exitCode == 0 ? kProgram : "old");
+        for (const std::string& name : Files()) EXPECT_EQ(name.find(".vykget-"), std::string::npos) << name;
     }
-    // Not followed without -L; a loop ends at the maximum, which is never a download.
-    std::ofstream(Target()) << "old";
-    ProgramRun run = Vykget(base + "/moved " + Target());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "HTTP/1.1 301 Moved Permanently.\n");
-    run = Vykget("--location --max-redirs 3 " + base + "/loop " + Target());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "HTTP/1.1 302 Moved Temporarily.\n");
-    EXPECT_EQ(ReadFile(Target()), "old");
-    for (const std::string& name : Files()) EXPECT_EQ(name.find(".vykget-"), std::string::npos) << name;
 }
