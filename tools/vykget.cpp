@@ -63,7 +63,16 @@ public:
         if (options.Username) {
             http.Request().Username = *options.Username;
             http.Request().Password = options.Password;
+            // "-u USER" sends USER with an empty password: the client answers
+            // without a password only when a handler stands by, and this one
+            // asks nobody, as scripts run vykget.
+            http.OnAuthorization = [](TIdCustomHTTP*, TIdAuthentication&, bool&) {};
+        }
+        // Credentials from -u or the URL answer a challenge, once: wrong ones
+        // are not sent again.
+        if (options.Username || !TIdURI(options.Url).Username.empty()) {
             http.HTTPOptions |= hoInProcessAuth;
+            http.MaxAuthRetries = 1;
         }
         if (const auto& proxy = options.Proxy) {
             http.ProxyParams().SetProxyServer(proxy->Host);

@@ -135,6 +135,46 @@ TEST_F(VykgetTest, VerboseShowsHeadsAndConnectsButNeverTheBodyOrCredentials) {
     EXPECT_NE(server.Received(0).find("Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"), std::string::npos);
 }
 
+// Credentials from -u or from the URL answer a Basic challenge, and are tried once.
+TEST_F(VykgetTest, CredentialsAnswerAChallengeOnce) {
+    const std::string challenge = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"vyk\"\r\nContent-Length: 0\r\n\r\n";
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nMZ";
+    const struct {
+        const char* what;
+        std::string options;   // "URL" stands for the URL, "USERURL" for it with user:secret@
+        bool accepted;         // the second reply is a document
+        int exitCode;
+        const char* sent;      // the credential sent
+        int requests;
+    } rows[] = {
+        {"user and password", "-v -u user:secret URL", true, 0, "dXNlcjpzZWNyZXQ=", 2},
+        {"user without a password", "-u user URL", true, 0, "dXNlcjo=", 2},
+        {"user information in the URL", "-v USERURL", true, 0, "dXNlcjpzZWNyZXQ=", 2},
+        {"wrong credentials", "-u user:secret URL", false, 1, "dXNlcjpzZWNyZXQ=", 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Script script;
+        script.ReceiveHead().Send(challenge).ReceiveHead().Send(row.accepted ? ok : challenge);
+        for (int i = 0; i < 3; ++i) script.ReceiveHead().Send(challenge);
+        ScriptedServer server(script.Close());
+        std::string arguments = row.options;
+        const std::string url = server.Url("/x");
+        if (const auto at = arguments.find("USERURL"); at != std::string::npos)
+            arguments.replace(at, 7, "http://user:secret@" + url.substr(7));
+        else
+            arguments.replace(arguments.find("URL"), 3, url);
+        const ProgramRun run = Vykget(arguments + " " + (dir / "f").string());
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+        const std::string received = server.AllReceived();
+        EXPECT_NE(received.find(std::string("Authorization: Basic ") + row.sent + "\r\n"), std::string::npos) << received;
+        int requests = 0;
+        for (auto at = received.find("GET /x "); at != std::string::npos; at = received.find("GET /x ", at + 1)) ++requests;
+        EXPECT_EQ(requests, row.requests);
+        EXPECT_EQ(run.err.find(row.sent), std::string::npos); // never in the trace
+    }
+}
+
 TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
     const fs::path target = dir / "Kalmin.exe";
     std::ofstream(target) << "old";
