@@ -24,6 +24,7 @@ const Option kOptions[] = {
     {0, "connect-timeout", Kind::Value},
     {0, "read-timeout", Kind::Value},
     {'m', "max-time", Kind::Value},
+    {'o', "output", Kind::Value},
     {'u', "user", Kind::Value},
     {'x', "proxy", Kind::Value},
     {0, "http1.0", Kind::Flag},
@@ -115,6 +116,7 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
         options.Username = value.substr(0, colon);
         options.Password = colon == std::string::npos ? std::string() : value.substr(colon + 1);
     } else if (name == "proxy") options.Proxy = ProxyFrom(value);
+    else if (name == "output") options.File = value;
     else if (name == "http1.0") options.Http10 = true;
     else if (name == "progress") options.Progress = TProgressMode::On;
     else if (name == "silent") options.Progress = TProgressMode::Off;
@@ -169,17 +171,20 @@ TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments) {
         }
     }
     if (options.Help || options.Version) return options;
-    if (operands.size() != 2) throw EUsageError("usage: vykget URL FILE (vykget --help lists the options)");
+    // FILE is the second operand, or -o FILE as curl has it.
+    const std::size_t wanted = options.File.empty() ? 2 : 1;
+    if (operands.size() != wanted) throw EUsageError("usage: vykget URL FILE (vykget --help lists the options)");
     options.Url = operands[0];
-    options.File = operands[1];
+    if (wanted == 2) options.File = operands[1];
     return options;
 }
 
 std::string VykgetHelp() {
     return "usage: vykget [options] URL FILE\n"
            "Downloads URL with the updater's HTTP client into FILE, which is replaced\n"
-           "only when the download succeeded. Exit code 0 on success, 1 when the\n"
-           "download failed (the reason goes to standard error), 2 for a wrong command line.\n"
+           "only when the download succeeded; FILE - is standard output. Exit code 0\n"
+           "on success, 1 when the download failed (the reason goes to standard error),\n"
+           "2 for a wrong command line. \"-o FILE URL\" is the same as \"URL FILE\".\n"
            "\n"
            "  -v, --verbose             show the request and response heads and each connect\n"
            "  -L, --location            follow redirects\n"
@@ -194,6 +199,7 @@ std::string VykgetHelp() {
            "      --http1.0             send HTTP/1.0 requests\n"
            "      --progress            show the progress meter even when not on a terminal\n"
            "  -s, --silent              no progress meter\n"
+           "  -o, --output FILE         write to FILE (- for standard output)\n"
            "  -h, --help                this text\n"
            "      --version             the program's name and version\n"
            "  --                        ends the options\n";

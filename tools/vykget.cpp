@@ -16,6 +16,7 @@
 #include "net/IdIntercept.h"
 #include "net/IdIOHandlerSocket.h"
 #include "tools/ProgressMeter.h"
+#include "tools/StandardOutputStream.h"
 #include "tools/VykgetOptions.h"
 #include "tools/VykgetTrace.h"
 
@@ -192,17 +193,25 @@ private:
 
 int Download(const TVykgetOptions& options) {
     try {
-        TReplacementOptions replacing;
-        replacing.RandomTag = "vykget";
-        // /dev/null, a FIFO or a terminal is written, not replaced.
-        replacing.WriteSpecialInPlace = true;
-        // A FILE that cannot be written fails here, before any request.
-        TFileReplacement file(options.File, replacing);
+        // FILE "-": the body goes to standard output as it arrives.
+        std::unique_ptr<TStandardOutputStream> standardOutput;
+        std::unique_ptr<TFileReplacement> file;
+        if (options.File == "-") {
+            standardOutput = std::make_unique<TStandardOutputStream>();
+        } else {
+            TReplacementOptions replacing;
+            replacing.RandomTag = "vykget";
+            // /dev/null, a FIFO or a terminal is written, not replaced.
+            replacing.WriteSpecialInPlace = true;
+            // A FILE that cannot be written fails here, before any request.
+            file = std::make_unique<TFileReplacement>(options.File, replacing);
+        }
+        TStream& sink = standardOutput ? static_cast<TStream&>(*standardOutput) : file->Stream();
         {
             TIdHTTP http;
             TVykgetSession session(http, options);
             try {
-                http.GetToStream(options.Url, file.Stream());
+                http.GetToStream(options.Url, sink);
             } catch (const EIdReadTimeout&) {
                 session.ThrowIfTimeIsUp();
                 throw;
@@ -217,7 +226,7 @@ int Download(const TVykgetOptions& options) {
                 throw ENoDocument(Format("Maximum of %d redirects followed (--max-redirs).", http.RedirectMaximum - 1));
             if (code / 100 != 2) throw ENoDocument(ShownText(http.Response().StatusLine));
         }
-        file.Commit();
+        if (file) file->Commit();
         return 0;
     } catch (const std::exception& error) {
         WriteToStandardError(ErrorDisplayText(error.what()) + "\n");

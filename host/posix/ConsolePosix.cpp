@@ -8,4 +8,8 @@ void WriteToStandardError(const std::string& text) {
     std::fflush(stderr);
 }
 
+bool WriteToStandardOutput(const void* data, std::size_t size) {
+    return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+}
+
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -13,6 +13,13 @@ void WriteToStandardError(const std::string& text) {
     std::fflush(stderr);
 }
 
+bool WriteToStandardOutput(const void* data, std::size_t size) {
+    // A body is bytes: text mode would add a CR before every LF.
+    static const bool binary = _setmode(_fileno(stdout), _O_BINARY) != -1;
+    (void)binary;
+    return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+}
+
 bool StandardErrorIsTerminal() {
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

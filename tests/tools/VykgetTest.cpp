@@ -63,6 +63,15 @@ TEST_F(VykgetTest, IntoAPipeAndAStatusLineCleaned) {
                            Script().ReceiveHead().Send("HTTP/1.1 302 \x1b[2J\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n").Close()});
     ProgramRun run = Vykget(server.Url("/k") + " /dev/stdout | cat");
     EXPECT_EQ(run.out, "MZnew!");
+    ScriptedServer twice(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close());
+    run = Vykget(twice.Url("/k") + " -"); // standard output, no file at all
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "MZnew!");
+    EXPECT_TRUE(Files().empty());
+    run = Vykget("-o g " + twice.Url("/k")); // FILE as an option, as curl has it
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(dir / "g"), "MZnew!");
+    fs::remove(dir / "g");
     run = Vykget(server.Url("/k") + " f"); // a redirect, not followed
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "HTTP/1.1 302 ?[2J.\n");
