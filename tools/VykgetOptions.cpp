@@ -83,15 +83,27 @@ std::optional<int> Seconds(const std::string& option, const std::string& value) 
     return static_cast<int>(ms);
 }
 
+// The proxy text as a message may show it: a password becomes "***".
+std::string Masked(const std::string& text) {
+    const auto start = text.find("://") == std::string::npos ? 0 : text.find("://") + 3;
+    const auto at = text.find('@', start);
+    if (at == std::string::npos) return text;
+    const auto colon = text.find(':', start);
+    if (colon == std::string::npos || colon > at) return text;
+    return text.substr(0, colon + 1) + "***" + text.substr(at);
+}
+
+// HOST[:PORT] without a scheme is an http proxy, as curl takes it.
 TProxyOption ProxyFrom(const std::string& text) {
-    const TIdURI proxy(text);
+    const TIdURI proxy(text.find("://") == std::string::npos ? "http://" + text : text);
     if (!TextIsSame(proxy.Protocol, "http") || proxy.Host.empty())
-        throw EUsageError("vykget: option --proxy needs http://[USER:PASSWORD@]HOST:PORT, not '" + text + "'");
+        throw EUsageError("vykget: option --proxy needs [http://][USER:PASSWORD@]HOST[:PORT], not '" + Masked(text) +
+                          "'");
     TProxyOption option{proxy.Host, 1080, proxy.Username, proxy.Password};
     if (!proxy.Port.empty()) {
         const auto port = TryTextToInt32(proxy.Port);
         if (!port || *port < 1 || *port > 65535)
-            throw EUsageError("vykget: option --proxy has a bad port in '" + text + "'");
+            throw EUsageError("vykget: option --proxy has a bad port in '" + Masked(text) + "'");
         option.Port = *port;
     }
     return option;
@@ -194,7 +206,7 @@ std::string VykgetHelp() {
            "      --timeout S           both of the above\n"
            "  -m, --max-time S          give up when the whole transfer takes more than S seconds\n"
            "  -u, --user USER:PASSWORD  answer the server's Basic challenge\n"
-           "  -x, --proxy http://[USER:PASSWORD@]HOST:PORT\n"
+           "  -x, --proxy [http://][USER:PASSWORD@]HOST[:PORT]\n"
            "                            go through an HTTP proxy (Basic credentials if given)\n"
            "      --http1.0             send HTTP/1.0 requests\n"
            "      --progress            show the progress meter even when not on a terminal\n"

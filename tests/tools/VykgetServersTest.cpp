@@ -115,6 +115,8 @@ TEST_F(VykgetServersTest, TheProxyRequestHeadExactly) {
         {"-x http://user:secret@", "Host: vendor.test:81\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
                                    "User-Agent: Mozilla/3.0 (compatible; VYKPatch)\r\n"
                                    "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n\r\n"},
+        {"-x ", "Host: vendor.test:81\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
+                "User-Agent: Mozilla/3.0 (compatible; VYKPatch)\r\n\r\n"}, // no scheme: http
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.options);
