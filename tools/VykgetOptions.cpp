@@ -2,6 +2,7 @@
 
 #include "http/IdURI.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -27,6 +28,7 @@ const Option kOptions[] = {
     {'o', "output", Kind::Value},
     {'u', "user", Kind::Value},
     {'x', "proxy", Kind::Value},
+    {0, "noproxy", Kind::Value},
     {0, "http1.0", Kind::Flag},
     {0, "progress", Kind::Flag},
     {'s', "silent", Kind::Flag},
@@ -93,21 +95,45 @@ std::string Masked(const std::string& text) {
     return text.substr(0, colon + 1) + "***" + text.substr(at);
 }
 
+} // namespace
+
 // HOST[:PORT] without a scheme is an http proxy, as curl takes it.
-TProxyOption ProxyFrom(const std::string& text) {
+TProxyOption ParseProxy(const std::string& text, const std::string& source) {
     const TIdURI proxy(text.find("://") == std::string::npos ? "http://" + text : text);
     if (!TextIsSame(proxy.Protocol, "http") || proxy.Host.empty())
-        throw EUsageError("vykget: option --proxy needs [http://][USER:PASSWORD@]HOST[:PORT], not '" + Masked(text) +
+        throw EUsageError("vykget: " + source + " needs [http://][USER:PASSWORD@]HOST[:PORT], not '" + Masked(text) +
                           "'");
     TProxyOption option{proxy.Host, 1080, proxy.Username, proxy.Password};
     if (!proxy.Port.empty()) {
         const auto port = TryTextToInt32(proxy.Port);
         if (!port || *port < 1 || *port > 65535)
-            throw EUsageError("vykget: option --proxy has a bad port in '" + Masked(text) + "'");
+            throw EUsageError("vykget: " + source + " has a bad port in '" + Masked(text) + "'");
         option.Port = *port;
     }
     return option;
 }
+
+bool HostIsListed(const std::string& list, const std::string& host) {
+    const std::string name = LowerCase(host);
+    // An address matches only itself: "0.1" is no domain of 127.0.0.1.
+    const bool address = IsIPv4Text(name) || name.find(':') != std::string::npos;
+    std::size_t from = 0;
+    while (from <= list.size()) {
+        const auto comma = std::min(list.find(',', from), list.size());
+        std::string entry = LowerCase(Trim(list.substr(from, comma - from)));
+        from = comma + 1;
+        if (entry == "*") return true;
+        while (!entry.empty() && entry[0] == '.') entry.erase(0, 1);
+        if (entry.empty()) continue;
+        if (name == entry ||
+            (!address && name.size() > entry.size() && name.compare(name.size() - entry.size(), entry.size(), entry) == 0 &&
+             name[name.size() - entry.size() - 1] == '.'))
+            return true;
+    }
+    return false;
+}
+
+namespace {
 
 void Apply(TVykgetOptions& options, const Option& option, const std::string& value) {
     const std::string name = option.longName;
@@ -127,7 +153,8 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
         const auto colon = value.find(':');
         options.Username = value.substr(0, colon);
         options.Password = colon == std::string::npos ? std::string() : value.substr(colon + 1);
-    } else if (name == "proxy") options.Proxy = ProxyFrom(value);
+    } else if (name == "proxy") options.Proxy = ParseProxy(value, "option --proxy");
+    else if (name == "noproxy") options.NoProxy = value;
     else if (name == "output") options.File = value;
     else if (name == "http1.0") options.Http10 = true;
     else if (name == "progress") options.Progress = TProgressMode::On;
@@ -207,7 +234,10 @@ std::string VykgetHelp() {
            "  -m, --max-time S          give up when the whole transfer takes more than S seconds\n"
            "  -u, --user USER:PASSWORD  answer the server's Basic challenge\n"
            "  -x, --proxy [http://][USER:PASSWORD@]HOST[:PORT]\n"
-           "                            go through an HTTP proxy (Basic credentials if given)\n"
+           "                            go through an HTTP proxy (Basic credentials if given);\n"
+           "                            without -x, http_proxy names one\n"
+           "      --noproxy LIST        reach these hosts directly (names, .domains, addresses,\n"
+           "                            * for all); without it, no_proxy or NO_PROXY\n"
            "      --http1.0             send HTTP/1.0 requests\n"
            "      --progress            show the progress meter even when not on a terminal\n"
            "  -s, --silent              no progress meter\n"

@@ -37,6 +37,7 @@ struct TVykgetOptions {
     std::optional<std::string> Username; // from -u USER[:PASSWORD]
     std::string Password;
     std::optional<TProxyOption> Proxy;
+    std::optional<std::string> NoProxy; // --noproxy: hosts reached directly
     bool Http10 = false;
     TProgressMode Progress = TProgressMode::Auto;
 };
@@ -44,6 +45,14 @@ struct TVykgetOptions {
 // Raises EUsageError for an unknown option, a missing or bad value, or (unless
 // help or the version is asked for) operands other than URL and FILE.
 TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments);
+
+// A proxy text ([http://][USER:PASSWORD@]HOST[:PORT]); source names it in the
+// message of an EUsageError ("option --proxy", "http_proxy").
+TProxyOption ParseProxy(const std::string& text, const std::string& source);
+
+// Whether host is one of list: host names, domain suffixes (".example.com" or
+// "example.com" for its subdomains too), addresses, or "*" for every host.
+bool HostIsListed(const std::string& list, const std::string& host);
 
 // The text of --help.
 std::string VykgetHelp();

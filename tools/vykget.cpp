@@ -24,6 +24,8 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <memory>
 #include <string>
 
@@ -51,6 +53,32 @@ void RefuseOtherSchemes(TIdCustomHTTP*, std::string& location, int&, bool&, std:
     throw ERedirectScheme("Redirect to a " + ShownText(scheme) + ": URL, which vykget does not fetch.");
 }
 
+// -x, else http_proxy (in lower case only: HTTP_PROXY may come from a CGI
+// request's "Proxy:" header); --noproxy, else no_proxy or NO_PROXY, names the
+// hosts reached directly. source says where the proxy came from.
+std::optional<TProxyOption> ChosenProxy(const TVykgetOptions& options, std::string& source) {
+    std::optional<TProxyOption> proxy = options.Proxy;
+    source = "-x";
+    if (!proxy) {
+        const char* named = std::getenv("http_proxy");
+        if (named == nullptr || *named == '\0') {
+            source.clear();
+            return std::nullopt;
+        }
+        proxy = ParseProxy(named, "http_proxy");
+        source = "http_proxy";
+    }
+    std::string list;
+    if (options.NoProxy) list = *options.NoProxy;
+    else if (const char* lower = std::getenv("no_proxy"); lower != nullptr && *lower != '\0') list = lower;
+    else if (const char* upper = std::getenv("NO_PROXY"); upper != nullptr) list = upper;
+    if (HostIsListed(list, TIdURI(options.Url).Host)) {
+        source.clear();
+        return std::nullopt;
+    }
+    return proxy;
+}
+
 // Everything the options change; without options nothing here touches the client.
 class TVykgetSession {
 public:
@@ -75,7 +103,8 @@ public:
             http.HTTPOptions |= hoInProcessAuth;
             http.MaxAuthRetries = 1;
         }
-        if (const auto& proxy = options.Proxy) {
+        std::string source;
+        if (const auto proxy = ChosenProxy(options, source)) {
             http.ProxyParams().SetProxyServer(proxy->Host);
             http.ProxyParams().SetProxyPort(proxy->Port);
             if (!proxy->Username.empty()) {
@@ -86,6 +115,9 @@ public:
         }
         if (options.Http10) http.ProtocolVersion = pv1_0;
         if (options.Verbose) Trace();
+        if (options.Verbose && !source.empty())
+            WriteToStandardError("* proxy " + http.ProxyParams().ProxyServer() + " port " +
+                                 std::to_string(http.ProxyParams().ProxyPort()) + " (from " + source + ")\n");
         const bool meter = options.Progress == TProgressMode::On ||
                            (options.Progress == TProgressMode::Auto && StandardErrorIsTerminal());
         if (meter) Meter();

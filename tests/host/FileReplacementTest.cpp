@@ -105,6 +105,7 @@ Outcome Vykget(Scene& scene, const std::string& file, int interrupt) {
         // Only what is safe after forking a process with threads.
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(err, STDERR_FILENO);
+        ::unsetenv("http_proxy"); // the tests' own proxy, if any, is not the scripted server
         ::execl(VYKGET_PATH, VYKGET_PATH, "-s", url.c_str(), file.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -294,7 +295,7 @@ TEST(FileReplacement, TheFileReachesTheDiskBeforeItsNameAndTheFolderAfter) {
                                                       std::to_string(NewProgram.size()) + "\r\n\r\n" + NewProgram).Close());
     const std::string trace = scene.prefix.root + "/trace";
     // The leak checker of a sanitizer build cannot run under a tracer.
-    const std::string command = "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 -o '" +
+    const std::string command = "http_proxy= ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 -o '" +
                                 trace + "' " VYKGET_PATH " -s " + server.Url("/k") + " '" + scene.target + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::vector<std::string> calls; // the calls after the temporary file was made, fds by role

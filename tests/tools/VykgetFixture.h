@@ -38,10 +38,14 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    ProgramRun Vykget(const std::string& arguments) {
+    // environment: "name=value ..." for the run; the proxy variables of the
+    // test's own environment never reach it, so no test goes through a proxy
+    // it did not start.
+    ProgramRun Vykget(const std::string& arguments, const std::string& environment = {}) {
         const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
         // Run in the test's folder, so that a relative FILE lands there too.
-        const std::string command = "cd '" + dir.string() + "' && " + std::string(VYKGET_PATH) + " " + arguments +
+        const std::string command = "cd '" + dir.string() + "' && env -u http_proxy -u HTTP_PROXY -u no_proxy -u NO_PROXY " +
+                                    environment + " " + std::string(VYKGET_PATH) + " " + arguments +
                                     " >" + out.string() + " 2>" +
                                     err.string();
         const int status = std::system(command.c_str());

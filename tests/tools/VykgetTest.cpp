@@ -186,6 +186,43 @@ TEST_F(VykgetTest, CredentialsAnswerAChallengeOnce) {
     }
 }
 
+// A proxy from -x or http_proxy, unless the host is listed in --noproxy,
+// no_proxy or NO_PROXY; HTTP_PROXY is never one.
+TEST_F(VykgetTest, ProxyFromTheEnvironmentAndHostsReachedDirectly) {
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nMZ";
+    const struct {
+        const char* environment; // %P stands for the stand-in proxy's address
+        const char* options;
+        bool throughProxy;
+    } rows[] = {
+        {"http_proxy=%P", "", true},
+        {"http_proxy=http://%P", "-v", true},
+        {"HTTP_PROXY=%P", "", false},
+        {"http_proxy=%P no_proxy=example.com,127.0.0.1", "", false},
+        {"http_proxy=%P NO_PROXY=.0.1", "", true}, // a suffix matches names, never part of an address
+        {"http_proxy=%P NO_PROXY=*", "", false},
+        {"http_proxy=%P no_proxy=127.0.0.1", "--noproxy other.test", true},
+        {"", "-x %P --noproxy '*'", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.environment) + " " + row.options);
+        ScriptedServer origin(Script().ReceiveHead().Send(ok).Close());
+        ScriptedServer proxy(Script().ReceiveHead().Send(ok).Close());
+        const std::string at = "127.0.0.1:" + std::to_string(proxy.Port());
+        std::string environment = row.environment, options = row.options;
+        for (std::string* text : {&environment, &options})
+            for (auto p = text->find("%P"); p != std::string::npos; p = text->find("%P")) text->replace(p, 2, at);
+        const ProgramRun run = Vykget(options + " " + origin.Url("/x") + " " + (dir / "f").string(), environment);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(proxy.Received(0).rfind("GET http://127.0.0.1:", 0) == 0, row.throughProxy) << proxy.Received(0);
+        EXPECT_EQ(origin.Received(0).rfind("GET /x ", 0) == 0, !row.throughProxy) << origin.Received(0);
+        if (std::string(row.options) == "-v") {
+            EXPECT_NE(run.err.find("* proxy 127.0.0.1 port " + std::to_string(proxy.Port()) + " (from http_proxy)\n"),
+                      std::string::npos) << run.err;
+        }
+    }
+}
+
 TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
     const fs::path target = dir / "Kalmin.exe";
     std::ofstream(target) << "old";

@@ -33,6 +33,10 @@ class VykgetWindowsTest : public ::testing::Test {
     void SetUp() override {
         dir = fs::temp_directory_path() / ("vykget-" + std::to_string(::GetCurrentProcessId()));
         fs::create_directories(dir);
+        // vykget.exe inherits this environment: no proxy of the machine's may stand
+        // between it and the scripted server.
+        ::SetEnvironmentVariableW(L"http_proxy", nullptr);
+        _putenv("http_proxy=");
     }
     void TearDown() override { fs::remove_all(dir); }
 
