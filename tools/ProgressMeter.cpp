@@ -58,6 +58,12 @@ void TProgressMeter::Finish() {
     active_ = false;
 }
 
+void TProgressMeter::Clear() {
+    if (width_ == 0) return;
+    write_("\r" + std::string(width_, ' ') + "\r");
+    width_ = 0;
+}
+
 void TProgressMeter::Draw(bool final) {
     const double seconds = std::chrono::duration<double>(clock_() - started_).count();
     std::string line = Line(done_, total_, seconds, final);

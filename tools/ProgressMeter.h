@@ -21,6 +21,9 @@ public:
     void Update(std::int64_t done);
     // Draws the final line of the body under way, if one was started.
     void Finish();
+    // Blanks a line under way, so that other text can be written on a clean
+    // line; the next update draws it again.
+    void Clear();
 
 private:
     static std::string Line(std::int64_t done, std::int64_t total, double seconds, bool final);

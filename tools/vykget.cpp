@@ -116,7 +116,7 @@ public:
         if (options.Http10) http.ProtocolVersion = pv1_0;
         if (options.Verbose) Trace();
         if (options.Verbose && !source.empty())
-            WriteToStandardError("* proxy " + http.ProxyParams().ProxyServer() + " port " +
+            TraceLine("* proxy " + http.ProxyParams().ProxyServer() + " port " +
                                  std::to_string(http.ProxyParams().ProxyPort()) + " (from " + source + ")\n");
         const bool meter = options.Progress == TProgressMode::On ||
                            (options.Progress == TProgressMode::Auto && StandardErrorIsTerminal());
@@ -139,12 +139,12 @@ public:
 private:
     void Trace() {
         trace_ = std::make_unique<TIdConnectionIntercept>();
-        trace_->OnSend = [](TIdConnectionIntercept&, TIdBytes& bytes) {
-            WriteToStandardError(TraceRequestHead(BytesToString(bytes)));
+        trace_->OnSend = [this](TIdConnectionIntercept&, TIdBytes& bytes) {
+            TraceLine(TraceRequestHead(BytesToString(bytes)));
         };
         http_.OnConnected = [this](TIdComponent*) {
             if (TIdIOHandlerSocket* socket = http_.Socket(); socket && socket->Binding())
-                WriteToStandardError(TraceConnect(socket->Binding()->PeerAddress(), socket->Binding()->RemotePort()));
+                TraceLine(TraceConnect(socket->Binding()->PeerAddress(), socket->Binding()->RemotePort()));
             if (http_.IOHandler()) http_.IOHandler()->SetIntercept(trace_.get());
         };
         verbose_ = true;
@@ -159,7 +159,7 @@ private:
             if (mode == wmRead) spanBase_ = counted_;
         };
         http_.OnWork = [this](TIdComponent* sender, TWorkMode mode, std::int32_t) {
-            if (mode != wmRead) return;
+            if (mode != wmRead || !metering_) return;
             counted_ = spanBase_ + sender->Work(wmRead).Done;
             meter_->Update(counted_);
         };
@@ -199,12 +199,20 @@ private:
             io->ReadTimeout = static_cast<std::int32_t>(timeCapped_ ? left : readLimit_);
     }
 
+    // A trace line on a line of its own, the meter's blanked first.
+    void TraceLine(const std::string& text) {
+        if (meter_) meter_->Clear();
+        WriteToStandardError(text);
+    }
+
     // Each response head starts a new body for the meter and is traced.
     void WatchHeads() {
         http_.OnHeadersAvailable = [this](TIdCustomHTTP*, TIdHeaderList& headers, bool&) {
             TIdHTTPResponse& response = http_.Response();
-            if (verbose_) WriteToStandardError(TraceResponseHead(response.StatusLine, headers));
-            if (meter_) {
+            if (verbose_) TraceLine(TraceResponseHead(response.StatusLine, headers));
+            // Only a document's body is counted; an error's or a redirect's is not.
+            metering_ = meter_ && response.StatusCode() / 100 == 2;
+            if (metering_) {
                 counted_ = spanBase_ = 0;
                 meter_->Start(response.ContentLengthKnown() ? response.ContentLength() : -1);
             }
@@ -215,6 +223,7 @@ private:
     std::unique_ptr<TIdConnectionIntercept> trace_;
     std::unique_ptr<TProgressMeter> meter_;
     bool verbose_ = false;
+    bool metering_ = false; // the body under way is a document's
     std::string maxTimeText_;
     int readLimit_ = 0;
     std::chrono::steady_clock::time_point deadline_;

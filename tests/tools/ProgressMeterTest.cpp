@@ -26,6 +26,11 @@ TEST(TProgressMeter, LinesFromAClockOfItsOwn) {
     after(1100);
     meter.Update(1);
     EXPECT_EQ(shown, "\r1 B of 7.8 EiB   0%  1 B/s  --:-- left");
+    // Cleared for a trace line: blanked once, drawn again by the next update.
+    shown.clear();
+    meter.Clear();
+    meter.Clear();
+    EXPECT_EQ(shown, "\r" + std::string(38, ' ') + "\r");
     shown.clear();
     meter.Finish();
     EXPECT_EQ(shown.back(), '\n');

@@ -267,4 +267,10 @@ TEST_F(VykgetTest, ProgressMeterOnlyWhenAskedForOffATerminal) {
     run = Vykget("--progress -s " + server.Url("/k") + " " + target);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
+    // An error reply's body is no download: no meter for it.
+    ScriptedServer refusing(Script().ReceiveHead().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 100000\r\n\r\n" +
+                                                        std::string(100000, 'e'), 10000, 30).Close());
+    run = Vykget("--progress " + refusing.Url("/k") + " " + target);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "HTTP/1.1 404 Not Found.\n");
 }
