@@ -8,6 +8,10 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <set>
+#include <sstream>
+
 namespace fs = std::filesystem;
 using vyktest::Script;
 using vyktest::ScriptedServer;
@@ -221,6 +225,56 @@ TEST_F(VykgetTest, ProxyFromTheEnvironmentAndHostsReachedDirectly) {
                       std::string::npos) << run.err;
         }
     }
+}
+
+// The manual page lists the options the help lists, and renders.
+TEST_F(VykgetTest, HelpAndManualListTheSameOptions) {
+    const ProgramRun help = Vykget("--help");
+    std::set<std::string> inHelp, inManual;
+    const std::regex option(R"((^|[ ,])(--?[A-Za-z0-9][A-Za-z0-9.-]*))");
+    std::istringstream helpLines(help.out);
+    for (std::string line; std::getline(helpLines, line);) {
+        const auto first = line.find_first_not_of(' ');
+        if (first < 2 || first > 6 || line[first] != '-') continue;
+        const std::string column = line.substr(0, 28);
+        for (std::sregex_iterator it(column.begin(), column.end(), option), end; it != end; ++it)
+            inHelp.insert((*it)[2]);
+    }
+    std::istringstream manual(ReadFile(VYKGET_MANUAL));
+    bool item = false;
+    for (std::string line; std::getline(manual, line);) {
+        if (item) {
+            std::string plain = std::regex_replace(line, std::regex(R"(\\-)"), "-");
+            plain = std::regex_replace(plain, std::regex(R"(\\f[BIR])"), " ");
+            const std::string head = plain.substr(0, plain.find(" [")).substr(0, plain.find(" USER"));
+            for (std::sregex_iterator it(head.begin(), head.end(), option), end; it != end; ++it)
+                inManual.insert((*it)[2]);
+        }
+        item = line == ".TP";
+    }
+    EXPECT_EQ(inManual, inHelp);
+    EXPECT_GT(inHelp.size(), 20u);
+    if (std::system("command -v man >/dev/null 2>&1") == 0) {
+        const ProgramRun shown = Vykget("--version"); // the folder for the output files
+        (void)shown;
+        EXPECT_EQ(std::system(("MANWIDTH=80 man -l '" + std::string(VYKGET_MANUAL) + "' >'" + (dir / "page").string() +
+                               "' 2>&1").c_str()), 0);
+        EXPECT_NE(ReadFile(dir / "page").find("--max-time"), std::string::npos);
+    }
+}
+
+// cmake --install puts the programs in bin/, the manual and, with the window, its desktop entry.
+TEST_F(VykgetTest, InstallPutsTheProgramsAndTheManualInPlace) {
+    const fs::path prefix = dir / "installed";
+    ASSERT_EQ(std::system(("'" + std::string(CMAKE_PROGRAM) + "' --install '" VYK_BUILD_DIR "' --prefix '" +
+                           prefix.string() + "' >/dev/null").c_str()), 0);
+    std::vector<fs::path> expected = {"bin/vykget", "share/man/man1/vykget.1"};
+    if (VYK_WITH_QT_BUILD) {
+        expected.push_back("bin/VYKPatch");
+        expected.push_back("share/applications/vykpatch.desktop");
+    }
+    for (const auto& file : expected) EXPECT_TRUE(fs::exists(prefix / file)) << file;
+    EXPECT_EQ(ReadFile(prefix / "share/man/man1/vykget.1"), ReadFile(VYKGET_MANUAL));
 }
 
 TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
