@@ -409,6 +409,9 @@ void TIdCustomHTTP::PrepareTarget() {
     // Brackets hold an IPv6 address and nothing else (a zone after "%" aside).
     if (TargetURI.IPVersion == Id_IPv6 && CanonicalIPv6Text(TargetURI.Host.substr(0, TargetURI.Host.find('%'))).empty())
         throw EIdInvalidIPv6Address(ShownText(TargetURI.Host) + " is not a valid IPv6 address");
+    // Outside brackets a colon ends a host: a host that holds one names none.
+    if (TargetURI.IPVersion != Id_IPv6 && TargetURI.Host.find(':') != std::string::npos)
+        throw EIdHTTPRequestRefused("Request refused: the host holds a colon: \"" + ShownText(TargetURI.Host) + "\"");
     request.IPVersion = TargetURI.IPVersion;
 
     const std::string& verb = request.Verb;
