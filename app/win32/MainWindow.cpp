@@ -106,24 +106,52 @@ TMainWindow::~TMainWindow() {
 }
 
 void TMainWindow::Run(int showCommand) {
-    ::ShowWindow(application_, SW_SHOWNOACTIVATE);
-    const int show = showCommand == SW_SHOWMAXIMIZED     ? SW_SHOWMAXIMIZED
-                     : showCommand == SW_SHOWMINNOACTIVE ? SW_SHOWMINNOACTIVE
-                                                         : SW_SHOWNORMAL;
-    ::ShowWindow(window_, show);
-    ::UpdateWindow(window_);
-    if (show != SW_SHOWMINNOACTIVE) ::SetFocus(button_);
+    if (showCommand == SW_SHOWMINNOACTIVE) {
+        // Minimised is the application window's state: its taskbar button
+        // brings the main window back (SC_RESTORE below).
+        ::ShowWindow(application_, SW_SHOWMINNOACTIVE);
+    } else {
+        ::ShowWindow(application_, SW_SHOWNOACTIVATE);
+        ::ShowWindow(window_, showCommand == SW_SHOWMAXIMIZED ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+        ::UpdateWindow(window_);
+        ::SetFocus(button_);
+    }
 
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
         try {
-            if (::IsWindow(window_) && ::IsDialogMessageW(window_, &message)) continue;
+            if (::IsWindow(window_) && !IsEnterWithModifier(message) &&
+                ::IsDialogMessageW(window_, &message))
+                continue;
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         } catch (...) {
             host_.ShowException(std::current_exception());
         }
     }
+}
+
+bool TMainWindow::IsEnterWithModifier(const MSG& message) {
+    // The dialog keys press the default button on the key-down; the character
+    // that follows presses nothing.
+    const bool enter = (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
+                       message.wParam == VK_RETURN;
+    if (!enter) return false;
+    for (int key : {VK_SHIFT, VK_CONTROL, VK_MENU})
+        if (::GetKeyState(key) < 0) return true;
+    return false;
+}
+
+void TMainWindow::ShowWithApplication(bool shown) {
+    if (!shown) {
+        ::ShowWindow(window_, SW_HIDE);
+        return;
+    }
+    ::ShowWindow(window_, SW_SHOW);
+    // A box the window is waiting for takes the activation in its place.
+    const HWND active = ::IsWindowEnabled(window_) ? window_ : ::GetLastActivePopup(window_);
+    ::SetForegroundWindow(active);
+    ::SetActiveWindow(active);
 }
 
 void TMainWindow::PressButton1() {
@@ -143,6 +171,17 @@ LRESULT CALLBACK TMainWindow::ApplicationProc(HWND window, UINT message, WPARAM 
         if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
             ::PostMessageW(self->window_, WM_CLOSE, 0, 0);
             return 0;
+        }
+        // The taskbar button minimises and restores the application window;
+        // the main window, which has no button of its own, goes and comes with it.
+        if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE) {
+            self->ShowWithApplication(false);
+            return ::DefWindowProcW(window, message, wParam, lParam);
+        }
+        if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_RESTORE) {
+            const LRESULT result = ::DefWindowProcW(window, message, wParam, lParam);
+            self->ShowWithApplication(true);
+            return result;
         }
         if (message == WM_SETFOCUS && ::IsWindowEnabled(self->window_)) {
             ::SetFocus(self->window_);

@@ -50,10 +50,11 @@ class TMainWindow {
     HWND Handle() const { return window_; }
     HWND Button1() const { return button_; }
 
-    // Shows the windows in the start-up show state (SW_SHOWMAXIMIZED and
-    // SW_SHOWMINNOACTIVE are honoured, anything else shows the window normally)
-    // and runs the message loop until the window is closed. Whatever escapes a
-    // handler goes to the error display and the loop goes on.
+    // Shows the windows in the start-up show state (SW_SHOWMAXIMIZED maximises
+    // the main window; SW_SHOWMINNOACTIVE minimises the application window and
+    // keeps the main window hidden until it is restored; anything else shows the
+    // window normally) and runs the message loop until the window is closed.
+    // Whatever escapes a handler goes to the error display and the loop goes on.
     void Run(int showCommand);
 
   private:
@@ -62,6 +63,10 @@ class TMainWindow {
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleFormMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void PressButton1();
+    // Follows the application window's minimise (hidden) and restore (shown, active).
+    void ShowWithApplication(bool shown);
+    // Enter with Shift, Ctrl or Alt held is no press of the default button.
+    static bool IsEnterWithModifier(const MSG& message);
 
     TForm1& form_;
     TWindowsHostServices& host_;

@@ -50,19 +50,21 @@ std::wstring ClassOf(HWND window) {
     return name;
 }
 
-// Visible top-level windows of a process with the given class.
-std::vector<HWND> WindowsOf(DWORD process, const std::wstring& className) {
+// Top-level windows of a process with the given class, by default the visible ones.
+std::vector<HWND> WindowsOf(DWORD process, const std::wstring& className, bool visibleOnly = true) {
     struct Search {
         DWORD process;
         std::wstring className;
+        bool visibleOnly;
         std::vector<HWND> found;
-    } search{process, className, {}};
+    } search{process, className, visibleOnly, {}};
     ::EnumWindows(
         [](HWND window, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
             DWORD owner = 0;
             ::GetWindowThreadProcessId(window, &owner);
-            if (owner == s->process && ::IsWindowVisible(window) && ClassOf(window) == s->className)
+            if (owner == s->process && (!s->visibleOnly || ::IsWindowVisible(window)) &&
+                ClassOf(window) == s->className)
                 s->found.push_back(window);
             return TRUE;
         },
@@ -146,8 +148,10 @@ class Updater {
                               nullptr, directory.wstring().c_str(), &startup, &process_))
             throw std::runtime_error("VYKPatch.exe cannot be started");
         ::WaitForInputIdle(process_.hProcess, 20000);
+        // A minimised start hides the main window with the application.
+        const bool visibleOnly = showCommand != SW_SHOWMINNOACTIVE;
         Main = WaitFor([&]() -> HWND {
-            const auto found = WindowsOf(process_.dwProcessId, L"TForm1");
+            const auto found = WindowsOf(process_.dwProcessId, L"TForm1", visibleOnly);
             return found.empty() ? nullptr : found.front();
         });
         if (!Main) throw std::runtime_error("the main window did not appear");
@@ -259,11 +263,23 @@ TEST_F(UpdaterUITest, WindowShowsTheDesignAndClosesWithExitCodeZero) {
     ASSERT_TRUE(::GetGUIThreadInfo(updater.ThreadId(), &thread));
     EXPECT_EQ(thread.hwndFocus, updater.Button);
 
-    // Esc is no cancel button: nothing happens, and nothing was touched at start-up.
-    ::PostMessageW(updater.Button, WM_KEYDOWN, VK_ESCAPE, 0);
-    ::PostMessageW(updater.Button, WM_KEYUP, VK_ESCAPE, 0xC0000001);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_TRUE(WindowsOf(updater.ProcessId(), L"#32770").empty());
+    // Esc is no cancel button, and Enter with Shift, Ctrl or Alt held is no
+    // press: nothing happens, and nothing was touched at start-up. The held
+    // key is set in the program's key state, shared with this thread.
+    ASSERT_TRUE(::AttachThreadInput(::GetCurrentThreadId(), updater.ThreadId(), TRUE));
+    for (const int modifier : {0, VK_SHIFT, VK_CONTROL, VK_MENU}) {
+        BYTE keys[256] = {};
+        if (modifier) keys[modifier] = 0x80;
+        ASSERT_TRUE(::SetKeyboardState(keys));
+        const WPARAM key = modifier ? VK_RETURN : VK_ESCAPE;
+        ::PostMessageW(updater.Button, WM_KEYDOWN, key, 0x00000001);
+        ::PostMessageW(updater.Button, WM_KEYUP, key, 0xC0000001);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_TRUE(WindowsOf(updater.ProcessId(), L"#32770").empty()) << "modifier " << modifier;
+    }
+    const BYTE noKeys[256] = {};
+    ::SetKeyboardState(const_cast<BYTE*>(noKeys));
+    ::AttachThreadInput(::GetCurrentThreadId(), updater.ThreadId(), FALSE);
     EXPECT_EQ(server.Connections(), 0);
 
     EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
@@ -276,8 +292,28 @@ TEST_F(UpdaterUITest, StartUpShowStateIsHonoured) {
         EXPECT_TRUE(::IsZoomed(maximised.Main));
         EXPECT_EQ(maximised.Close(), std::optional<DWORD>(0));
     }
+    // Minimised, the taskbar button is the application window's: restoring it
+    // brings the main window back, active and with the button focused.
     Updater minimised(work / "app", server.Port(), SW_SHOWMINNOACTIVE);
-    EXPECT_TRUE(::IsIconic(minimised.Main));
+    const HWND application = ::GetWindow(minimised.Main, GW_OWNER);
+    EXPECT_TRUE(::IsIconic(application));
+    EXPECT_FALSE(::IsWindowVisible(minimised.Main));
+    for (int round = 0; round < 2; ++round) {
+        ::PostMessageW(application, WM_SYSCOMMAND, SC_RESTORE, 0);
+        GUITHREADINFO thread{};
+        thread.cbSize = sizeof thread;
+        EXPECT_TRUE(WaitFor([&] {
+            return ::IsWindowVisible(minimised.Main) && !::IsIconic(application) &&
+                   !::IsIconic(minimised.Main) &&
+                   ::GetGUIThreadInfo(minimised.ThreadId(), &thread) &&
+                   thread.hwndActive == minimised.Main && thread.hwndFocus == minimised.Button;
+        })) << "round "
+            << round;
+        // Minimising from the taskbar takes the main window along.
+        ::PostMessageW(application, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        EXPECT_TRUE(WaitFor([&] { return ::IsIconic(application); }));
+        EXPECT_FALSE(::IsWindowVisible(minimised.Main));
+    }
     EXPECT_EQ(minimised.Close(), std::optional<DWORD>(0));
 }
 
@@ -378,6 +414,7 @@ TEST(ProgramManifest, TheUpdaterAsksForAdministratorRights) {
                   std::string::npos);
         EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos);
         EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos); // 7
-        EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos); // 10, 11
+        EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"),
+                  std::string::npos); // 10, 11
     }
 }
