@@ -3,6 +3,7 @@
 #include "host/Stream.h"
 #include "http/IdCappedStream.h"
 #include "http/IdCookieManager.h"
+#include "net/IdIOHandlerSecure.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdIOHandlerSocket.h"
 
@@ -158,6 +159,10 @@ void TIdHTTPResponse::ReadBody() {
         io.ReadIntoStream(target, ContentLength(), false);
     } else if (!ContentLengthKnown()) {
         io.ReadIntoStream(target, -1, true);
+        // Over TLS only the peer's close_notify says that the body is whole;
+        // a bare close may be anyone's cut.
+        if (io.ClosedWithoutNotify())
+            throw EIdTLSTruncated("The connection ended without the server's TLS close_notify: the body may be cut short.");
     }
 
     if (compressed) {
@@ -283,8 +288,14 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
         if (!response.ComputeKeepConnection()) CloseConnection();
     };
     try {
+        followingRedirect_ = false;
         while (true) {
+            const bool fromSecure = followingRedirect_ && TextIsSame(TargetURI.Protocol, "https");
             PrepareTarget();
+            // What was asked for over TLS does not come back in the clear.
+            if (fromSecure && !TextIsSame(TargetURI.Protocol, "https"))
+                throw EIdHTTPRequestRefused("Request refused: a redirect from https to http (" +
+                                            ShownText(TargetURI.ComposeURI(false, false)) + ")");
             Exchange();
             // Every 1xx but 101 is interim; 101 would switch protocols, which this client does not.
             for (int interim = 1; response.StatusCode() / 100 == 1 && response.StatusCode() != 101; ++interim) {
@@ -295,6 +306,7 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
             }
             const TIdHTTPWhatsNext next = DecideNextStep(ignoredCodes);
             if (next == Finish) break;
+            followingRedirect_ = next == FollowLocation;
             if (next == FollowLocation) {
                 if (sink) {
                     sink->SetPosition(startPosition);
@@ -421,7 +433,8 @@ void TIdCustomHTTP::PrepareTarget() {
 
     // Servers require an IPv6 literal in brackets.
     const std::string host = TargetURI.IPVersion == Id_IPv6 ? "[" + TargetURI.Host + "]" : TargetURI.Host;
-    request.Host = TargetURI.Port != "80" ? host + ":" + TargetURI.Port : host;
+    const std::string defaultPort = TextIsSame(TargetURI.Protocol, "https") ? "443" : "80";
+    request.Host = TargetURI.Port != defaultPort ? host + ":" + TargetURI.Port : host;
 }
 
 void TIdCustomHTTP::OpenRoute() {
@@ -430,6 +443,9 @@ void TIdCustomHTTP::OpenRoute() {
     int port;
     TIdHTTPRoute route;
     const bool secure = TextIsSame(TargetURI.Protocol, "HTTPS");
+    // https needs a secure handler attached; without one it fails as ever.
+    auto* secureHandler = dynamic_cast<TIdIOHandlerSecure*>(IOHandler());
+    if (secure && !secureHandler) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
     if (proxyParams_.ProxyServer().empty()) {
         if (ConnectionOpen() && Socket() && Socket()->Binding() &&
             Socket()->Binding()->IPVersion() != TargetURI.IPVersion)
@@ -437,25 +453,65 @@ void TIdCustomHTTP::OpenRoute() {
         host = TargetURI.Host;
         port = TryTextToInt32(TargetURI.Port).value_or(80);
         if ((!TextIsSame(Host(), host) || Port() != port) && ConnectionOpen()) CloseConnection();
-        // There is no secure transport in this client.
-        if (secure) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
-        route = RouteDirect;
+        route = secure ? RouteSecure : RouteDirect;
     } else {
         host = proxyParams_.ProxyServer();
         port = proxyParams_.ProxyPort();
         if ((!TextIsSame(Host(), host) || Port() != port) && ConnectionOpen()) CloseConnection();
-        if (secure) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
-        route = RouteProxy;
+        route = secure ? RouteSecureProxy : RouteProxy;
     }
+    // A plain connection is no secure one, and a tunnel leads to one host only.
+    const std::string routeKey =
+        std::to_string(route) + (route == RouteSecureProxy ? " " + LowerCase(TargetURI.Host) + ":" + TargetURI.Port : "");
+    if (ConnectionOpen() && routeKey != connectedRoute_) CloseConnection();
+    if (secureHandler) secureHandler->UseTLS = route == RouteSecure;
     SetHost(host);
     SetPort(port);
     request.Route = route;
     ApplyRouteHeaders();
     EnsureConnected();
+    if (!reusedConnection_ && route == RouteSecureProxy) OpenTunnel();
+    connectedRoute_ = routeKey;
     SendRequestHead();
     if (request.Verb == "POST" || request.Verb == "PUT") {
         if (request.BodySource) IOHandler()->WriteFromStream(*request.BodySource, 0, false);
     }
+}
+
+void TIdCustomHTTP::OpenTunnel() {
+    TIdHTTPRequest& request = Request();
+    TIdIOHandler& io = *IOHandler();
+    const std::string authority =
+        (TargetURI.IPVersion == Id_IPv6 ? "[" + TargetURI.Host + "]" : TargetURI.Host) + ":" + TargetURI.Port;
+    TIdHeaderList headers;
+    headers.SetHeader("Host", authority);
+    if (!request.UserAgent.empty()) headers.SetHeader("User-Agent", request.UserAgent);
+    headers.SetHeader("Proxy-Connection", "keep-alive");
+    headers.SetHeader("Pragma", "no-cache");
+    proxyParams_.SetHeaders(headers);
+    std::string head = "CONNECT " + authority + " HTTP/1.1\r\n";
+    for (int i = 0; i < headers.Count(); ++i)
+        if (!headers[i].empty()) head += headers[i] + "\r\n";
+    io.WriteText(head + "\r\n");
+
+    // Only a 2xx opens the tunnel; the proxy's refusal is its status line.
+    const std::string status = ReadHttpLine(io);
+    int lines = 0;
+    while (!ReadHttpLine(io).empty())
+        if (++lines > HeaderLineLimit)
+            throw EIdException(Format("Response has more than %d header lines.", HeaderLineLimit));
+    const auto code = status.size() >= 12 && status.compare(0, 7, "HTTP/1.") == 0 && status[8] == ' '
+                          ? TryDecimalToInt32(status.substr(9, 3)) : std::nullopt;
+    if (!code || *code / 100 != 2) {
+        CloseConnection();
+        throw EIdHTTPProtocolException(code.value_or(-1), ShownText(status.empty() ? "no reply to CONNECT" : status), {});
+    }
+    // Bytes before the handshake would belong to no one: the server speaks only after it.
+    if (io.InputQueue()->Size() > 0) {
+        CloseConnection();
+        throw EIdException("The proxy sent bytes after its reply to CONNECT.");
+    }
+    dynamic_cast<TIdIOHandlerSecure&>(io).StartTLS(TargetURI.Host);
 }
 
 void TIdCustomHTTP::ApplyRouteHeaders() {
@@ -504,9 +560,11 @@ void TIdCustomHTTP::SendRequestHead() {
     // line is refused by servers, or read as a header of its own.
     request.HeaderLines.SplitLongLines = false;
     request.SetHeaders();
-    proxyParams_.SetHeaders(request.HeaderLines);
+    // Through a tunnel the proxy sees none of this: its credentials would go to the server.
+    if (request.Route != RouteSecureProxy) proxyParams_.SetHeaders(request.HeaderLines);
     if (cookieManager_) {
-        const std::string cookies = cookieManager_->CookieText(TargetURI, false);
+        const bool secure = request.Route == RouteSecure || request.Route == RouteSecureProxy;
+        const std::string cookies = cookieManager_->CookieText(TargetURI, secure);
         if (!cookies.empty()) request.HeaderLines.SetHeader("Cookie", cookies);
     }
     // A line end inside a line would let a Location or a caller's value add

@@ -141,6 +141,8 @@ private:
     void OpenRoute();
     void ApplyRouteHeaders();
     void EnsureConnected();
+    // Asks the proxy for a tunnel to TargetURI and runs TLS through it.
+    void OpenTunnel();
     // Sends the request and reads the reply's head; a kept connection that the
     // server closed before any byte of a reply is replaced once by a new one.
     void Exchange();
@@ -165,6 +167,10 @@ private:
     bool reusedConnection_ = false;
     // Host and port the request's credentials were given for, as "host:port".
     std::string credentialsAuthority_;
+    // The route the open connection was made for (the tunnel's host with it).
+    std::string connectedRoute_;
+    // The current request follows a redirect.
+    bool followingRedirect_ = false;
 };
 
 class TIdHTTP : public TIdCustomHTTP {

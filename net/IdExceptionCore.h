@@ -78,6 +78,12 @@ VYK_DECLARE_EXCEPTION(EIdFileNotFound, EIdTCPConnectionError);
 VYK_DECLARE_EXCEPTION(EIdIoHandler, EIdException);
 VYK_DECLARE_EXCEPTION(EIdIoHandlerRequiresLargeStream, EIdIoHandler);
 VYK_DECLARE_EXCEPTION(EIdSSLProtocolReplyError, EIdException);
+// A TLS handshake or record that failed, with the library's reason.
+VYK_DECLARE_EXCEPTION(EIdTLSError, EIdException);
+// The peer's certificate did not verify; the text names the check.
+VYK_DECLARE_EXCEPTION(EIdTLSCertificateError, EIdTLSError);
+// A body that ended with the connection, without the peer's close_notify.
+VYK_DECLARE_EXCEPTION(EIdTLSTruncated, EIdTLSError);
 VYK_DECLARE_EXCEPTION(EIdReplyError, EIdException);
 
 class EIdReplyRFCError : public EIdReplyError {

@@ -39,6 +39,9 @@ public:
     virtual std::int32_t ReceiveIntoQueue(bool raiseIfDisconnected = true, std::int32_t timeLimit = -1,
                                           bool raiseOnTimeout = true);
     virtual bool AwaitReadable(std::int32_t timeLimit);
+    // True when the last close of a secured transport came without the peer's
+    // close_notify, so that a body read until the close may be cut short.
+    virtual bool ClosedWithoutNotify() const { return false; }
 
     // --- Reading ---
     std::string ReadLine(const std::string& terminator = "\n", std::int32_t timeLimit = -1,

@@ -30,6 +30,7 @@ const Option kOptions[] = {
     {'x', "proxy", Kind::Value},
     {0, "noproxy", Kind::Value},
     {0, "http1.0", Kind::Flag},
+    {0, "cacert", Kind::Value},
     {0, "progress", Kind::Flag},
     {'s', "silent", Kind::Flag},
 };
@@ -155,6 +156,7 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
         options.Password = colon == std::string::npos ? std::string() : value.substr(colon + 1);
     } else if (name == "proxy") options.Proxy = ParseProxy(value, "option --proxy");
     else if (name == "noproxy") options.NoProxy = value;
+    else if (name == "cacert") options.CACertFile = value;
     else if (name == "output") options.File = value;
     else if (name == "http1.0") options.Http10 = true;
     else if (name == "progress") options.Progress = TProgressMode::On;
@@ -220,12 +222,14 @@ TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments) {
 
 std::string VykgetHelp() {
     return "usage: vykget [options] URL FILE\n"
-           "Downloads URL with the updater's HTTP client into FILE, which is replaced\n"
-           "only when the download succeeded; FILE - is standard output. Exit code 0\n"
+           "Downloads URL (http or https, the certificate always verified) with the\n"
+           "updater's HTTP client into FILE, which is replaced only when the download\n"
+           "succeeded; FILE - is standard output. Exit code 0\n"
            "on success, 1 when the download failed (the reason goes to standard error),\n"
            "2 for a wrong command line. \"-o FILE URL\" is the same as \"URL FILE\".\n"
            "\n"
-           "  -v, --verbose             show the request and response heads and each connect\n"
+           "  -v, --verbose             show the request and response heads, each connect\n"
+           "                            and what TLS negotiated\n"
            "  -L, --location            follow redirects\n"
            "      --max-redirs N        follow at most N redirects (default 14; 0: none)\n"
            "      --connect-timeout S   give up a connect after S seconds (fractions allowed)\n"
@@ -235,9 +239,10 @@ std::string VykgetHelp() {
            "  -u, --user USER:PASSWORD  answer the server's Basic challenge\n"
            "  -x, --proxy [http://][USER:PASSWORD@]HOST[:PORT]\n"
            "                            go through an HTTP proxy (Basic credentials if given);\n"
-           "                            without -x, http_proxy names one\n"
+           "                            without -x, http_proxy (https_proxy for https) names one\n"
            "      --noproxy LIST        reach these hosts directly (names, .domains, addresses,\n"
            "                            * for all); without it, no_proxy or NO_PROXY\n"
+           "      --cacert FILE         trust the CA certificates in FILE (PEM) as well\n"
            "      --http1.0             send HTTP/1.0 requests\n"
            "      --progress            show the progress meter even when not on a terminal\n"
            "  -s, --silent              no progress meter\n"

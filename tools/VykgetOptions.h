@@ -39,6 +39,7 @@ struct TVykgetOptions {
     std::optional<TProxyOption> Proxy;
     std::optional<std::string> NoProxy; // --noproxy: hosts reached directly
     bool Http10 = false;
+    std::string CACertFile; // --cacert: a PEM file of further trust anchors
     TProgressMode Progress = TProgressMode::Auto;
 };
 

@@ -40,3 +40,8 @@ std::string TraceResponseHead(const std::string& statusLine, const TIdHeaderList
 std::string TraceConnect(const std::string& address, int port) {
     return "* connected to " + address + " port " + std::to_string(port) + "\n";
 }
+
+std::string TraceTLS(const TIdTLSInfo& info) {
+    return "* TLS connection using " + info.Version + " / " + info.Cipher + "\n* server certificate:\n*  subject: " +
+           info.Subject + "\n*  issuer: " + info.Issuer + "\n";
+}

@@ -4,6 +4,7 @@
 // "Authorization" and "Proxy-Authorization" are shown as "<scheme> ***".
 
 #include "http/IdHeaderList.h"
+#include "net/IdTLSEngine.h"
 
 #include <string>
 
@@ -12,3 +13,5 @@
 std::string TraceRequestHead(const std::string& bytes);
 std::string TraceResponseHead(const std::string& statusLine, const TIdHeaderList& headerLines);
 std::string TraceConnect(const std::string& address, int port);
+// What TLS negotiated: protocol version and cipher, the certificate's subject and issuer.
+std::string TraceTLS(const TIdTLSInfo& info);

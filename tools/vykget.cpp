@@ -14,6 +14,7 @@
 #include "http/IdHTTP.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdIntercept.h"
+#include "net/IdIOHandlerSecure.h"
 #include "net/IdIOHandlerSocket.h"
 #include "tools/ProgressMeter.h"
 #include "tools/StandardOutputStream.h"
@@ -40,8 +41,7 @@ VYK_DECLARE_EXCEPTION(EMaxTimeReached, Exception);
 // A redirect that -L cannot follow: a scheme other than http.
 VYK_DECLARE_EXCEPTION(ERedirectScheme, Exception);
 
-// Only http (and https, which the client itself refuses without a secure
-// transport) is fetched; anything else is refused before a byte is sent.
+// Only http and https are fetched; anything else is refused before a byte is sent.
 void RefuseOtherSchemes(TIdCustomHTTP*, std::string& location, int&, bool&, std::string&) {
     const auto colon = location.find(':');
     if (colon == std::string::npos || colon == 0) return;
@@ -53,20 +53,23 @@ void RefuseOtherSchemes(TIdCustomHTTP*, std::string& location, int&, bool&, std:
     throw ERedirectScheme("Redirect to a " + ShownText(scheme) + ": URL, which vykget does not fetch.");
 }
 
-// -x, else http_proxy (in lower case only: HTTP_PROXY may come from a CGI
-// request's "Proxy:" header); --noproxy, else no_proxy or NO_PROXY, names the
-// hosts reached directly. source says where the proxy came from.
+// -x, else http_proxy for an http URL (in lower case only: HTTP_PROXY may
+// come from a CGI request's "Proxy:" header) and https_proxy or HTTPS_PROXY
+// for an https URL; --noproxy, else no_proxy or NO_PROXY, names the hosts
+// reached directly. source says where the proxy came from.
 std::optional<TProxyOption> ChosenProxy(const TVykgetOptions& options, std::string& source) {
     std::optional<TProxyOption> proxy = options.Proxy;
     source = "-x";
     if (!proxy) {
-        const char* named = std::getenv("http_proxy");
+        const bool secure = TextIsSame(TIdURI(options.Url).Protocol, "https");
+        source = secure ? "https_proxy" : "http_proxy";
+        const char* named = std::getenv(source.c_str());
+        if (secure && (named == nullptr || *named == '\0')) named = std::getenv((source = "HTTPS_PROXY").c_str());
         if (named == nullptr || *named == '\0') {
             source.clear();
             return std::nullopt;
         }
-        proxy = ParseProxy(named, "http_proxy");
-        source = "http_proxy";
+        proxy = ParseProxy(named, source);
     }
     std::string list;
     if (options.NoProxy) list = *options.NoProxy;
@@ -82,7 +85,10 @@ std::optional<TProxyOption> ChosenProxy(const TVykgetOptions& options, std::stri
 // Everything the options change; without options nothing here touches the client.
 class TVykgetSession {
 public:
-    TVykgetSession(TIdHTTP& http, const TVykgetOptions& options) : http_(http) {
+    TVykgetSession(TIdHTTP& http, TIdIOHandlerSecure& secure, const TVykgetOptions& options)
+        : http_(http), secure_(secure) {
+        secure.ExtraCAFile = options.CACertFile;
+        http.AttachHandler(&secure);
         if (options.FollowRedirects) http.HandleRedirects = true;
         // The client stops at the redirect that reaches its maximum: N followed is N + 1.
         if (options.MaxRedirects) http.RedirectMaximum = *options.MaxRedirects + 1;
@@ -142,9 +148,22 @@ private:
         trace_->OnSend = [this](TIdConnectionIntercept&, TIdBytes& bytes) {
             TraceLine(TraceRequestHead(BytesToString(bytes)));
         };
+        // The connect is shown before what TLS negotiated over it, whether the
+        // handshake came with the connect or later through a proxy's tunnel.
+        secure_.OnStatus = [this](TIdComponent*, TIdStatus status, const std::string&) {
+            if (status == hsConnecting) connected_ = false;
+        };
+        secure_.OnSecured = [this](const TIdTLSInfo& info) {
+            const std::string lines = TraceTLS(info);
+            if (connected_) TraceLine(lines);
+            else securedLines_ = lines;
+        };
         http_.OnConnected = [this](TIdComponent*) {
             if (TIdIOHandlerSocket* socket = http_.Socket(); socket && socket->Binding())
                 TraceLine(TraceConnect(socket->Binding()->PeerAddress(), socket->Binding()->RemotePort()));
+            connected_ = true;
+            if (!securedLines_.empty()) TraceLine(securedLines_);
+            securedLines_.clear();
             if (http_.IOHandler()) http_.IOHandler()->SetIntercept(trace_.get());
         };
         verbose_ = true;
@@ -220,6 +239,9 @@ private:
     }
 
     TIdHTTP& http_;
+    TIdIOHandlerSecure& secure_;
+    bool connected_ = false;     // the connection under way has been traced
+    std::string securedLines_;   // its TLS lines, when they came first
     std::unique_ptr<TIdConnectionIntercept> trace_;
     std::unique_ptr<TProgressMeter> meter_;
     bool verbose_ = false;
@@ -249,8 +271,11 @@ int Download(const TVykgetOptions& options) {
         }
         TStream& sink = standardOutput ? static_cast<TStream&>(*standardOutput) : file->Stream();
         {
+            // https and http alike go through the secure handler, which
+            // outlives the client that watches it.
+            TIdIOHandlerSecure secure;
             TIdHTTP http;
-            TVykgetSession session(http, options);
+            TVykgetSession session(http, secure, options);
             try {
                 http.GetToStream(options.Url, sink);
             } catch (const EIdReadTimeout&) {

@@ -4,7 +4,7 @@
 // test, saying so; these tests are never skipped.
 
 #include "tests/support/ScriptedServer.h"
-#include "tests/tools/ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 #include "tests/tools/VykgetFixture.h"
 
 #include <fstream>

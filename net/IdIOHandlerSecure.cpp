@@ -1,0 +1,132 @@
+#include "net/IdIOHandlerSecure.h"
+
+#include "net/IdExceptionCore.h"
+
+namespace {
+
+// Room for one whole TLS record with its header and padding.
+constexpr std::size_t kCiphertextBlock = 16 * 1024 + 2048;
+
+} // namespace
+
+TIdIOHandlerSecure::TIdIOHandlerSecure(TIdBaseComponent* owner) : TIdIOHandlerStack(owner) {}
+
+TIdIOHandlerSecure::~TIdIOHandlerSecure() {
+    // The session's close_notify needs this object whole: the base class's
+    // destructor would close the socket alone.
+    try {
+        CloseHandler();
+    } catch (...) {
+    }
+}
+
+void TIdIOHandlerSecure::ConnectSocket() {
+    engine_.reset();
+    closedWithoutNotify_ = false;
+    TIdIOHandlerStack::ConnectSocket();
+    if (UseTLS) StartTLS(Host);
+}
+
+void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
+    serverName_ = serverName;
+    closedWithoutNotify_ = false;
+    engine_ = CreateTLSEngine({serverName, ExtraCAFile});
+    const std::int32_t limit = (ReadTimeout == -1 || ReadTimeout == 0) ? -2 : ReadTimeout;
+    try {
+        while (!engine_->Handshake()) {
+            SendOutgoing();
+            bool timedOut = false;
+            if (!ReceiveCiphertext(limit, timedOut)) {
+                if (timedOut) throw EIdReadTimeout("Read Timeout");
+                throw EIdTLSError(HandshakeFailed(serverName, "the server closed the connection"));
+            }
+        }
+        SendOutgoing();
+    } catch (...) {
+        // The alert that tells the server why goes out if it still can.
+        try {
+            SendOutgoing();
+        } catch (...) {
+        }
+        engine_.reset();
+        throw;
+    }
+    info_ = engine_->Info();
+    if (OnSecured) OnSecured(info_);
+}
+
+std::int32_t TIdIOHandlerSecure::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32_t timeLimit,
+                                                  bool raiseOnTimeout) {
+    timeLimit_ = timeLimit != -1 ? timeLimit : (ReadTimeout == -1 || ReadTimeout == 0) ? -2 : ReadTimeout;
+    raiseOnTimeout_ = raiseOnTimeout;
+    return TIdIOHandlerStack::ReceiveIntoQueue(raiseIfDisconnected, timeLimit, raiseOnTimeout);
+}
+
+bool TIdIOHandlerSecure::AwaitReadable(std::int32_t timeLimit) {
+    if (engine_ && engine_->HasPendingInput()) return true;
+    return TIdIOHandlerStack::AwaitReadable(timeLimit);
+}
+
+std::int32_t TIdIOHandlerSecure::ReceiveFromTransport(TIdBytes& buffer) {
+    if (!engine_) return TIdIOHandlerStack::ReceiveFromTransport(buffer);
+    for (;;) {
+        const std::size_t n = engine_->Decrypt(buffer.data(), buffer.size());
+        SendOutgoing(); // what the session answers on its own, such as a key update
+        if (n > 0) return static_cast<std::int32_t>(n);
+        if (engine_->CloseNotifyReceived()) return 0;
+        // A record in pieces: the rest is waited for as any read.
+        bool timedOut = false;
+        if (!ReceiveCiphertext(timeLimit_, timedOut)) {
+            if (!timedOut) {
+                closedWithoutNotify_ = true;
+                return 0;
+            }
+            if (raiseOnTimeout_) throw EIdReadTimeout("Read Timeout");
+            return -1;
+        }
+    }
+}
+
+std::int32_t TIdIOHandlerSecure::SendToTransport(const TIdBytes& buffer, std::int32_t offset,
+                                                 std::int32_t count) {
+    if (!engine_) return TIdIOHandlerStack::SendToTransport(buffer, offset, count);
+    engine_->Encrypt(buffer.data() + offset, static_cast<std::size_t>(count));
+    SendOutgoing();
+    return count;
+}
+
+bool TIdIOHandlerSecure::ReceiveCiphertext(std::int32_t timeLimit, bool& timedOut) {
+    timedOut = false;
+    if (!binding_->WaitReadable(timeLimit)) {
+        timedOut = true;
+        return false;
+    }
+    TIdBytes block(kCiphertextBlock);
+    const int n = binding_->ReceiveData(block);
+    if (n <= 0) return false;
+    engine_->PushReceived(block.data(), static_cast<std::size_t>(n));
+    return true;
+}
+
+void TIdIOHandlerSecure::SendOutgoing() {
+    const TIdBytes out = engine_->TakeOutgoing();
+    std::size_t sent = 0;
+    while (sent < out.size()) {
+        const int n = binding_->SendData(out, static_cast<int>(sent), static_cast<int>(out.size() - sent));
+        if (n <= 0) throw EIdNotAllBytesSent("Not all bytes sent.");
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+void TIdIOHandlerSecure::CloseTransport() {
+    if (engine_ && binding_ && binding_->IsOpen() && !PeerClosed) {
+        try {
+            engine_->Shutdown();
+            SendOutgoing();
+        } catch (...) {
+            // A connection that cannot take the close_notify is closed all the same.
+        }
+    }
+    engine_.reset();
+    TIdIOHandlerStack::CloseTransport();
+}

@@ -1,0 +1,159 @@
+// The TLS session over OpenSSL 3, on memory BIOs: the handler moves the bytes.
+// Trust comes from OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR
+// work as with every OpenSSL program.
+
+#include "net/IdTLSEngine.h"
+
+#include "net/IdExceptionCore.h"
+#include "net/IdGlobal.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+namespace {
+
+std::string LibraryReason(const std::string& fallback) {
+    std::string reason;
+    while (const unsigned long code = ERR_get_error()) {
+        if (const char* text = ERR_reason_error_string(code)) reason = text;
+    }
+    return reason.empty() ? fallback : reason;
+}
+
+std::string NameText(const X509_NAME* name) {
+    BIO* out = BIO_new(BIO_s_mem());
+    X509_NAME_print_ex(out, name, 0, XN_FLAG_RFC2253);
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(out, &data);
+    std::string text(data, static_cast<std::size_t>(size));
+    BIO_free(out);
+    return text;
+}
+
+bool IsAddress(const std::string& host) { return IsIPv4Text(host) || !CanonicalIPv6Text(host).empty(); }
+
+class TIdTLSEngineOpenSSL : public TIdTLSEngine {
+public:
+    explicit TIdTLSEngineOpenSSL(const TIdTLSSettings& settings) : host_(settings.ServerName) {
+        context_.reset(SSL_CTX_new(TLS_client_method()));
+        if (!context_) throw EIdTLSError(LibraryReason("no TLS context"));
+        SSL_CTX_set_min_proto_version(context_.get(), TLS1_2_VERSION);
+        SSL_CTX_set_verify(context_.get(), SSL_VERIFY_PEER, nullptr);
+        SSL_CTX_set_default_verify_paths(context_.get());
+        if (!settings.ExtraCAFile.empty() &&
+            SSL_CTX_load_verify_locations(context_.get(), settings.ExtraCAFile.c_str(), nullptr) != 1)
+            throw EIdTLSError("The CA certificates in " + settings.ExtraCAFile +
+                              " cannot be read: " + LibraryReason("no certificate") + ".");
+        ssl_.reset(SSL_new(context_.get()));
+        if (!ssl_) throw EIdTLSError(LibraryReason("no TLS session"));
+        in_ = BIO_new(BIO_s_mem());
+        out_ = BIO_new(BIO_s_mem());
+        // The session owns both BIOs from here on, even one that is missing.
+        SSL_set0_rbio(ssl_.get(), in_);
+        SSL_set0_wbio(ssl_.get(), out_);
+        if (!in_ || !out_) throw EIdTLSError(LibraryReason("no TLS session"));
+        BIO_set_mem_eof_return(in_, -1);
+        SSL_set_connect_state(ssl_.get());
+        X509_VERIFY_PARAM* check = SSL_get0_param(ssl_.get());
+        X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        if (IsAddress(host_)) {
+            // An address is matched against the IP entries, and is no SNI.
+            X509_VERIFY_PARAM_set1_ip_asc(check, host_.c_str());
+        } else {
+            SSL_set_tlsext_host_name(ssl_.get(), host_.c_str());
+            SSL_set1_host(ssl_.get(), host_.c_str());
+        }
+    }
+
+    bool Handshake() override {
+        ERR_clear_error();
+        const int result = SSL_do_handshake(ssl_.get());
+        if (result == 1) return true;
+        const int error = SSL_get_error(ssl_.get(), result);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return false;
+        const long verified = SSL_get_verify_result(ssl_.get());
+        if (verified != X509_V_OK) throw EIdTLSCertificateError(CertificateRejected(host_, CheckText(verified)));
+        throw EIdTLSError(HandshakeFailed(host_, LibraryReason("the connection ended")));
+    }
+
+    void PushReceived(const std::uint8_t* bytes, std::size_t count) override {
+        BIO_write(in_, bytes, static_cast<int>(count));
+    }
+
+    TIdBytes TakeOutgoing() override {
+        TIdBytes out(static_cast<std::size_t>(BIO_ctrl_pending(out_)));
+        if (!out.empty()) BIO_read(out_, out.data(), static_cast<int>(out.size()));
+        return out;
+    }
+
+    std::size_t Decrypt(std::uint8_t* out, std::size_t max) override {
+        if (closeNotify_) return 0;
+        ERR_clear_error();
+        const int result = SSL_read(ssl_.get(), out, static_cast<int>(max));
+        if (result > 0) return static_cast<std::size_t>(result);
+        const int error = SSL_get_error(ssl_.get(), result);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return 0;
+        if (error == SSL_ERROR_ZERO_RETURN) {
+            closeNotify_ = true;
+            return 0;
+        }
+        throw EIdTLSError("TLS error on the connection to " + host_ + ": " + LibraryReason("bad record") + ".");
+    }
+
+    bool HasPendingInput() const override {
+        return SSL_pending(ssl_.get()) > 0 || BIO_ctrl_pending(in_) > 0;
+    }
+    bool CloseNotifyReceived() const override { return closeNotify_; }
+
+    void Encrypt(const std::uint8_t* bytes, std::size_t count) override {
+        ERR_clear_error();
+        if (count > 0 && SSL_write(ssl_.get(), bytes, static_cast<int>(count)) <= 0)
+            throw EIdTLSError("TLS error on the connection to " + host_ + ": " + LibraryReason("cannot encrypt") + ".");
+    }
+
+    void Shutdown() override { SSL_shutdown(ssl_.get()); }
+
+    TIdTLSInfo Info() const override {
+        TIdTLSInfo info{SSL_get_version(ssl_.get()), SSL_get_cipher_name(ssl_.get()), {}, {}};
+        if (const X509* peer = SSL_get0_peer_certificate(ssl_.get())) {
+            info.Subject = NameText(X509_get_subject_name(peer));
+            info.Issuer = NameText(X509_get_issuer_name(peer));
+        }
+        return info;
+    }
+
+private:
+    static std::string CheckText(long verified) {
+        switch (verified) {
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+            return "unknown issuer";
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return "name mismatch";
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return "expired";
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return "not yet valid";
+        default:
+            return X509_verify_cert_error_string(verified);
+        }
+    }
+
+    std::string host_;
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context_{nullptr, SSL_CTX_free};
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl_{nullptr, SSL_free};
+    BIO* in_ = nullptr;
+    BIO* out_ = nullptr;
+    bool closeNotify_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<TIdTLSEngine> CreateTLSEngine(const TIdTLSSettings& settings) {
+    return std::make_unique<TIdTLSEngineOpenSSL>(settings);
+}
