@@ -1,0 +1,395 @@
+// The TLS session over Schannel (SSPI), which is part of the system. The
+// certificate is always checked here, by the chain engine and the SSL policy,
+// never left to Schannel's automatic validation: that may check nothing (as
+// under Wine). IP addresses are matched against the IP entries by this code,
+// and an IP literal is sent as no server name.
+
+#include "net/IdTLSEngine.h"
+
+#include "host/windows/WideText.h"
+#include "net/IdExceptionCore.h"
+#include "net/IdGlobal.h"
+
+#define SECURITY_WIN32
+#include <windows.h>
+#include <schannel.h>
+#include <security.h>
+#include <wincrypt.h>
+#include <wininet.h> // the SECURITY_FLAG_IGNORE_* checks of the SSL policy
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+namespace {
+
+constexpr ULONG kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                                ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
+constexpr std::uint8_t kAlertRecord = 0x15;
+
+std::string StatusText(SECURITY_STATUS status) {
+    char* text = nullptr;
+    const DWORD size = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<char*>(&text), 0,
+                                        nullptr);
+    std::string message = size && text ? std::string(text, size) : std::string();
+    if (text) ::LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+        message.pop_back();
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+    return message.empty() ? std::string("error ") + code : message + " (" + code + ")";
+}
+
+std::string NameText(const CERT_NAME_BLOB& name) {
+    CERT_NAME_BLOB copy = name;
+    const DWORD flags = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+    const DWORD size = ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, nullptr, 0);
+    std::wstring text(size, L'\0');
+    ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, text.data(), size);
+    if (!text.empty() && text.back() == L'\0') text.pop_back();
+    return WideToUtf8(text);
+}
+
+// The certificates of a PEM file in a store of their own.
+HCERTSTORE ReadTrustAnchors(const std::string& fileName) {
+    std::ifstream in(std::filesystem::path(Utf8ToWide(fileName)), std::ios::binary);
+    const std::string pem(std::istreambuf_iterator<char>(in), {});
+    HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    int added = 0;
+    const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
+    for (std::size_t at = pem.find(begin); store && at != std::string::npos; at = pem.find(begin, at + 1)) {
+        const std::size_t stop = pem.find(end, at);
+        if (stop == std::string::npos) break;
+        const std::string block = pem.substr(at, stop + end.size() - at);
+        DWORD size = 0;
+        if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
+                                    nullptr, &size, nullptr, nullptr))
+            continue;
+        TIdBytes der(size);
+        if (::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
+                                   der.data(), &size, nullptr, nullptr) &&
+            ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_ALWAYS,
+                                               nullptr))
+            ++added;
+    }
+    if (added == 0) {
+        if (store) ::CertCloseStore(store, 0);
+        throw EIdTLSError("The CA certificates in " + fileName + " cannot be read: no certificate.");
+    }
+    return store;
+}
+
+// Whether the certificate names the address among its IP entries.
+bool NamesAddress(PCCERT_CONTEXT certificate, const TIdBytes& address) {
+    const PCERT_EXTENSION extension = ::CertFindExtension(
+        szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension, certificate->pCertInfo->rgExtension);
+    if (!extension) return false;
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                               extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return false;
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == address.size() &&
+                std::equal(address.begin(), address.end(), entry.IPAddress.pbData);
+    }
+    ::LocalFree(names);
+    return found;
+}
+
+class TIdTLSEngineSchannel : public TIdTLSEngine {
+public:
+    explicit TIdTLSEngineSchannel(const TIdTLSSettings& settings) : host_(settings.ServerName) {
+        if (IsIPv4Text(host_) || !CanonicalIPv6Text(host_).empty()) {
+            if (const auto parsed = TIdIPAddress::ParseAddress(host_)) address_ = parsed->NetworkBytes();
+        }
+        if (address_.empty()) serverName_ = Utf8ToWide(host_);
+        if (!settings.ExtraCAFile.empty()) anchors_ = ReadTrustAnchors(settings.ExtraCAFile);
+        SCHANNEL_CRED credentials{};
+        credentials.dwVersion = SCHANNEL_CRED_VERSION;
+        credentials.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION | SCH_USE_STRONG_CRYPTO;
+        // TLS 1.3 where the system offers it; a system that knows no 1.3 refuses the bit.
+        SECURITY_STATUS status = SEC_E_INTERNAL_ERROR;
+        for (const DWORD protocols : {DWORD(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT), DWORD(SP_PROT_TLS1_2_CLIENT)}) {
+            credentials.grbitEnabledProtocols = protocols;
+            status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
+                                                 nullptr, &credentials, nullptr, nullptr, &credentials_, nullptr);
+            if (status == SEC_E_OK) break;
+        }
+        if (status != SEC_E_OK) {
+            if (anchors_) ::CertCloseStore(anchors_, 0);
+            throw EIdTLSError(HandshakeFailed(host_, StatusText(status)));
+        }
+    }
+
+    ~TIdTLSEngineSchannel() override {
+        if (haveContext_) ::DeleteSecurityContext(&context_);
+        ::FreeCredentialsHandle(&credentials_);
+        if (anchors_) ::CertCloseStore(anchors_, 0);
+    }
+
+    TIdTLSEngineSchannel(const TIdTLSEngineSchannel&) = delete;
+    TIdTLSEngineSchannel& operator=(const TIdTLSEngineSchannel&) = delete;
+
+    bool Handshake() override {
+        if (established_) return true;
+        for (;;) {
+            if (haveContext_ && in_.empty()) return false;
+            const SECURITY_STATUS status = Step();
+            if (status == SEC_E_INCOMPLETE_MESSAGE) return false;
+            if (status == SEC_I_INCOMPLETE_CREDENTIALS || status == SEC_I_CONTINUE_NEEDED) continue;
+            if (status != SEC_E_OK) throw EIdTLSError(HandshakeFailed(host_, StatusText(status)));
+            Verify();
+            ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+            established_ = true;
+            return true;
+        }
+    }
+
+    void PushReceived(const std::uint8_t* bytes, std::size_t count) override { in_.insert(in_.end(), bytes, bytes + count); }
+
+    TIdBytes TakeOutgoing() override { return std::exchange(out_, {}); }
+
+    std::size_t Decrypt(std::uint8_t* out, std::size_t max) override {
+        while (plainStart_ == plain_.size() && !closeNotify_ && !in_.empty()) {
+            // Wine answers the peer's close_notify with SEC_E_OK and no data;
+            // the record's type is what tells it from an empty record.
+            const bool alert = in_[0] == kAlertRecord;
+            SecBuffer buffers[4] = {{static_cast<ULONG>(in_.size()), SECBUFFER_DATA, in_.data()},
+                                    {0, SECBUFFER_EMPTY, nullptr},
+                                    {0, SECBUFFER_EMPTY, nullptr},
+                                    {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+            const SECURITY_STATUS status = ::DecryptMessage(&context_, &description, 0, nullptr);
+            if (status == SEC_E_INCOMPLETE_MESSAGE) return 0;
+            if (status == SEC_I_CONTEXT_EXPIRED) {
+                closeNotify_ = true;
+                break;
+            }
+            if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE)
+                throw EIdTLSError("TLS error on the connection to " + host_ + ": " + StatusText(status) + ".");
+            TIdBytes extra;
+            bool data = false;
+            for (const SecBuffer& buffer : buffers) {
+                if (buffer.BufferType == SECBUFFER_DATA && buffer.cbBuffer > 0) {
+                    const auto* begin = static_cast<const std::uint8_t*>(buffer.pvBuffer);
+                    plain_.erase(plain_.begin(), plain_.begin() + static_cast<std::ptrdiff_t>(plainStart_));
+                    plainStart_ = 0;
+                    plain_.insert(plain_.end(), begin, begin + buffer.cbBuffer);
+                    data = true;
+                }
+                if (buffer.BufferType == SECBUFFER_EXTRA && buffer.cbBuffer > 0) {
+                    const auto* begin = static_cast<const std::uint8_t*>(buffer.pvBuffer);
+                    extra.assign(begin, begin + buffer.cbBuffer);
+                }
+            }
+            in_ = std::move(extra);
+            if (status == SEC_I_RENEGOTIATE) {
+                // A message after the handshake (a TLS 1.3 ticket, a key update)
+                // goes back through the handshake call.
+                SECURITY_STATUS step;
+                do step = Step(); while (step == SEC_I_CONTINUE_NEEDED && !in_.empty());
+                if (step != SEC_E_OK && step != SEC_I_CONTINUE_NEEDED && step != SEC_E_INCOMPLETE_MESSAGE)
+                    throw EIdTLSError("TLS error on the connection to " + host_ + ": " + StatusText(step) + ".");
+            } else if (!data && alert) {
+                closeNotify_ = true;
+            }
+        }
+        const std::size_t n = std::min(max, plain_.size() - plainStart_);
+        std::copy_n(plain_.begin() + static_cast<std::ptrdiff_t>(plainStart_), n, out);
+        plainStart_ += n;
+        return n;
+    }
+
+    bool HasPendingInput() const override { return plainStart_ < plain_.size() || !in_.empty(); }
+    bool CloseNotifyReceived() const override { return closeNotify_ && plainStart_ == plain_.size(); }
+
+    void Encrypt(const std::uint8_t* bytes, std::size_t count) override {
+        while (count > 0) {
+            const std::size_t piece = std::min<std::size_t>(count, sizes_.cbMaximumMessage);
+            TIdBytes record(sizes_.cbHeader + piece + sizes_.cbTrailer);
+            std::copy_n(bytes, piece, record.begin() + sizes_.cbHeader);
+            SecBuffer buffers[4] = {{sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+                                    {static_cast<ULONG>(piece), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
+                                    {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + piece},
+                                    {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+            const SECURITY_STATUS status = ::EncryptMessage(&context_, 0, &description, 0);
+            if (status != SEC_E_OK)
+                throw EIdTLSError("TLS error on the connection to " + host_ + ": " + StatusText(status) + ".");
+            out_.insert(out_.end(), record.begin(),
+                        record.begin() + buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+            bytes += piece;
+            count -= piece;
+        }
+    }
+
+    void Shutdown() override {
+        if (!haveContext_) return;
+        DWORD type = SCHANNEL_SHUTDOWN;
+        SecBuffer token{sizeof type, SECBUFFER_TOKEN, &type};
+        SecBufferDesc description{SECBUFFER_VERSION, 1, &token};
+        if (::ApplyControlToken(&context_, &description) != SEC_E_OK) return;
+        in_.clear();
+        Step();
+    }
+
+    TIdTLSInfo Info() const override {
+        TIdTLSInfo info;
+        auto* context = const_cast<CtxtHandle*>(&context_);
+        SecPkgContext_ConnectionInfo connection{};
+        if (::QueryContextAttributesW(context, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK) {
+            info.Version = connection.dwProtocol & SP_PROT_TLS1_3_CLIENT   ? "TLSv1.3"
+                           : connection.dwProtocol & SP_PROT_TLS1_2_CLIENT ? "TLSv1.2"
+                                                                            : "TLS (protocol " + std::to_string(connection.dwProtocol) + ")";
+        }
+        SecPkgContext_CipherInfo cipher{};
+        cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
+        if (::QueryContextAttributesW(context, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK && cipher.szCipherSuite[0])
+            info.Cipher = WideToUtf8(cipher.szCipherSuite);
+        else
+            info.Cipher = "algorithm " + std::to_string(connection.aiCipher) + ", " + std::to_string(connection.dwCipherStrength) + " bits";
+        PCCERT_CONTEXT peer = nullptr;
+        if (::QueryContextAttributesW(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &peer) == SEC_E_OK && peer) {
+            info.Subject = NameText(peer->pCertInfo->Subject);
+            info.Issuer = NameText(peer->pCertInfo->Issuer);
+            ::CertFreeCertificateContext(peer);
+        }
+        return info;
+    }
+
+private:
+    // One call of the handshake function with what has arrived; its output
+    // token goes out, and bytes beyond what it used stay for the next call.
+    SECURITY_STATUS Step() {
+        SecBuffer input[2] = {{static_cast<ULONG>(in_.size()), SECBUFFER_TOKEN, in_.data()},
+                              {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc inputDescription{SECBUFFER_VERSION, 2, input};
+        SecBuffer output{0, SECBUFFER_TOKEN, nullptr};
+        SecBufferDesc outputDescription{SECBUFFER_VERSION, 1, &output};
+        ULONG attributes = 0;
+        wchar_t* name = serverName_.empty() ? nullptr : serverName_.data();
+        const SECURITY_STATUS status = ::InitializeSecurityContextW(
+            &credentials_, haveContext_ ? &context_ : nullptr, name, kContextFlags, 0, 0,
+            haveContext_ ? &inputDescription : nullptr, 0, haveContext_ ? nullptr : &context_, &outputDescription,
+            &attributes, nullptr);
+        haveContext_ = true;
+        if (output.pvBuffer) {
+            const auto* begin = static_cast<const std::uint8_t*>(output.pvBuffer);
+            if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) out_.insert(out_.end(), begin, begin + output.cbBuffer);
+            ::FreeContextBuffer(output.pvBuffer);
+        }
+        if (status == SEC_E_INCOMPLETE_MESSAGE) return status;
+        if (input[1].BufferType == SECBUFFER_EXTRA && input[1].cbBuffer > 0)
+            in_.erase(in_.begin(), in_.end() - input[1].cbBuffer);
+        else if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED || status == SEC_I_INCOMPLETE_CREDENTIALS)
+            in_.clear();
+        return status;
+    }
+
+    [[noreturn]] void Reject(const std::string& check) { throw EIdTLSCertificateError(CertificateRejected(host_, check)); }
+
+    // The chain to a trusted root (or to an anchor of ExtraCAFile), the
+    // validity dates, then the name.
+    void Verify() {
+        PCCERT_CONTEXT peer = nullptr;
+        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &peer) != SEC_E_OK || !peer)
+            Reject("the server sent no certificate");
+        HCERTSTORE others = ::CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
+        if (others && peer->hCertStore) ::CertAddStoreToCollection(others, peer->hCertStore, 0, 0);
+        if (others && anchors_) ::CertAddStoreToCollection(others, anchors_, 0, 0);
+        LPSTR usage[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
+        CERT_CHAIN_PARA parameters{};
+        parameters.cbSize = sizeof parameters;
+        parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+        parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+        parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        const BOOL built = ::CertGetCertificateChain(nullptr, peer, nullptr, others, &parameters, 0, nullptr, &chain);
+        std::string failed;
+        if (!built || !chain) {
+            failed = "no chain could be built";
+        } else {
+            DWORD errors = chain->TrustStatus.dwErrorStatus;
+            bool anchored = false;
+            if (anchors_ && (errors & CERT_TRUST_IS_UNTRUSTED_ROOT) && chain->cChain > 0) {
+                const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+                const PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
+                if (PCCERT_CONTEXT found = ::CertFindCertificateInStore(anchors_, X509_ASN_ENCODING, 0,
+                                                                        CERT_FIND_EXISTING, root, nullptr)) {
+                    ::CertFreeCertificateContext(found);
+                    errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
+                    anchored = true;
+                }
+            }
+            // The policy alone takes a leaf from an unknown CA sent without its
+            // chain; any error of the chain itself is a failure.
+            if (errors & CERT_TRUST_IS_NOT_TIME_VALID) failed = TimeCheck(peer);
+            else if (errors & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) failed = "unknown issuer";
+            else if (errors) failed = "the chain does not verify (status " + std::to_string(errors) + ")";
+            else failed = PolicyCheck(chain, anchored, peer);
+        }
+        if (chain) ::CertFreeCertificateChain(chain);
+        if (others) ::CertCloseStore(others, 0);
+        if (failed.empty() && !address_.empty() && !NamesAddress(peer, address_)) failed = "name mismatch";
+        ::CertFreeCertificateContext(peer);
+        if (!failed.empty()) Reject(failed);
+    }
+
+    static std::string TimeCheck(PCCERT_CONTEXT peer) {
+        return ::CertVerifyTimeValidity(nullptr, peer->pCertInfo) < 0 ? "not yet valid" : "expired";
+    }
+
+    std::string PolicyCheck(PCCERT_CHAIN_CONTEXT chain, bool anchored, PCCERT_CONTEXT peer) {
+        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+        ssl.cbSize = sizeof ssl;
+        ssl.dwAuthType = AUTHTYPE_SERVER;
+        // An address is matched by this code; the policy cannot.
+        ssl.fdwChecks = (anchored ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0) |
+                        (address_.empty() ? 0 : SECURITY_FLAG_IGNORE_CERT_CN_INVALID);
+        ssl.pwszServerName = serverName_.empty() ? nullptr : serverName_.data();
+        CERT_CHAIN_POLICY_PARA policy{};
+        policy.cbSize = sizeof policy;
+        policy.pvExtraPolicyPara = &ssl;
+        CERT_CHAIN_POLICY_STATUS status{};
+        status.cbSize = sizeof status;
+        if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status))
+            return "the system's check could not run";
+        switch (status.dwError) {
+        case 0: return {};
+        case static_cast<DWORD>(CERT_E_CN_NO_MATCH): return "name mismatch";
+        case static_cast<DWORD>(CERT_E_EXPIRED): return TimeCheck(peer);
+        case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
+        case static_cast<DWORD>(CERT_E_CHAINING): return "unknown issuer";
+        default: return StatusText(static_cast<SECURITY_STATUS>(status.dwError));
+        }
+    }
+
+    std::string host_;
+    std::wstring serverName_; // empty for an address: no SNI
+    TIdBytes address_;
+    HCERTSTORE anchors_ = nullptr;
+    CredHandle credentials_{};
+    CtxtHandle context_{};
+    bool haveContext_ = false;
+    bool established_ = false;
+    bool closeNotify_ = false;
+    SecPkgContext_StreamSizes sizes_{};
+    TIdBytes in_;
+    TIdBytes out_;
+    TIdBytes plain_;
+    std::size_t plainStart_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<TIdTLSEngine> CreateTLSEngine(const TIdTLSSettings& settings) {
+    return std::make_unique<TIdTLSEngineSchannel>(settings);
+}
