@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """A TLS server for the client's tests, on a free loopback port.
 
-usage: tls_server.py PORTFILE DIR MODE [COUNT]
+usage: tls_server.py PORTFILE DIR MODE [COUNT [IDLE]]
 
 Serves COUNT connections (default 1) with DIR/good.pem and DIR/good.key, then
-exits; it also exits after 60 s without a connection. The port goes into
+exits; it also exits after IDLE seconds (default 60) without a connection. The port goes into
 PORTFILE once it listens. Each connection reads one request head and answers
 by MODE with a body of 100000 bytes, byte i being i % 251:
 
@@ -74,6 +74,7 @@ def serve(raw, context, mode):
 def main():
     port_file, directory, mode = sys.argv[1:4]
     count = int(sys.argv[4]) if len(sys.argv) > 4 else 1
+    idle = int(sys.argv[5]) if len(sys.argv) > 5 else 60
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(os.path.join(directory, "good.pem"), os.path.join(directory, "good.key"))
     if mode == "tls10":
@@ -84,7 +85,7 @@ def main():
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))
     listener.listen(8)
-    listener.settimeout(60)
+    listener.settimeout(idle)
     with open(port_file + ".tmp", "w") as out:
         out.write(str(listener.getsockname()[1]))
     os.replace(port_file + ".tmp", port_file)
