@@ -2,7 +2,10 @@
 
 #include "app/qt/QtHostServices.h"
 
+#include "host/linux/WineHostServices.h"
+#include "tests/host/TempPrefix.h"
 #include "tests/support/BoxRecordingHost.h"
+#include "tests/support/TLSServers.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +17,8 @@ namespace {
 using NoHost = vyktest::BoxRecordingHost;
 
 struct MainWindowTest : ::testing::Test {
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite() { StartApplication(); }
+    static void StartApplication() {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "app_tests";
@@ -74,4 +78,55 @@ TEST_F(MainWindowTest, AnErrorFromTheClickGoesToTheErrorDisplayAndTheWindowStays
 TEST(QtNameFilters, TurnsDescriptionPatternPairsIntoQtFilters) {
     EXPECT_EQ(QtNameFilters("soubor *.ini|*.ini"), QStringList{"soubor *.ini (*.ini)"});
     EXPECT_EQ(QtNameFilters("a|*.a;*.b|b|*.c"), (QStringList{"a (*.a *.b)", "b (*.c)"}));
+}
+
+namespace {
+
+// The real files of a Wine prefix, boxes recorded instead of shown.
+class WineBoxes : public TWineHostServices {
+public:
+    using TWineHostServices::TWineHostServices;
+    bool ExecuteOpenDialog(TOpenDialog&) override { return false; }
+    int ShowMessageBox(const std::string& text, const std::string&, std::uint32_t) override {
+        boxes.push_back(text);
+        return 1;
+    }
+    std::vector<std::string> boxes;
+};
+
+} // namespace
+
+// The whole update from the window over https, the test CA trusted through
+// SSL_CERT_FILE as by any OpenSSL program.
+TEST(MainWindowOverHttps, UpdatesFromAVerifiedServerAndRefusesAnother) {
+    VYK_REQUIRE_TLS_SERVERS();
+    MainWindowTest::StartApplication();
+    const vyktest::TLSServers& s = vyktest::TLSServers::Get();
+    ::setenv("SSL_CERT_FILE", s.CA().c_str(), 1);
+    const std::string old = "MZ old Kalmin.exe";
+    const struct {
+        const char* server;
+        std::string box;
+        std::string after;
+    } rows[] = {
+        {"good", "Aktualizace dokončena.", "MZ" + std::string(70000, 'k') + "end"},
+        {"unknown", "The certificate of 127.0.0.1 was not accepted: unknown issuer.", old},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.server);
+        vyktest::TempPrefix prefix;
+        prefix.Write("system.reg", "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
+        prefix.Write("drive_c/VYK/Kalmin.exe", old);
+        WineBoxes host(prefix.root, "VYKPatch");
+        const std::string url = s.Url(row.server);
+        TForm1 form(host, [&url](const std::string&, TStream& stream) { DownloadToStream(url, stream); });
+        TMainWindow window(form, host);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(window.Button1(), Qt::Key_Return);
+        EXPECT_EQ(host.boxes, std::vector<std::string>{row.box});
+        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), row.after);
+    }
+    ::unsetenv("SSL_CERT_FILE");
 }

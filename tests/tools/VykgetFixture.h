@@ -44,7 +44,7 @@ protected:
     ProgramRun Vykget(const std::string& arguments, const std::string& environment = {}) {
         const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
         // Run in the test's folder, so that a relative FILE lands there too.
-        const std::string command = "cd '" + dir.string() + "' && env -u http_proxy -u HTTP_PROXY -u no_proxy -u NO_PROXY " +
+        const std::string command = "cd '" + dir.string() + "' && env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u no_proxy -u NO_PROXY " +
                                     environment + " " + std::string(VYKGET_PATH) + " " + arguments +
                                     " >" + out.string() + " 2>" +
                                     err.string();

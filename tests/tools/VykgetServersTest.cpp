@@ -5,6 +5,7 @@
 
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/TLSServers.h"
 #include "tests/tools/VykgetFixture.h"
 
 #include <fstream>
@@ -171,5 +172,40 @@ TEST_F(VykgetServersTest, RedirectsFromNginx) {
         EXPECT_EQ(run.err, row.err);
         EXPECT_EQ(ReadFile(Target()), row.exitCode == 0 ? kProgram : "old");
         for (const std::string& name : Files()) EXPECT_EQ(name.find(".vykget-"), std::string::npos) << name;
+    }
+}
+
+TEST_F(VykgetServersTest, HttpsVerifiedAgainstTheTestCA) {
+    VYK_REQUIRE_TLS_SERVERS();
+    const vyktest::TLSServers& s = vyktest::TLSServers::Get();
+    const std::string ca = "--cacert " + s.CA() + " ";
+    const std::string refused = "The certificate of 127.0.0.1 was not accepted: ";
+    const struct {
+        std::string arguments;
+        std::string environment;
+        int exitCode;
+        std::string err; // its start; for a success, a line of -v
+    } rows[] = {
+        {ca + "-v " + s.Url("good"), "", 0, "* TLS connection using TLSv1.3 / TLS_"},
+        {ca + "-v " + s.Url("good"), "", 0, "*  subject: CN=good.vykpatch.test\n*  issuer: CN=VYKPatch Test CA,O=VYKPatch tests\n"},
+        {s.Url("good"), "SSL_CERT_FILE=" + s.CA(), 0, ""},
+        {s.Url("good"), "", 1, refused + "unknown issuer.\n"},
+        {ca + s.Url("expired"), "", 1, refused + "expired.\n"},
+        {"--cacert /nonexistent.pem " + s.Url("good"), "", 1, "The CA certificates in /nonexistent.pem cannot be read: "},
+        {ca + "-L " + s.Url("good", "/to-http"), "", 1, "Request refused: a redirect from https to http"},
+        // The proxy that wants credentials shows which variable was read.
+        {ca + s.Url("good"), "https_proxy=127.0.0.1:" + std::to_string(s.ports.at("proxy-auth")), 1,
+         "HTTP/1.0 407 Proxy Authentication Required.\n"},
+        {ca + s.Url("good"), "HTTPS_PROXY=user:secret@127.0.0.1:" + std::to_string(s.ports.at("proxy-auth")), 0, ""},
+        {ca + s.Url("good"), "http_proxy=127.0.0.1:" + std::to_string(s.ports.at("proxy-auth")), 0, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments + " " + row.environment);
+        std::ofstream(Target()) << "old";
+        const ProgramRun run = Vykget("-s " + row.arguments + " " + Target(), row.environment);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+        if (row.exitCode == 0) EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+        else EXPECT_EQ(run.err.substr(0, row.err.size()), row.err);
+        EXPECT_EQ(ReadFile(Target()), row.exitCode == 0 ? kProgram : "old");
     }
 }
