@@ -6,9 +6,11 @@
 
 #include "host/windows/WideText.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/TLSServers.h"
 #include "tests/support/windows/EmbeddedManifest.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
@@ -131,10 +133,12 @@ void SetInstallPath(const std::optional<std::string>& directory, REGSAM view = K
 // A running VYKPatch.exe whose download goes to the scripted server.
 class Updater {
   public:
-    Updater(const fs::path& directory, int port, int showCommand = -1) {
+    Updater(const fs::path& directory, int port, int showCommand = -1)
+        : Updater(directory, "http://127.0.0.1:" + std::to_string(port) + "/instal/Kalmin.exe", showCommand) {}
+
+    Updater(const fs::path& directory, const std::string& url, int showCommand = -1) {
         const fs::path program = fs::path(Utf8ToWide(VYK_PATCH_EXE));
         fs::create_directories(directory);
-        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/instal/Kalmin.exe";
         ::SetEnvironmentVariableW(L"VYK_TEST_DOWNLOAD_URL", Utf8ToWide(url).c_str());
 
         STARTUPINFOW startup{};
@@ -404,6 +408,83 @@ TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
     EXPECT_EQ(server.Connections(), 0);
     EXPECT_EQ(ReadFile(elsewhere / "Kalmin.exe"), kOldProgram);
     EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+}
+
+namespace {
+
+// The test CA in the prefix's root store for as long as the object lives, as
+// an administrator would add a vendor's CA. Wine's root store also holds the
+// host's trusted CAs.
+class TrustedRoot {
+public:
+    explicit TrustedRoot(const std::string& pemFile) {
+        std::ifstream in(fs::path(Utf8ToWide(pemFile)), std::ios::binary);
+        const std::string pem(std::istreambuf_iterator<char>(in), {});
+        DWORD size = 0;
+        ::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                               &size, nullptr, nullptr);
+        der_.resize(size);
+        ::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der_.data(),
+                               &size, nullptr, nullptr);
+        // No context of it is kept: the registry store is written when it
+        // is closed, which a context still held would put off.
+        HCERTSTORE store = OpenRoot();
+        const bool added = store && ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der_.data(), size,
+                                                                       CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        if (store) ::CertCloseStore(store, 0);
+        if (!added) throw std::runtime_error("the test CA cannot be added to the root store");
+    }
+    ~TrustedRoot() {
+        HCERTSTORE store = OpenRoot();
+        PCCERT_CONTEXT ca = ::CertCreateCertificateContext(X509_ASN_ENCODING, der_.data(), static_cast<DWORD>(der_.size()));
+        if (PCCERT_CONTEXT found = ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, ca, nullptr))
+            ::CertDeleteCertificateFromStore(found); // frees the context too
+        ::CertFreeCertificateContext(ca);
+        ::CertCloseStore(store, 0);
+    }
+    TrustedRoot(const TrustedRoot&) = delete;
+    TrustedRoot& operator=(const TrustedRoot&) = delete;
+
+private:
+    static HCERTSTORE OpenRoot() {
+        // The registry store itself: deleting through the system store's view
+        // leaves the certificate in the registry under Wine.
+        return ::CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+    }
+
+    std::vector<BYTE> der_;
+};
+
+} // namespace
+
+// Over https, the certificate checked against the system's root store.
+TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
+    VYK_REQUIRE_TLS_SERVERS();
+    const vyktest::TLSServers& s = vyktest::TLSServers::Get();
+    TrustedRoot root(s.CA());
+    const fs::path installed = work / "installed";
+    SetInstallPath(WideToUtf8(installed.wstring()));
+    const struct {
+        const char* server;
+        std::string title;
+        std::string text;
+        std::string after;
+    } rows[] = {
+        {"unknown", "Vykpatch", "The certificate of 127.0.0.1 was not accepted: unknown issuer.", kOldProgram},
+        {"good", "Informace", "Aktualizace dokončena.", "MZ" + std::string(70000, 'k') + "end"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.server);
+        WriteFile(installed / "Kalmin.exe", kOldProgram);
+        Updater updater(work / "app", s.Url(row.server));
+        ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
+        const Box box = updater.NextBox();
+        EXPECT_EQ(box.title, row.title);
+        EXPECT_EQ(box.text, row.text);
+        updater.Dismiss(box);
+        EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), row.after);
+        EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+    }
 }
 
 TEST(ProgramManifest, TheUpdaterAsksForAdministratorRights) {

@@ -3,6 +3,7 @@
 
 #include "host/windows/WideText.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/TLSServers.h"
 #include "tests/support/windows/EmbeddedManifest.h"
 
 #include <windows.h>
@@ -42,7 +43,8 @@ class VykgetWindowsTest : public ::testing::Test {
 
     // Runs vykget.exe with standard error going into a file; with interrupt
     // set, presses Ctrl-C once its temporary file is there.
-    ProgramRun Vykget(const std::string& url, const fs::path& target, bool interrupt = false) {
+    ProgramRun Vykget(const std::string& url, const fs::path& target, bool interrupt = false,
+                      const std::string& options = {}) {
         const fs::path errPath = dir / L"stderr.txt";
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         const HANDLE err = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -54,7 +56,7 @@ class VykgetWindowsTest : public ::testing::Test {
         startup.hStdOutput = err;
         const std::wstring program = Utf8ToWide(VYKGET_PATH);
         std::wstring command =
-            L"\"" + program + L"\" \"" + Utf8ToWide(url) + L"\" \"" + target.wstring() + L"\"";
+            L"\"" + program + L"\" " + Utf8ToWide(options) + L" \"" + Utf8ToWide(url) + L"\" \"" + target.wstring() + L"\"";
         PROCESS_INFORMATION process{};
         ProgramRun run;
         if (::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
@@ -169,6 +171,23 @@ TEST_F(VykgetWindowsTest, AHiddenFileStaysHiddenAndCtrlCLeavesItWhole) {
     EXPECT_TRUE(::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(Files(), std::vector<fs::path>{L"Kalmin.exe"});
     ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Schannel under Wine: TLS 1.2 (Wine offers no 1.3), the test CA by --cacert.
+TEST_F(VykgetWindowsTest, HttpsVerifiedByTheSystemWithAnExtraCA) {
+    VYK_REQUIRE_TLS_SERVERS();
+    const vyktest::TLSServers& s = vyktest::TLSServers::Get();
+    const fs::path target = dir / L"Kalmin.exe";
+    std::ofstream(target, std::ios::binary) << "old";
+    ProgramRun run = Vykget(s.Url("good"), target);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.err, "The certificate of 127.0.0.1 was not accepted: unknown issuer.\n");
+    EXPECT_EQ(ReadFile(target), "old");
+    run = Vykget(s.Url("good"), target, false, "-s -v --cacert \"" + s.CA() + "\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_NE(run.err.find("* TLS connection using TLSv1.2 / "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("*  issuer: CN=VYKPatch Test CA, O=VYKPatch tests\n"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFile(target), "MZ" + std::string(70000, 'k') + "end");
 }
 
 TEST(ProgramManifest, VykgetRunsWithItsUsersRights) {
