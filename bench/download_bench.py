@@ -2,7 +2,8 @@
 """Downloads one large file alternately with vykget and curl from a local nginx
 and reports median wall time, throughput, peak resident memory and the median
 of the pairwise time ratios vykget/curl, for a response with Content-Length and
-for a chunked one. Everything stays on 127.0.0.1."""
+for a chunked one, over http and over https (both programs on the system's
+OpenSSL, trusting a CA made for the run). Everything stays on 127.0.0.1."""
 
 import argparse
 import os
@@ -37,6 +38,10 @@ http {{
     scgi_temp_path {work}/tmp;
     server {{
         listen 127.0.0.1:{port};
+        listen 127.0.0.1:{tls_port} ssl;
+        ssl_certificate {work}/certs/good.pem;
+        ssl_certificate_key {work}/certs/good.key;
+        ssl_protocols TLSv1.2 TLSv1.3;
         root {root};
         # Server-side includes drop the length, so this location answers chunked.
         location /chunked/ {{
@@ -53,9 +58,9 @@ http {{
 def run_once(command, output):
     """Wall time in seconds and peak resident memory in MiB of one run.
     GNU time measures the program itself, not the forked launcher."""
-    if os.path.exists(output):
+    if output != "/dev/null" and os.path.exists(output):
         os.remove(output)
-    report = output + ".rss"
+    report = os.path.join(tempfile.gettempdir(), f"vyk-bench-{os.getpid()}.rss")
     start = time.perf_counter()
     done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + command,
                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -73,6 +78,10 @@ def main():
     parser.add_argument("--vykget", required=True)
     parser.add_argument("--size-mib", type=int, default=512)
     parser.add_argument("--runs", type=int, default=7)
+    parser.add_argument("--schemes", default="http,https", help="http, https or both (the default)")
+    parser.add_argument("--sink", default="file", choices=("file", "null"),
+                        help="file: a real file (vykget syncs it before its rename; curl does not); "
+                             "null: /dev/null, the transfer alone")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="vyk-bench-", dir=os.path.abspath("bench"))
@@ -86,9 +95,13 @@ def main():
         for _ in range(args.size_mib):
             f.write(block)
     os.chmod(os.path.join(root, "Kalmin.exe"), 0o644)
-    port = free_port()
+    port, tls_port = free_port(), free_port()
+    certs = os.path.join(work, "certs")
+    subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support",
+                                 "make-test-certificates"), certs], check=True)
+    ca = os.path.join(certs, "ca.pem")
     with open(os.path.join(work, "nginx.conf"), "w") as f:
-        f.write(NGINX_CONF.format(work=work, root=root, port=port))
+        f.write(NGINX_CONF.format(work=work, root=root, port=port, tls_port=tls_port))
     nginx = subprocess.Popen(["nginx", "-c", os.path.join(work, "nginx.conf"), "-p", work],
                              stderr=subprocess.DEVNULL)
     try:
@@ -98,20 +111,25 @@ def main():
                 break
             except OSError:
                 time.sleep(0.05)
-        out = os.path.join(work, "download.bin")
-        for label, path in (("Content-Length", "/Kalmin.exe"), ("chunked", "/chunked/Kalmin.exe")):
-            url = f"http://127.0.0.1:{port}{path}"
+        out = os.path.join(work, "download.bin") if args.sink == "file" else "/dev/null"
+        cases = [(scheme, label, path) for scheme in args.schemes.split(",")
+                 for label, path in (("Content-Length", "/Kalmin.exe"), ("chunked", "/chunked/Kalmin.exe"))]
+        for scheme, label, path in cases:
+            secure = scheme == "https"
+            url = f"{scheme}://127.0.0.1:{tls_port if secure else port}{path}"
+            trust = ["--cacert", ca] if secure else []
             tools = {
-                "vykget": [os.path.abspath(args.vykget), url, out],
-                "curl": ["curl", "-s", "-o", out, url],
+                "vykget": [os.path.abspath(args.vykget)] + trust + [url, out],
+                "curl": ["curl", "-s"] + trust + ["-o", out, url],
             }
             results = {name: [] for name in tools}
             for _ in range(args.runs):
                 for name, command in tools.items():
                     results[name].append(run_once(command, out))
-                    if os.path.getsize(out) != size:
+                    if args.sink == "file" and os.path.getsize(out) != size:
                         raise SystemExit(f"{name} wrote {os.path.getsize(out)} bytes, expected {size}")
-            print(f"\n{label} response, {args.size_mib} MiB, {args.runs} alternated runs each")
+            print(f"\n{scheme} {label} response, {args.size_mib} MiB into {args.sink}, "
+                  f"{args.runs} alternated runs each")
             for name, samples in results.items():
                 wall = statistics.median(t for t, _ in samples)
                 peak = max(m for _, m in samples)

@@ -4,8 +4,8 @@
 
 namespace {
 
-// Room for one whole TLS record with its header and padding.
-constexpr std::size_t kCiphertextBlock = 16 * 1024 + 2048;
+// Room for a few whole TLS records: fewer receives for a large body.
+constexpr std::size_t kCiphertextBlock = 64 * 1024;
 
 } // namespace
 
@@ -101,10 +101,11 @@ bool TIdIOHandlerSecure::ReceiveCiphertext(std::int32_t timeLimit, bool& timedOu
         timedOut = true;
         return false;
     }
-    TIdBytes block(kCiphertextBlock);
-    const int n = binding_->ReceiveData(block);
+    // Kept between receives: the size is what the receive asks for.
+    if (ciphertext_.size() != kCiphertextBlock) ciphertext_.resize(kCiphertextBlock);
+    const int n = binding_->ReceiveData(ciphertext_);
     if (n <= 0) return false;
-    engine_->PushReceived(block.data(), static_cast<std::size_t>(n));
+    engine_->PushReceived(ciphertext_.data(), static_cast<std::size_t>(n));
     return true;
 }
 

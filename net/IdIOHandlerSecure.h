@@ -48,6 +48,7 @@ private:
     void SendOutgoing();
 
     std::unique_ptr<TIdTLSEngine> engine_;
+    TIdBytes ciphertext_;
     TIdTLSInfo info_;
     std::string serverName_;
     bool closedWithoutNotify_ = false;
