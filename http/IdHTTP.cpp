@@ -445,7 +445,9 @@ void TIdCustomHTTP::OpenRoute() {
     const bool secure = TextIsSame(TargetURI.Protocol, "HTTPS");
     // https needs a secure handler attached; without one it fails as ever.
     auto* secureHandler = dynamic_cast<TIdIOHandlerSecure*>(IOHandler());
-    if (secure && !secureHandler) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+    const auto refuseWithoutSecureHandler = [&] {
+        if (secure && !secureHandler) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+    };
     if (proxyParams_.ProxyServer().empty()) {
         if (ConnectionOpen() && Socket() && Socket()->Binding() &&
             Socket()->Binding()->IPVersion() != TargetURI.IPVersion)
@@ -453,11 +455,13 @@ void TIdCustomHTTP::OpenRoute() {
         host = TargetURI.Host;
         port = TryTextToInt32(TargetURI.Port).value_or(80);
         if ((!TextIsSame(Host(), host) || Port() != port) && ConnectionOpen()) CloseConnection();
+        refuseWithoutSecureHandler();
         route = secure ? RouteSecure : RouteDirect;
     } else {
         host = proxyParams_.ProxyServer();
         port = proxyParams_.ProxyPort();
         if ((!TextIsSame(Host(), host) || Port() != port) && ConnectionOpen()) CloseConnection();
+        refuseWithoutSecureHandler();
         route = secure ? RouteSecureProxy : RouteProxy;
     }
     // A plain connection is no secure one, and a tunnel leads to one host only.
