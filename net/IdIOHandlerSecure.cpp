@@ -2,13 +2,6 @@
 
 #include "net/IdExceptionCore.h"
 
-namespace {
-
-// Room for a few whole TLS records: fewer receives for a large body.
-constexpr std::size_t kCiphertextBlock = 64 * 1024;
-
-} // namespace
-
 TIdIOHandlerSecure::TIdIOHandlerSecure(TIdBaseComponent* owner) : TIdIOHandlerStack(owner) {}
 
 TIdIOHandlerSecure::~TIdIOHandlerSecure() {
@@ -101,11 +94,9 @@ bool TIdIOHandlerSecure::ReceiveCiphertext(std::int32_t timeLimit, bool& timedOu
         timedOut = true;
         return false;
     }
-    // Kept between receives: the size is what the receive asks for.
-    if (ciphertext_.size() != kCiphertextBlock) ciphertext_.resize(kCiphertextBlock);
-    const int n = binding_->ReceiveData(ciphertext_);
+    const int n = binding_->ReceiveData(engine_->ReceiveBuffer());
     if (n <= 0) return false;
-    engine_->PushReceived(ciphertext_.data(), static_cast<std::size_t>(n));
+    engine_->Received(static_cast<std::size_t>(n));
     return true;
 }
 

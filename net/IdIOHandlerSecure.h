@@ -48,7 +48,6 @@ private:
     void SendOutgoing();
 
     std::unique_ptr<TIdTLSEngine> engine_;
-    TIdBytes ciphertext_;
     TIdTLSInfo info_;
     std::string serverName_;
     bool closedWithoutNotify_ = false;

@@ -36,7 +36,10 @@ public:
     // Raises EIdTLSCertificateError for a certificate that does not verify and
     // EIdTLSError for any other failure.
     virtual bool Handshake() = 0;
-    virtual void PushReceived(const std::uint8_t* bytes, std::size_t count) = 0;
+    // Where the next receive of ciphertext goes (from its start, up to its
+    // size), and how much arrived there: the session reads it in place.
+    virtual TIdBytes& ReceiveBuffer() = 0;
+    virtual void Received(std::size_t count) = 0;
     // Ciphertext waiting to go to the peer (handshake, records, alerts).
     virtual TIdBytes TakeOutgoing() = 0;
     // Up to max plaintext bytes decrypted from what was pushed; 0 when more
@@ -52,6 +55,10 @@ public:
     virtual void Shutdown() = 0;
     virtual TIdTLSInfo Info() const = 0;
 };
+
+// The size of ReceiveBuffer(): a few whole records, so that a large body
+// takes few receives.
+constexpr std::size_t kTLSReceiveBlock = 64 * 1024;
 
 // A session with the platform's library, ready for its first Handshake().
 std::unique_ptr<TIdTLSEngine> CreateTLSEngine(const TIdTLSSettings& settings);

@@ -11,6 +11,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+
 namespace {
 
 std::string LibraryReason(const std::string& fallback) {
@@ -33,6 +35,52 @@ std::string NameText(const X509_NAME* name) {
 
 bool IsAddress(const std::string& host) { return IsIPv4Text(host) || !CanonicalIPv6Text(host).empty(); }
 
+// Received ciphertext that the session reads where it arrived: one copy
+// fewer than a memory BIO's per receive.
+struct TArrived {
+    TIdBytes bytes;
+    std::size_t start = 0;
+    std::size_t end = 0;
+    TIdBytes spare;
+};
+
+int ReadArrived(BIO* bio, char* out, std::size_t size, std::size_t* read) {
+    auto* arrived = static_cast<TArrived*>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    const std::size_t n = std::min(size, arrived->end - arrived->start);
+    if (n == 0) {
+        BIO_set_retry_read(bio);
+        *read = 0;
+        return 0;
+    }
+    std::copy_n(arrived->bytes.data() + arrived->start, n, reinterpret_cast<std::uint8_t*>(out));
+    arrived->start += n;
+    *read = n;
+    return 1;
+}
+
+long ControlArrived(BIO* bio, int command, long, void*) {
+    const auto* arrived = static_cast<const TArrived*>(BIO_get_data(bio));
+    if (command == BIO_CTRL_PENDING) return static_cast<long>(arrived->end - arrived->start);
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+const BIO_METHOD* ArrivedMethod() {
+    static BIO_METHOD* const method = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "received ciphertext");
+        if (m) {
+            BIO_meth_set_read_ex(m, ReadArrived);
+            BIO_meth_set_ctrl(m, ControlArrived);
+            BIO_meth_set_create(m, [](BIO* bio) {
+                BIO_set_init(bio, 1);
+                return 1;
+            });
+        }
+        return m;
+    }();
+    return method;
+}
+
 class TIdTLSEngineOpenSSL : public TIdTLSEngine {
 public:
     explicit TIdTLSEngineOpenSSL(const TIdTLSSettings& settings) : host_(settings.ServerName) {
@@ -47,13 +95,13 @@ public:
                               " cannot be read: " + LibraryReason("no certificate") + ".");
         ssl_.reset(SSL_new(context_.get()));
         if (!ssl_) throw EIdTLSError(LibraryReason("no TLS session"));
-        in_ = BIO_new(BIO_s_mem());
+        in_ = ArrivedMethod() ? BIO_new(ArrivedMethod()) : nullptr;
         out_ = BIO_new(BIO_s_mem());
         // The session owns both BIOs from here on, even one that is missing.
         SSL_set0_rbio(ssl_.get(), in_);
         SSL_set0_wbio(ssl_.get(), out_);
         if (!in_ || !out_) throw EIdTLSError(LibraryReason("no TLS session"));
-        BIO_set_mem_eof_return(in_, -1);
+        BIO_set_data(in_, &arrived_);
         SSL_set_connect_state(ssl_.get());
         X509_VERIFY_PARAM* check = SSL_get0_param(ssl_.get());
         X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
@@ -77,8 +125,25 @@ public:
         throw EIdTLSError(HandshakeFailed(host_, LibraryReason("the connection ended")));
     }
 
-    void PushReceived(const std::uint8_t* bytes, std::size_t count) override {
-        BIO_write(in_, bytes, static_cast<int>(count));
+    TIdBytes& ReceiveBuffer() override {
+        arrived_.spare.resize(kTLSReceiveBlock);
+        return arrived_.spare;
+    }
+
+    void Received(std::size_t count) override {
+        if (arrived_.start == arrived_.end) {
+            // All taken, as after every read that wanted more: swap, no copy.
+            std::swap(arrived_.bytes, arrived_.spare);
+            arrived_.start = 0;
+            arrived_.end = count;
+            return;
+        }
+        arrived_.bytes.erase(arrived_.bytes.begin(), arrived_.bytes.begin() + static_cast<std::ptrdiff_t>(arrived_.start));
+        arrived_.bytes.resize(arrived_.end - arrived_.start);
+        arrived_.bytes.insert(arrived_.bytes.end(), arrived_.spare.begin(),
+                              arrived_.spare.begin() + static_cast<std::ptrdiff_t>(count));
+        arrived_.start = 0;
+        arrived_.end = arrived_.bytes.size();
     }
 
     TIdBytes TakeOutgoing() override {
@@ -102,7 +167,7 @@ public:
     }
 
     bool HasPendingInput() const override {
-        return SSL_pending(ssl_.get()) > 0 || BIO_ctrl_pending(in_) > 0;
+        return SSL_pending(ssl_.get()) > 0 || arrived_.start < arrived_.end;
     }
     bool CloseNotifyReceived() const override { return closeNotify_; }
 
@@ -145,6 +210,7 @@ private:
     }
 
     std::string host_;
+    TArrived arrived_; // before the session, which reads it until its end
     std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context_{nullptr, SSL_CTX_free};
     std::unique_ptr<SSL, decltype(&SSL_free)> ssl_{nullptr, SSL_free};
     BIO* in_ = nullptr;

@@ -153,7 +153,13 @@ public:
         }
     }
 
-    void PushReceived(const std::uint8_t* bytes, std::size_t count) override { in_.insert(in_.end(), bytes, bytes + count); }
+    TIdBytes& ReceiveBuffer() override {
+        received_.resize(kTLSReceiveBlock);
+        return received_;
+    }
+    void Received(std::size_t count) override {
+        in_.insert(in_.end(), received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count));
+    }
 
     TIdBytes TakeOutgoing() override { return std::exchange(out_, {}); }
 
@@ -382,6 +388,7 @@ private:
     bool established_ = false;
     bool closeNotify_ = false;
     SecPkgContext_StreamSizes sizes_{};
+    TIdBytes received_;
     TIdBytes in_;
     TIdBytes out_;
     TIdBytes plain_;
