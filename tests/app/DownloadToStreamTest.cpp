@@ -1,7 +1,7 @@
 #include "app/uFrmVYKPatch.h"
 
-#include "host/linux/WineHostServices.h"
 #include "net/IdExceptionCore.h"
+#include "tests/app/WineUpdate.h"
 #include "tests/host/TempPrefix.h"
 #include "tests/support/MemoryIOHandler.h"
 #include "tests/support/ScriptedServer.h"
@@ -12,6 +12,7 @@
 
 using vyktest::Script;
 using vyktest::ScriptedServer;
+using vyktest::WineUpdate;
 
 namespace {
 
@@ -21,18 +22,6 @@ const std::string OldProgram = "MZ old Kalmin.exe";
 std::string Reply(const std::string& status, const std::string& body, std::size_t length) {
     return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n" + body;
 }
-
-// The real files of a Wine prefix, boxes recorded instead of shown.
-class WineUpdate : public TWineHostServices {
-public:
-    using TWineHostServices::TWineHostServices;
-    bool ExecuteOpenDialog(TOpenDialog&) override { return false; }
-    int ShowMessageBox(const std::string& text, const std::string&, std::uint32_t) override {
-        boxes.push_back(text);
-        return 1;
-    }
-    std::vector<std::string> boxes;
-};
 
 } // namespace
 

@@ -2,7 +2,7 @@
 
 #include "app/qt/QtHostServices.h"
 
-#include "host/linux/WineHostServices.h"
+#include "tests/app/WineUpdate.h"
 #include "tests/host/TempPrefix.h"
 #include "tests/support/BoxRecordingHost.h"
 #include "tests/support/TLSServers.h"
@@ -80,22 +80,6 @@ TEST(QtNameFilters, TurnsDescriptionPatternPairsIntoQtFilters) {
     EXPECT_EQ(QtNameFilters("a|*.a;*.b|b|*.c"), (QStringList{"a (*.a *.b)", "b (*.c)"}));
 }
 
-namespace {
-
-// The real files of a Wine prefix, boxes recorded instead of shown.
-class WineBoxes : public TWineHostServices {
-public:
-    using TWineHostServices::TWineHostServices;
-    bool ExecuteOpenDialog(TOpenDialog&) override { return false; }
-    int ShowMessageBox(const std::string& text, const std::string&, std::uint32_t) override {
-        boxes.push_back(text);
-        return 1;
-    }
-    std::vector<std::string> boxes;
-};
-
-} // namespace
-
 // The whole update from the window over https, the test CA trusted through
 // SSL_CERT_FILE as by any OpenSSL program.
 TEST(MainWindowOverHttps, UpdatesFromAVerifiedServerAndRefusesAnother) {
@@ -117,7 +101,7 @@ TEST(MainWindowOverHttps, UpdatesFromAVerifiedServerAndRefusesAnother) {
         vyktest::TempPrefix prefix;
         prefix.Write("system.reg", "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
         prefix.Write("drive_c/VYK/Kalmin.exe", old);
-        WineBoxes host(prefix.root, "VYKPatch");
+        vyktest::WineUpdate host(prefix.root, "VYKPatch");
         const std::string url = s.Url(row.server);
         TForm1 form(host, [&url](const std::string&, TStream& stream) { DownloadToStream(url, stream); });
         TMainWindow window(form, host);
