@@ -3,12 +3,13 @@
 and reports median wall time, throughput, peak resident memory and the median
 of the pairwise time ratios vykget/curl, for a response with Content-Length and
 for a chunked one, over http and over https (both programs on the system's
-OpenSSL, trusting a CA made for the run). Everything stays on 127.0.0.1."""
+OpenSSL, trusting the system's roots and a CA made for the run). Everything stays on 127.0.0.1."""
 
 import argparse
 import os
 import shutil
 import socket
+import ssl
 import statistics
 import subprocess
 import tempfile
@@ -100,6 +101,15 @@ def main():
     subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support",
                                  "make-test-certificates"), certs], check=True)
     ca = os.path.join(certs, "ca.pem")
+    # vykget's --cacert adds to the system's roots, curl's replaces them: curl
+    # gets both in one file, so that each loads the same certificates.
+    system_roots = os.environ.get("SSL_CERT_FILE") or ssl.get_default_verify_paths().openssl_cafile
+    both = os.path.join(certs, "system-and-test.pem")
+    with open(both, "wb") as out:
+        for path in (system_roots, ca):
+            if path and os.path.exists(path):
+                with open(path, "rb") as f:
+                    out.write(f.read() + b"\n")
     with open(os.path.join(work, "nginx.conf"), "w") as f:
         f.write(NGINX_CONF.format(work=work, root=root, port=port, tls_port=tls_port))
     nginx = subprocess.Popen(["nginx", "-c", os.path.join(work, "nginx.conf"), "-p", work],
@@ -117,10 +127,9 @@ def main():
         for scheme, label, path in cases:
             secure = scheme == "https"
             url = f"{scheme}://127.0.0.1:{tls_port if secure else port}{path}"
-            trust = ["--cacert", ca] if secure else []
             tools = {
-                "vykget": [os.path.abspath(args.vykget)] + trust + [url, out],
-                "curl": ["curl", "-s"] + trust + ["-o", out, url],
+                "vykget": [os.path.abspath(args.vykget)] + (["--cacert", ca] if secure else []) + [url, out],
+                "curl": ["curl", "-s"] + (["--cacert", both] if secure else []) + ["-o", out, url],
             }
             results = {name: [] for name in tools}
             for _ in range(args.runs):

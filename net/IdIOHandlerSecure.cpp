@@ -63,7 +63,14 @@ bool TIdIOHandlerSecure::AwaitReadable(std::int32_t timeLimit) {
 std::int32_t TIdIOHandlerSecure::ReceiveFromTransport(TIdBytes& buffer) {
     if (!engine_) return TIdIOHandlerStack::ReceiveFromTransport(buffer);
     for (;;) {
-        const std::size_t n = engine_->Decrypt(buffer.data(), buffer.size());
+        // A record at a time, as many as are there and fit: one piece of the
+        // queue's full size rather than one per record.
+        std::size_t n = 0;
+        while (n < buffer.size()) {
+            const std::size_t more = engine_->Decrypt(buffer.data() + n, buffer.size() - n);
+            if (more == 0) break;
+            n += more;
+        }
         SendOutgoing(); // what the session answers on its own, such as a key update
         if (n > 0) return static_cast<std::int32_t>(n);
         if (engine_->CloseNotifyReceived()) return 0;
