@@ -56,7 +56,8 @@ std::int32_t TIdIOHandlerSecure::ReceiveIntoQueue(bool raiseIfDisconnected, std:
 }
 
 bool TIdIOHandlerSecure::AwaitReadable(std::int32_t timeLimit) {
-    if (engine_ && engine_->HasPendingInput()) return true;
+    // A close_notify taken with the last records ends the read at once.
+    if (engine_ && (engine_->HasPendingInput() || engine_->CloseNotifyReceived())) return true;
     return TIdIOHandlerStack::AwaitReadable(timeLimit);
 }
 
