@@ -742,6 +742,8 @@ void TIdCustomHTTP::FailUnlessIgnored(const std::vector<int>& ignoredCodes) {
         response.ReadBody();
     } catch (const EIdConnClosedGracefully&) {
         // The status is known; a cut-short error body does not hide it.
+    } catch (const EIdTLSTruncated&) {
+        // Nor one that ended without close_notify.
     } catch (...) {
         response.BodySink = previous;
         throw;

@@ -2,6 +2,9 @@
 
 #include "net/IdExceptionCore.h"
 
+#include <algorithm>
+#include <chrono>
+
 TIdIOHandlerSecure::TIdIOHandlerSecure(TIdBaseComponent* owner) : TIdIOHandlerStack(owner) {}
 
 TIdIOHandlerSecure::~TIdIOHandlerSecure() {
@@ -24,12 +27,20 @@ void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
     serverName_ = serverName;
     closedWithoutNotify_ = false;
     engine_ = CreateTLSEngine({serverName, ExtraCAFile});
-    const std::int32_t limit = (ReadTimeout == -1 || ReadTimeout == 0) ? -2 : ReadTimeout;
+    // The whole handshake is part of connecting: the connect limit holds for
+    // all of it, else the read limit, not per receive, so that a server that
+    // answers a byte at a time is cut off all the same.
+    const bool byConnectLimit = ConnectTimeout > 0;
+    const std::int32_t limit = byConnectLimit ? ConnectTimeout : ReadTimeout > 0 ? ReadTimeout : -2;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(limit, 0));
     try {
         while (!engine_->Handshake()) {
             SendOutgoing();
-            bool timedOut = false;
-            if (!ReceiveCiphertext(limit, timedOut)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now()).count();
+            bool timedOut = limit != -2 && left <= 0;
+            if (timedOut || !ReceiveCiphertext(limit == -2 ? -2 : static_cast<std::int32_t>(left), timedOut)) {
+                if (timedOut && byConnectLimit) throw EIdConnectTimeout("Connect timed out.");
                 if (timedOut) throw EIdReadTimeout("Read Timeout");
                 throw EIdTLSError(HandshakeFailed(serverName, "the server closed the connection"));
             }

@@ -63,6 +63,13 @@ constexpr std::size_t kTLSReceiveBlock = 64 * 1024;
 // A session with the platform's library, ready for its first Handshake().
 std::unique_ptr<TIdTLSEngine> CreateTLSEngine(const TIdTLSSettings& settings);
 
+// The network bytes of a host that is an IP literal, to check against the
+// certificate's IP entries; empty for a name. An IPv4 address written other
+// than as four plain decimal numbers (hex, octal, fewer parts) raises
+// EIdTLSError: the system that connects and the library that checks could
+// read it as two different addresses.
+TIdBytes TLSAddressOf(const std::string& host);
+
 // The texts of a certificate that did not verify, shared by every platform.
 std::string CertificateRejected(const std::string& host, const std::string& check);
 std::string HandshakeFailed(const std::string& host, const std::string& reason);

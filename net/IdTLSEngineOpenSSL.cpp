@@ -33,8 +33,6 @@ std::string NameText(const X509_NAME* name) {
     return text;
 }
 
-bool IsAddress(const std::string& host) { return IsIPv4Text(host) || !CanonicalIPv6Text(host).empty(); }
-
 // Received ciphertext that the session reads where it arrived: one copy
 // fewer than a memory BIO's per receive.
 struct TArrived {
@@ -105,13 +103,14 @@ public:
         SSL_set_connect_state(ssl_.get());
         X509_VERIFY_PARAM* check = SSL_get0_param(ssl_.get());
         X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        if (IsAddress(host_)) {
-            // An address is matched against the IP entries, and is no SNI.
-            X509_VERIFY_PARAM_set1_ip_asc(check, host_.c_str());
-        } else {
-            SSL_set_tlsext_host_name(ssl_.get(), host_.c_str());
-            SSL_set1_host(ssl_.get(), host_.c_str());
-        }
+        // An address is matched against the IP entries, and is no SNI. A
+        // check that cannot be set up is no session at all.
+        const TIdBytes address = TLSAddressOf(host_);
+        const bool checked = address.empty()
+                                 ? SSL_set_tlsext_host_name(ssl_.get(), host_.c_str()) == 1 &&
+                                       SSL_set1_host(ssl_.get(), host_.c_str()) == 1
+                                 : X509_VERIFY_PARAM_set1_ip(check, address.data(), address.size()) == 1;
+        if (!checked) throw EIdTLSError(HandshakeFailed(host_, LibraryReason("the name cannot be checked")));
     }
 
     bool Handshake() override {

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -107,9 +108,7 @@ bool NamesAddress(PCCERT_CONTEXT certificate, const TIdBytes& address) {
 class TIdTLSEngineSchannel : public TIdTLSEngine {
 public:
     explicit TIdTLSEngineSchannel(const TIdTLSSettings& settings) : host_(settings.ServerName) {
-        if (IsIPv4Text(host_) || !CanonicalIPv6Text(host_).empty()) {
-            if (const auto parsed = TIdIPAddress::ParseAddress(host_)) address_ = parsed->NetworkBytes();
-        }
+        address_ = TLSAddressOf(host_);
         if (address_.empty()) serverName_ = Utf8ToWide(host_);
         if (!settings.ExtraCAFile.empty()) anchors_ = ReadTrustAnchors(settings.ExtraCAFile);
         SCHANNEL_CRED credentials{};
@@ -147,7 +146,9 @@ public:
             if (status == SEC_I_INCOMPLETE_CREDENTIALS || status == SEC_I_CONTINUE_NEEDED) continue;
             if (status != SEC_E_OK) throw EIdTLSError(HandshakeFailed(host_, StatusText(status)));
             Verify();
-            ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+            const SECURITY_STATUS sized = ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+            if (sized != SEC_E_OK || sizes_.cbMaximumMessage == 0)
+                throw EIdTLSError(HandshakeFailed(host_, StatusText(sized)));
             established_ = true;
             return true;
         }
@@ -165,6 +166,19 @@ public:
 
     std::size_t Decrypt(std::uint8_t* out, std::size_t max) override {
         while (plainStart_ == plain_.size() && !closeNotify_ && !in_.empty()) {
+            if (renegotiating_) {
+                // A handshake message after the handshake (a TLS 1.3 ticket,
+                // a key update, a renegotiation) goes to the handshake call
+                // until it is done; a certificate it brings is checked anew.
+                const SECURITY_STATUS step = Step();
+                if (step == SEC_E_INCOMPLETE_MESSAGE) return 0;
+                if (step == SEC_I_CONTINUE_NEEDED || step == SEC_I_INCOMPLETE_CREDENTIALS) continue;
+                if (step != SEC_E_OK)
+                    throw EIdTLSError("TLS error on the connection to " + host_ + ": " + StatusText(step) + ".");
+                renegotiating_ = false;
+                Verify();
+                continue;
+            }
             // Wine answers the peer's close_notify with SEC_E_OK and no data;
             // the record's type is what tells it from an empty record.
             const bool alert = in_[0] == kAlertRecord;
@@ -198,12 +212,7 @@ public:
             }
             in_ = std::move(extra);
             if (status == SEC_I_RENEGOTIATE) {
-                // A message after the handshake (a TLS 1.3 ticket, a key update)
-                // goes back through the handshake call.
-                SECURITY_STATUS step;
-                do step = Step(); while (step == SEC_I_CONTINUE_NEEDED && !in_.empty());
-                if (step != SEC_E_OK && step != SEC_I_CONTINUE_NEEDED && step != SEC_E_INCOMPLETE_MESSAGE)
-                    throw EIdTLSError("TLS error on the connection to " + host_ + ": " + StatusText(step) + ".");
+                renegotiating_ = true;
             } else if (!data && alert) {
                 closeNotify_ = true;
             }
@@ -286,16 +295,19 @@ private:
             &credentials_, haveContext_ ? &context_ : nullptr, name, kContextFlags, 0, 0,
             haveContext_ ? &inputDescription : nullptr, 0, haveContext_ ? nullptr : &context_, &outputDescription,
             &attributes, nullptr);
-        haveContext_ = true;
+        if (!FAILED(status) || status == SEC_E_INCOMPLETE_MESSAGE) haveContext_ = true;
         if (output.pvBuffer) {
             const auto* begin = static_cast<const std::uint8_t*>(output.pvBuffer);
             if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) out_.insert(out_.end(), begin, begin + output.cbBuffer);
             ::FreeContextBuffer(output.pvBuffer);
         }
         if (status == SEC_E_INCOMPLETE_MESSAGE) return status;
+        // Asked for a client certificate, which it has none of: the same
+        // input goes in again, now without one.
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS) return status;
         if (input[1].BufferType == SECBUFFER_EXTRA && input[1].cbBuffer > 0)
             in_.erase(in_.begin(), in_.end() - input[1].cbBuffer);
-        else if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED || status == SEC_I_INCOMPLETE_CREDENTIALS)
+        else if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
             in_.clear();
         return status;
     }
@@ -308,7 +320,11 @@ private:
         PCCERT_CONTEXT peer = nullptr;
         if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &peer) != SEC_E_OK || !peer)
             Reject("the server sent no certificate");
+        const std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)> peerHeld(
+            peer, ::CertFreeCertificateContext);
         HCERTSTORE others = ::CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
+        const auto closeStore = [](HCERTSTORE store) { ::CertCloseStore(store, 0); };
+        const std::unique_ptr<void, decltype(closeStore)> othersHeld(others, closeStore);
         if (others && peer->hCertStore) ::CertAddStoreToCollection(others, peer->hCertStore, 0, 0);
         if (others && anchors_) ::CertAddStoreToCollection(others, anchors_, 0, 0);
         LPSTR usage[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
@@ -319,6 +335,8 @@ private:
         parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
         PCCERT_CHAIN_CONTEXT chain = nullptr;
         const BOOL built = ::CertGetCertificateChain(nullptr, peer, nullptr, others, &parameters, 0, nullptr, &chain);
+        const std::unique_ptr<const CERT_CHAIN_CONTEXT, decltype(&::CertFreeCertificateChain)> chainHeld(
+            chain, ::CertFreeCertificateChain);
         std::string failed;
         if (!built || !chain) {
             failed = "no chain could be built";
@@ -328,12 +346,16 @@ private:
             if (anchors_ && (errors & CERT_TRUST_IS_UNTRUSTED_ROOT) && chain->cChain > 0) {
                 const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
                 const PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-                if (PCCERT_CONTEXT found = ::CertFindCertificateInStore(anchors_, X509_ASN_ENCODING, 0,
-                                                                        CERT_FIND_EXISTING, root, nullptr)) {
-                    ::CertFreeCertificateContext(found);
-                    errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
-                    anchored = true;
+                // The same bytes, not just the same issuer and serial number:
+                // a root of someone else's key may copy those.
+                for (PCCERT_CONTEXT anchor = nullptr;
+                     !anchored && (anchor = ::CertEnumCertificatesInStore(anchors_, anchor)) != nullptr;) {
+                    anchored = anchor->cbCertEncoded == root->cbCertEncoded &&
+                               std::equal(root->pbCertEncoded, root->pbCertEncoded + root->cbCertEncoded,
+                                          anchor->pbCertEncoded);
+                    if (anchored) ::CertFreeCertificateContext(anchor);
                 }
+                if (anchored) errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
             }
             // The policy alone takes a leaf from an unknown CA sent without its
             // chain; any error of the chain itself is a failure.
@@ -342,10 +364,7 @@ private:
             else if (errors) failed = "the chain does not verify (status " + std::to_string(errors) + ")";
             else failed = PolicyCheck(chain, anchored, peer);
         }
-        if (chain) ::CertFreeCertificateChain(chain);
-        if (others) ::CertCloseStore(others, 0);
         if (failed.empty() && !address_.empty() && !NamesAddress(peer, address_)) failed = "name mismatch";
-        ::CertFreeCertificateContext(peer);
         if (!failed.empty()) Reject(failed);
     }
 
@@ -387,6 +406,7 @@ private:
     bool haveContext_ = false;
     bool established_ = false;
     bool closeNotify_ = false;
+    bool renegotiating_ = false;
     SecPkgContext_StreamSizes sizes_{};
     TIdBytes received_;
     TIdBytes in_;

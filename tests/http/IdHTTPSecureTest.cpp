@@ -137,6 +137,11 @@ TEST(Https, CertificatesFramingAndRoutes) {
         {"TLS 1.0 only", {s.Url("tls10")}, "", "tls", "TLS handshake with 127.0.0.1 failed: "},
         {"closed in the handshake", {s.Url("handshake-close")}, "", "tls",
          "TLS handshake with 127.0.0.1 failed: the server closed the connection."},
+        {"handshake never answered", Fetch(s.Url("handshake-stall")).Limit(1000), "", "timeout", "Read Timeout"},
+        {"client certificate asked for", {s.Url("client-cert")}, kProgram, "", ""},
+        // Only plain dotted decimal is taken for an address to check.
+        {"address in hex", {s.Url("good", "/", "0x7f.0.0.1")}, "", "tls",
+         "TLS handshake with 0x7f.0.0.1 failed: an IPv4 address must be written as four decimal numbers."},
         // By length and chunked, the framing says when the body is whole.
         {"by length, bare close after", {s.Url("length")}, Pattern(), "", ""},
         {"chunked, bare close after", {s.Url("chunked")}, Pattern(), "", ""},

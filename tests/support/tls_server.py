@@ -13,6 +13,7 @@ by MODE with a body of 100000 bytes, byte i being i % 251:
   close-notify     no length: the body ends with close_notify and the close
   no-close-notify  no length: the body ends with a bare close
   handshake-close  the connection closes after the ClientHello arrives
+  handshake-stall  the ClientHello is read and never answered (for 30 s)
   stall            the head, half the body, then nothing for 30 s
   tls10            TLS 1.0 only; the client is expected to refuse it
 """
@@ -39,8 +40,10 @@ def read_head(conn):
 
 
 def serve(raw, context, mode):
-    if mode == "handshake-close":
+    if mode in ("handshake-close", "handshake-stall"):
         raw.recv(4096)
+        if mode == "handshake-stall":
+            time.sleep(30)
         raw.close()
         return
     conn = context.wrap_socket(raw, server_side=True)

@@ -193,6 +193,8 @@ TEST_F(VykgetServersTest, HttpsVerifiedAgainstTheTestCA) {
         {ca + s.Url("expired"), "", 1, refused + "expired.\n"},
         {"--cacert /nonexistent.pem " + s.Url("good"), "", 1, "The CA certificates in /nonexistent.pem cannot be read: "},
         {ca + "-L " + s.Url("good", "/to-http"), "", 1, "Request refused: a redirect from https to http"},
+        // The handshake counts towards the transfer's time.
+        {ca + "--max-time 1 " + s.Url("handshake-stall"), "", 1, "Maximum time reached: --max-time 1 seconds.\n"},
         // The proxy that wants credentials shows which variable was read.
         {ca + s.Url("good"), "https_proxy=127.0.0.1:" + std::to_string(s.ports.at("proxy-auth")), 1,
          "HTTP/1.0 407 Proxy Authentication Required.\n"},
