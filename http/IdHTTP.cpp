@@ -501,7 +501,7 @@ void TIdCustomHTTP::OpenTunnel() {
     // Only a 2xx opens the tunnel; the proxy's refusal is its status line.
     const std::string status = ReadHttpLine(io);
     int lines = 0;
-    while (!ReadHttpLine(io).empty())
+    for (std::string line = ReadHttpLine(io); !line.empty(); line = ReadHttpLine(io))
         if (++lines > HeaderLineLimit)
             throw EIdException(Format("Response has more than %d header lines.", HeaderLineLimit));
     const auto code = status.size() >= 12 && status.compare(0, 7, "HTTP/1.") == 0 && status[8] == ' '
