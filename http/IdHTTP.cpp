@@ -3,8 +3,8 @@
 #include "host/Stream.h"
 #include "http/IdCappedStream.h"
 #include "http/IdCookieManager.h"
-#include "net/IdIOHandlerSecure.h"
 #include "net/IdExceptionCore.h"
+#include "net/IdIOHandlerSecure.h"
 #include "net/IdIOHandlerSocket.h"
 
 #include <algorithm>
@@ -87,17 +87,20 @@ std::string ReadHttpLine(TIdIOHandler& io) {
     return line;
 }
 
+// The code of a status line: the word after the first blank, -1 for none.
+int StatusCodeOf(const std::string& statusLine) {
+    std::string rest;
+    const auto space = statusLine.find(' ');
+    if (space != std::string::npos) rest = Trim(statusLine.substr(space + 1));
+    const std::string code = rest.substr(0, rest.find(' '));
+    return TryDecimalToInt32(code).value_or(-1);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- response
 
-int TIdHTTPResponse::StatusCode() const {
-    std::string rest;
-    const auto space = StatusLine.find(' ');
-    if (space != std::string::npos) rest = Trim(StatusLine.substr(space + 1));
-    const std::string code = rest.substr(0, rest.find(' '));
-    return TryDecimalToInt32(code).value_or(-1);
-}
+int TIdHTTPResponse::StatusCode() const { return StatusCodeOf(StatusLine); }
 
 std::int64_t TIdHTTPResponse::ReadChunkSize() {
     const std::string line = ReadHttpLine(*client_.IOHandler());
@@ -504,11 +507,10 @@ void TIdCustomHTTP::OpenTunnel() {
     for (std::string line = ReadHttpLine(io); !line.empty(); line = ReadHttpLine(io))
         if (++lines > HeaderLineLimit)
             throw EIdException(Format("Response has more than %d header lines.", HeaderLineLimit));
-    const auto code = status.size() >= 12 && status.compare(0, 7, "HTTP/1.") == 0 && status[8] == ' '
-                          ? TryDecimalToInt32(status.substr(9, 3)) : std::nullopt;
-    if (!code || *code / 100 != 2) {
+    const int code = status.compare(0, 7, "HTTP/1.") == 0 ? StatusCodeOf(status) : -1;
+    if (code / 100 != 2) {
         CloseConnection();
-        throw EIdHTTPProtocolException(code.value_or(-1), ShownText(status.empty() ? "no reply to CONNECT" : status), {});
+        throw EIdHTTPProtocolException(code, ShownText(status.empty() ? "no reply to CONNECT" : status), {});
     }
     // Bytes before the handshake would belong to no one: the server speaks only after it.
     if (io.InputQueue()->Size() > 0) {

@@ -24,7 +24,6 @@ void TIdIOHandlerSecure::ConnectSocket() {
 }
 
 void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
-    serverName_ = serverName;
     closedWithoutNotify_ = false;
     engine_ = CreateTLSEngine({serverName, ExtraCAFile});
     // The whole handshake is part of connecting: the connect limit holds for

@@ -49,7 +49,6 @@ private:
 
     std::unique_ptr<TIdTLSEngine> engine_;
     TIdTLSInfo info_;
-    std::string serverName_;
     bool closedWithoutNotify_ = false;
     std::int32_t timeLimit_ = -2;
     bool raiseOnTimeout_ = true;
