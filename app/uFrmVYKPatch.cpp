@@ -4,6 +4,7 @@
 #include "host/SysUtils.h"
 
 const char* const DownloadUrl = VYK_DOWNLOAD_URL;
+const char* const PublisherKeys = VYK_PUBLISHER_KEYS;
 
 namespace {
 
@@ -52,7 +53,7 @@ bool StartsAsWindowsProgram(TStream& file) {
 } // namespace
 
 TForm1::TForm1(THostServices& host, TDownloader downloader)
-    : host_(host), downloader_(std::move(downloader)) {
+    : PublisherRule(PublisherKeyPins(PublisherKeys)), host_(host), downloader_(std::move(downloader)) {
     Button1.Left = 8;
     Button1.Top = 8;
     Button1.Width = 225;
@@ -105,15 +106,33 @@ void TForm1::Button1Click(void* /*Sender*/) {
 }
 
 void TForm1::ReplaceFromDownload(const std::string& target) {
+    // The installed program's signature is read before the replacement holds
+    // the file, which on Windows shuts out readers too.
+    TProgramSignature installed;
+    std::exception_ptr unreadable;
+    try {
+        installed = ReadProgramSignature(*host_.OpenToRead(target));
+    } catch (const EStreamError&) {
+        unreadable = std::current_exception();
+    }
     // A file in use, without write access or no regular file fails here,
-    // before anything is fetched.
+    // before anything is fetched; one that cannot be read is not replaced
+    // unchecked either.
     auto replacement = host_.BeginReplacement(target);
+    if (unreadable) std::rethrow_exception(unreadable);
     TRefusalCheckingStream checked(replacement->Stream());
     downloader_(DownloadUrl, checked);
     checked.RaiseIfRefused();
     if (!StartsAsWindowsProgram(replacement->Stream())) {
         replacement.reset();
         ShowWarningBox("Stažený soubor není platný program. Původní soubor zůstal beze změny.");
+        return;
+    }
+    try {
+        PublisherRule.Check(replacement->Stream(), &installed);
+    } catch (const EPublisherRefused&) {
+        replacement.reset();
+        ShowWarningBox("Stažený soubor není podepsán vydavatelem VYK. Původní soubor zůstal beze změny.");
         return;
     }
     replacement->Commit();

@@ -3,6 +3,7 @@
 // Nothing here knows the platform: the window is drawn by the platform from the
 // values below, and every service comes through THostServices.
 
+#include "app/PublisherCheck.h"
 #include "host/Dialogs.h"
 #include "host/HostServices.h"
 #include "host/Stream.h"
@@ -37,6 +38,9 @@ void DownloadThrough(const std::string& url, TStream& stream, TIdIOHandler* tran
 
 // The compiled-in download URL.
 extern const char* const DownloadUrl;
+// The compiled-in publisher keys: SHA-256 pins of the signer's public key,
+// comma-separated; empty when none is pinned.
+extern const char* const PublisherKeys;
 
 class TForm1 {
 public:
@@ -59,9 +63,13 @@ public:
 
     TButton Button1;
     TOpenDialog OpenDialog1;
+    // Who may sign a download that replaces Kalmin.exe (see PublisherCheck.h);
+    // the compiled-in keys unless a caller sets others.
+    TPublisherRule PublisherRule;
 
     // The update: locate Kalmin.exe, download the new one beside it and put it
-    // in place only when complete and a Windows program. Raises whatever fails;
+    // in place only when complete, a Windows program and signed as
+    // PublisherRule demands. Raises whatever fails;
     // the caller hands it to the error display. The installed file keeps every
     // byte unless the replacement succeeded.
     void Button1Click(void* Sender);

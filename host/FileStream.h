@@ -12,6 +12,8 @@ constexpr std::uint16_t fmOpenWrite = 0x0001;
 constexpr std::uint16_t fmOpenReadWrite = 0x0002;
 // Combined with an open mode: nobody else may hold the file while the stream does.
 constexpr std::uint16_t fmShareExclusive = 0x0010;
+// Others may read and write the file while the stream holds it.
+constexpr std::uint16_t fmShareDenyNone = 0x0040;
 
 class TFileStream : public TStream {
 public:

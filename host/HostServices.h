@@ -16,6 +16,9 @@
 //                       naming the full Windows name and the system's error text,
 //                       and nothing is touched. Commit raises the same way,
 //                       naming path; path then keeps its old bytes.
+//  OpenToRead(path)     opens the existing file path for reading, shared with
+//                       readers and writers, or raises EFOpenError "Cannot open
+//                       file "%s". %s" naming the full Windows name.
 //  ExecuteOpenDialog    runs the file-open dialog modally with the dialog's Title,
 //                       Filter, FilterIndex, InitialDir and DefaultExt, pre-filled
 //                       with its FileName; a typed name that does not exist is
@@ -57,6 +60,7 @@ public:
     virtual TRegistryHive& Registry() = 0;
     virtual bool FileExists(const std::string& path) = 0;
     virtual std::unique_ptr<TReplacement> BeginReplacement(const std::string& path) = 0;
+    virtual std::unique_ptr<TStream> OpenToRead(const std::string& path) = 0;
     virtual bool ExecuteOpenDialog(TOpenDialog& dialog) = 0;
     virtual int ShowMessageBox(const std::string& text, const std::string& caption,
                            std::uint32_t flags) = 0;

@@ -1,5 +1,6 @@
 #include "tools/VykgetOptions.h"
 
+#include "app/PublisherCheck.h"
 #include "http/IdURI.h"
 
 #include <algorithm>
@@ -31,6 +32,8 @@ const Option kOptions[] = {
     {0, "noproxy", Kind::Value},
     {0, "http1.0", Kind::Flag},
     {0, "cacert", Kind::Value},
+    {0, "same-publisher-as", Kind::Value},
+    {0, "publisher-key", Kind::Value},
     {0, "progress", Kind::Flag},
     {'s', "silent", Kind::Flag},
 };
@@ -157,6 +160,14 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
     } else if (name == "proxy") options.Proxy = ParseProxy(value, "option --proxy");
     else if (name == "noproxy") options.NoProxy = value;
     else if (name == "cacert") options.CACertFile = value;
+    else if (name == "same-publisher-as") options.SamePublisherAs = value;
+    else if (name == "publisher-key") {
+        try {
+            options.PublisherKeys.push_back(PublisherKeyPin(value));
+        } catch (const EConvertError&) {
+            throw EUsageError("vykget: option --publisher-key needs 64 hex digits (a key's SHA-256), not '" + value + "'");
+        }
+    }
     else if (name == "output") options.File = value;
     else if (name == "http1.0") options.Http10 = true;
     else if (name == "progress") options.Progress = TProgressMode::On;
@@ -217,6 +228,8 @@ TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments) {
     if (operands.size() != wanted) throw EUsageError("usage: vykget URL FILE (vykget --help lists the options)");
     options.Url = operands[0];
     if (wanted == 2) options.File = operands[1];
+    if (options.File == "-" && (options.SamePublisherAs || !options.PublisherKeys.empty()))
+        throw EUsageError("vykget: a signature is checked before FILE is replaced, so FILE cannot be -");
     return options;
 }
 
@@ -228,8 +241,8 @@ std::string VykgetHelp() {
            "on success, 1 when the download failed (the reason goes to standard error),\n"
            "2 for a wrong command line. \"-o FILE URL\" is the same as \"URL FILE\".\n"
            "\n"
-           "  -v, --verbose             show the request and response heads, each connect\n"
-           "                            and what TLS negotiated\n"
+           "  -v, --verbose             show the request and response heads, each connect,\n"
+           "                            what TLS negotiated and who signed a downloaded program\n"
            "  -L, --location            follow redirects\n"
            "      --max-redirs N        follow at most N redirects (default 14; 0: none)\n"
            "      --connect-timeout S   give up a connect after S seconds (fractions allowed)\n"
@@ -243,6 +256,12 @@ std::string VykgetHelp() {
            "      --noproxy LIST        reach these hosts directly (names, .domains, addresses,\n"
            "                            * for all); without it, no_proxy or NO_PROXY\n"
            "      --cacert FILE         trust the CA certificates in FILE (PEM) as well\n"
+           "      --same-publisher-as PROGRAM\n"
+           "                            when PROGRAM's signature verifies, keep FILE unless the\n"
+           "                            download is signed with its key, or by a certificate of\n"
+           "                            the same subject that chains to a trusted root\n"
+           "      --publisher-key HEX   keep FILE unless the download is signed with this key\n"
+           "                            (SHA-256 of its public key; repeatable)\n"
            "      --http1.0             send HTTP/1.0 requests\n"
            "      --progress            show the progress meter even when not on a terminal\n"
            "  -s, --silent              no progress meter\n"

@@ -40,6 +40,8 @@ struct TVykgetOptions {
     std::optional<std::string> NoProxy; // --noproxy: hosts reached directly
     bool Http10 = false;
     std::string CACertFile; // --cacert: a PEM file of further trust anchors
+    std::optional<std::string> SamePublisherAs; // a program whose publisher must have signed the download
+    std::vector<std::string> PublisherKeys;     // pins, lower-case hex: the download's signer must hold one
     TProgressMode Progress = TProgressMode::Auto;
 };
 

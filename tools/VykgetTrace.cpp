@@ -1,6 +1,9 @@
 #include "tools/VykgetTrace.h"
 
+#include "host/Certificate.h"
 #include "net/IdGlobal.h"
+
+#include <ctime>
 
 namespace {
 
@@ -44,4 +47,19 @@ std::string TraceConnect(const std::string& address, int port) {
 std::string TraceTLS(const TIdTLSInfo& info) {
     return "* TLS connection using " + info.Version + " / " + info.Cipher + "\n* server certificate:\n*  subject: " +
            info.Subject + "\n*  issuer: " + info.Issuer + "\n";
+}
+
+std::string TraceSignature(const TProgramSignature& signature) {
+    if (signature.State == TSignatureState::ssNone) return "* no signature (" + signature.Why + ")\n";
+    if (!signature.Valid()) return "* signature not valid: " + signature.Why + "\n";
+    const TCertificateFacts signer = ReadCertificate(signature.Signer);
+    std::string timestamp = "none";
+    if (signature.Timestamp) {
+        const std::time_t time = static_cast<std::time_t>(*signature.Timestamp);
+        char text[32] = "?";
+        if (const std::tm* utc = std::gmtime(&time)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc);
+        timestamp = text;
+    }
+    return "* signed by: " + NameText(signer.Subject) + "\n*  issuer: " + NameText(signer.Issuer) +
+           "\n*  key sha256: " + PublicKeyPin(signer) + "\n*  timestamp: " + timestamp + "\n";
 }

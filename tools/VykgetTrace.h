@@ -3,6 +3,7 @@
 // response head as received ("< ") and each connect ("* "). Credentials in
 // "Authorization" and "Proxy-Authorization" are shown as "<scheme> ***".
 
+#include "host/ProgramSignature.h"
 #include "http/IdHeaderList.h"
 #include "net/IdTLSEngine.h"
 
@@ -15,3 +16,6 @@ std::string TraceResponseHead(const std::string& statusLine, const TIdHeaderList
 std::string TraceConnect(const std::string& address, int port);
 // What TLS negotiated: protocol version and cipher, the certificate's subject and issuer.
 std::string TraceTLS(const TIdTLSInfo& info);
+// Who signed a downloaded program: subject, issuer, key pin and timestamp,
+// or why no signature counts.
+std::string TraceSignature(const TProgramSignature& signature);

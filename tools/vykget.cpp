@@ -7,7 +7,9 @@
 // wrong command line exits with 2. Without options the client keeps its
 // default settings.
 
+#include "app/PublisherCheck.h"
 #include "host/Console.h"
+#include "host/FileStream.h"
 #include "host/FileReplacement.h"
 #include "host/InterruptCleanup.h"
 #include "host/SysUtils.h"
@@ -254,8 +256,37 @@ private:
     std::int64_t spanBase_ = 0;
 };
 
+// The program whose publisher must have signed the download, read before
+// anything is fetched; nullopt when no option asks for a check.
+std::optional<TProgramSignature> ReferenceSignature(const TVykgetOptions& options) {
+    if (!options.SamePublisherAs) return std::nullopt;
+    TFileStream reference(*options.SamePublisherAs, fmOpenRead | fmShareDenyNone);
+    return ReadProgramSignature(reference);
+}
+
+bool StartsAsProgram(TStream& file) {
+    char head[2] = {};
+    return file.Seek(0, TSeekOrigin::soBeginning) == 0 && file.Read(head, 2) == 2 && head[0] == 'M' && head[1] == 'Z';
+}
+
+// Before FILE is replaced: -v shows who signed a downloaded program, and
+// --publisher-key or --same-publisher-as refuse one that fails their rule.
+void CheckDownloadedProgram(const TVykgetOptions& options, const std::optional<TProgramSignature>& reference,
+                            TStream& download) {
+    const bool checked = reference || !options.PublisherKeys.empty();
+    if (options.Verbose && StartsAsProgram(download)) WriteToStandardError(TraceSignature(ReadProgramSignature(download)));
+    if (!checked) return;
+    // A reference without a valid signature binds nothing, as for the updater:
+    // say so rather than pass in silence.
+    if (options.PublisherKeys.empty() && !reference->Valid())
+        WriteToStandardError("vykget: " + *options.SamePublisherAs + " carries no valid signature (" + reference->Why +
+                             "), so any download is accepted\n");
+    TPublisherRule(options.PublisherKeys).Check(download, reference ? &*reference : nullptr);
+}
+
 int Download(const TVykgetOptions& options) {
     try {
+        const std::optional<TProgramSignature> reference = ReferenceSignature(options);
         // FILE "-": the body goes to standard output as it arrives.
         std::unique_ptr<TStandardOutputStream> standardOutput;
         std::unique_ptr<TFileReplacement> file;
@@ -292,6 +323,7 @@ int Download(const TVykgetOptions& options) {
                 throw ENoDocument(Format("Maximum of %d redirects followed (--max-redirs).", http.RedirectMaximum - 1));
             if (code / 100 != 2) throw ENoDocument(ShownText(http.Response().StatusLine));
         }
+        if (file) CheckDownloadedProgram(options, reference, sink);
         if (file) file->Commit();
         return 0;
     } catch (const std::exception& error) {

@@ -1,6 +1,7 @@
 #include "host/linux/WineHostServices.h"
 
 #include "host/FileReplacement.h"
+#include "host/FileStream.h"
 #include "host/SysUtils.h"
 #include "host/SystemError.h"
 
@@ -23,6 +24,13 @@ std::unique_ptr<TReplacement> TWineHostServices::BeginReplacement(const std::str
     const std::string host = prefix_.ToHostPath(path);
     if (host.empty()) RaiseReplacementError(options.DisplayName, SystemErrorText(ENOENT));
     return std::make_unique<TFileReplacement>(host, options);
+}
+
+std::unique_ptr<TStream> TWineHostServices::OpenToRead(const std::string& path) {
+    const std::string shown = prefix_.WindowsFullName(path);
+    const std::string host = prefix_.ToHostPath(path);
+    if (host.empty()) throw EFOpenError("Cannot open file \"" + shown + "\". " + SystemErrorText(ENOENT));
+    return std::make_unique<TFileStream>(host, fmOpenRead | fmShareDenyNone, shown);
 }
 
 std::string TWineHostServices::ApplicationTitle() {

@@ -16,6 +16,7 @@ public:
     TRegistryHive& Registry() override { return hive_; }
     bool FileExists(const std::string& path) override;
     std::unique_ptr<TReplacement> BeginReplacement(const std::string& path) override;
+    std::unique_ptr<TStream> OpenToRead(const std::string& path) override;
     std::string ApplicationTitle() override;
 
 private:

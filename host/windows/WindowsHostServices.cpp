@@ -105,6 +105,10 @@ std::unique_ptr<TReplacement> TWindowsHostServices::BeginReplacement(const std::
     return std::make_unique<TFileReplacement>(path, options);
 }
 
+std::unique_ptr<TStream> TWindowsHostServices::OpenToRead(const std::string& path) {
+    return std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyNone, ExpandFileName(path));
+}
+
 bool TWindowsHostServices::ExecuteOpenDialog(TOpenDialog& dialog) {
     const std::wstring filter = DialogFilter(dialog.Filter);
     const std::wstring initialDir = Utf8ToWide(dialog.InitialDir);

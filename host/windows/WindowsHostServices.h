@@ -18,6 +18,7 @@ class TWindowsHostServices : public THostServices {
     TRegistryHive& Registry() override { return hive_; }
     bool FileExists(const std::string& path) override;
     std::unique_ptr<TReplacement> BeginReplacement(const std::string& path) override;
+    std::unique_ptr<TStream> OpenToRead(const std::string& path) override;
     bool ExecuteOpenDialog(TOpenDialog& dialog) override;
     int ShowMessageBox(const std::string& text, const std::string& caption,
                        std::uint32_t flags) override;

@@ -84,6 +84,10 @@ public:
     TRegistryHive& Registry() override { return hive; }
     bool FileExists(const std::string& path) override { return files.count(Key(path)) > 0; }
     std::unique_ptr<TReplacement> BeginReplacement(const std::string& path) override;
+    std::unique_ptr<TStream> OpenToRead(const std::string& path) override {
+        if (!files.count(Key(path))) throw EFOpenError("Cannot open file \"" + path + "\".");
+        return std::make_unique<TStringStream>(files[Key(path)]);
+    }
     bool ExecuteOpenDialog(TOpenDialog& dialog) override {
         dialogShownWith.push_back(dialog.FileName);
         if (choice.empty()) return false;
