@@ -4,3 +4,6 @@
 // that the test's loopback server, on a port chosen at run time, serves it.
 
 const char* LoopbackDownloadUrl();
+// The same for the pinned publisher keys, from VYK_TEST_PUBLISHER_KEYS (none
+// when it is not set).
+const char* LoopbackPublisherKeys();
