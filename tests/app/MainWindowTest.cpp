@@ -5,12 +5,15 @@
 #include "tests/app/WineUpdate.h"
 #include "tests/host/TempPrefix.h"
 #include "tests/support/BoxRecordingHost.h"
+#include "tests/support/SignedPrograms.h"
 #include "tests/support/TLSServers.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTest>
+
+#include <filesystem>
 
 namespace {
 
@@ -111,6 +114,33 @@ TEST(MainWindowOverHttps, UpdatesFromAVerifiedServerAndRefusesAnother) {
         QTest::keyClick(window.Button1(), Qt::Key_Return);
         EXPECT_EQ(host.boxes, std::vector<std::string>{row.box});
         EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), row.after);
+    }
+    ::unsetenv("SSL_CERT_FILE");
+}
+
+// Only the publisher's program replaces Kalmin.exe: each row of the signature
+// table through the window, the code-signing CA trusted through SSL_CERT_FILE.
+TEST(MainWindowSignatures, OnlyThePublishersProgramReplacesKalmin) {
+    VYK_REQUIRE_TLS_SERVERS();
+    MainWindowTest::StartApplication();
+    ::setenv("SSL_CERT_FILE", vyktest::TLSServers::Get().Signed("codesign-ca.pem").c_str(), 1);
+    for (const vyktest::SignatureRow& row : vyktest::SignatureRows()) {
+        SCOPED_TRACE(vyktest::RowName(row));
+        vyktest::TempPrefix prefix;
+        prefix.Write("system.reg", "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
+        prefix.Write("drive_c/VYK/Kalmin.exe", vyktest::SignedProgram(row.installed));
+        vyktest::WineUpdate host(prefix.root, "VYKPatch");
+        const std::string url = vyktest::SignedProgramUrl(row);
+        TForm1 form(host, [&url](const std::string&, TStream& stream) { DownloadToStream(url, stream); });
+        if (row.pin) form.PublisherRule = TPublisherRule({vyktest::PinOf(row.pin)});
+        TMainWindow window(form, host);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(window.Button1(), Qt::Key_Return);
+        EXPECT_EQ(host.boxes, std::vector<std::string>{row.refusal ? vyktest::kNotThePublishers : "Aktualizace dokončena."});
+        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), vyktest::SignedProgram(row.refusal ? row.installed : row.download));
+        EXPECT_FALSE(std::filesystem::exists(prefix.root + "/drive_c/VYK/Kalmin.exe.part"));
     }
     ::unsetenv("SSL_CERT_FILE");
 }

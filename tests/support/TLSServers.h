@@ -27,6 +27,8 @@ struct TLSServers {
     std::string CA() const { return certs + "/ca.pem"; }
     // The folder the servers write their logs to.
     std::string Work() const { return certs.substr(0, certs.rfind('/')); }
+    // The signed test programs, served by each server under /signed/.
+    std::string Signed(const std::string& file = {}) const { return Work() + "/www/signed/" + file; }
 
 private:
     static TLSServers Read() {

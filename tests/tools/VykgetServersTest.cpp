@@ -5,6 +5,7 @@
 
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/SignedPrograms.h"
 #include "tests/support/TLSServers.h"
 #include "tests/tools/VykgetFixture.h"
 
@@ -210,4 +211,34 @@ TEST_F(VykgetServersTest, HttpsVerifiedAgainstTheTestCA) {
         else EXPECT_EQ(run.err.substr(0, row.err.size()), row.err);
         EXPECT_EQ(ReadFile(Target()), row.exitCode == 0 ? kProgram : "old");
     }
+}
+
+// The signature table through --same-publisher-as (or --publisher-key for a
+// pinned row): what fails is named, FILE stays as it was, and -v says who
+// signed the download.
+TEST_F(VykgetServersTest, SamePublisherAsAndPublisherKeyRefuseAnotherSigner) {
+    VYK_REQUIRE_TLS_SERVERS();
+    const vyktest::TLSServers& s = vyktest::TLSServers::Get();
+    const std::string installed = (dir / "installed.exe").string();
+    for (const vyktest::SignatureRow& row : vyktest::SignatureRows()) {
+        SCOPED_TRACE(vyktest::RowName(row));
+        std::ofstream(installed, std::ios::binary) << vyktest::SignedProgram(row.installed);
+        std::ofstream(Target()) << "old";
+        const std::string rule = row.pin ? "--publisher-key " + vyktest::PinOf(row.pin) : "--same-publisher-as " + installed;
+        const ProgramRun run = Vykget("-s -v " + rule + " " + vyktest::SignedProgramUrl(row) + " " + Target(),
+                                      "SSL_CERT_FILE=" + s.Signed("codesign-ca.pem"));
+        EXPECT_EQ(run.exitCode, row.refusal ? 1 : 0) << run.err;
+        const std::string download = row.download;
+        std::string said = row.refusal ? std::string("is not the publisher's: ") + row.refusal + " (" : "";
+        if (download == "new-unsigned") said = "\n* no signature (";
+        if (download == "new-same-key")
+            said = "\n* signed by: CN=Tavrolin Test Publisher,O=Tavrolin\n"
+                   "*  issuer: CN=VYKPatch Test Code Signing CA,O=VYKPatch tests\n"
+                   "*  key sha256: " + vyktest::PinOf("publisher") + "\n*  timestamp: none\n";
+        EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(Target()), row.refusal ? "old" : vyktest::SignedProgram(row.download));
+        EXPECT_EQ(ReadFile(installed), vyktest::SignedProgram(row.installed));
+    }
+    EXPECT_EQ(Vykget("--publisher-key abc " + s.Url("plain") + " " + Target()).exitCode, 2);
+    EXPECT_EQ(Vykget("--same-publisher-as " + installed + " " + s.Url("plain") + " -").exitCode, 2);
 }

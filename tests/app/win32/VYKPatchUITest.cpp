@@ -6,6 +6,7 @@
 
 #include "host/windows/WideText.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/SignedPrograms.h"
 #include "tests/support/TLSServers.h"
 #include "tests/support/windows/EmbeddedManifest.h"
 
@@ -485,6 +486,32 @@ TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
         EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), row.after);
         EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
     }
+}
+
+// Only the publisher's program replaces Kalmin.exe: each row of the signature
+// table through the program, the code-signing CA in the prefix's root store.
+// Wine's chain engine is partial; which root is trusted, the times and the
+// messageDigest are the updater's own checks, so the rows show those too.
+TEST_F(UpdaterUITest, OnlyThePublishersProgramReplacesKalmin) {
+    VYK_REQUIRE_TLS_SERVERS();
+    TrustedRoot root(vyktest::TLSServers::Get().Signed("codesign-ca.pem"));
+    const fs::path installed = work / "installed";
+    SetInstallPath(WideToUtf8(installed.wstring()));
+    for (const vyktest::SignatureRow& row : vyktest::SignatureRows()) {
+        SCOPED_TRACE(vyktest::RowName(row));
+        WriteFile(installed / "Kalmin.exe", vyktest::SignedProgram(row.installed));
+        ::SetEnvironmentVariableW(L"VYK_TEST_PUBLISHER_KEYS", row.pin ? Utf8ToWide(vyktest::PinOf(row.pin)).c_str() : nullptr);
+        Updater updater(work / "app", vyktest::SignedProgramUrl(row));
+        ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
+        const Box box = updater.NextBox();
+        EXPECT_EQ(box.title, row.refusal ? "Upozornění" : "Informace");
+        EXPECT_EQ(box.text, row.refusal ? vyktest::kNotThePublishers : "Aktualizace dokončena.");
+        updater.Dismiss(box);
+        EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), vyktest::SignedProgram(row.refusal ? row.installed : row.download));
+        EXPECT_FALSE(fs::exists(installed / "Kalmin.exe.part"));
+        EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+    }
+    ::SetEnvironmentVariableW(L"VYK_TEST_PUBLISHER_KEYS", nullptr);
 }
 
 TEST(ProgramManifest, TheUpdaterAsksForAdministratorRights) {
