@@ -177,9 +177,8 @@ TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t*
                         certificate.context->pbCertEncoded + certificate.context->cbCertEncoded);
     for (PCCERT_CONTEXT each = nullptr; (each = ::CertEnumCertificatesInStore(carried.handle, each)) != nullptr;)
         check.Certificates.emplace_back(each->pbCertEncoded, each->pbCertEncoded + each->cbCertEncoded);
+    // An OCTET STRING in the message, kept in its order (unlike integers).
     check.SignatureValue = BlobBytes(signer.EncryptedHash);
-    // CryptoAPI keeps the signature's bytes in reverse order, as it does integers.
-    std::reverse(check.SignatureValue.begin(), check.SignatureValue.end());
     if (const CRYPT_ATTRIBUTE* token = Attribute(signer.UnauthAttrs, szOID_RFC3161_counterSign))
         check.TimestampToken = BlobBytes(token->rgValue[0]);
     check.SignatureValid =

@@ -239,6 +239,16 @@ TEST_F(VykgetServersTest, SamePublisherAsAndPublisherKeyRefuseAnotherSigner) {
         EXPECT_EQ(ReadFile(Target()), row.refusal ? "old" : vyktest::SignedProgram(row.download));
         EXPECT_EQ(ReadFile(installed), vyktest::SignedProgram(row.installed));
     }
+    // A timestamp counts only from an authority that chains to a trusted root.
+    std::ofstream(installed, std::ios::binary) << vyktest::SignedProgram("old-signed");
+    for (const auto& [download, said] : {std::pair{"new-timestamped", "*  timestamp: 20"},
+                                         std::pair{"new-timestamped-rogue-tsa", "*  timestamp: none\n"}}) {
+        const std::string url = s.Url("plain", std::string("/signed/") + download + ".exe", "127.0.0.1", "http");
+        const ProgramRun run = Vykget("-s -v --same-publisher-as " + installed + " " + url + " " + Target(),
+                                      "SSL_CERT_FILE=" + s.Signed("codesign-ca.pem"));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find(said), std::string::npos) << download << ": " << run.err;
+    }
     EXPECT_EQ(Vykget("--publisher-key abc " + s.Url("plain") + " " + Target()).exitCode, 2);
     EXPECT_EQ(Vykget("--same-publisher-as " + installed + " " + s.Url("plain") + " -").exitCode, 2);
 }

@@ -9,6 +9,7 @@
 #include "tests/support/SignedPrograms.h"
 #include "tests/support/TLSServers.h"
 #include "tests/support/windows/EmbeddedManifest.h"
+#include "tests/support/windows/TrustedRoot.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -411,58 +412,11 @@ TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
     EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
 }
 
-namespace {
-
-// The test CA in the prefix's root store for as long as the object lives, as
-// an administrator would add a vendor's CA. Wine's root store also holds the
-// host's trusted CAs.
-class TrustedRoot {
-public:
-    explicit TrustedRoot(const std::string& pemFile) {
-        std::ifstream in(fs::path(Utf8ToWide(pemFile)), std::ios::binary);
-        const std::string pem(std::istreambuf_iterator<char>(in), {});
-        DWORD size = 0;
-        ::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
-                               &size, nullptr, nullptr);
-        der_.resize(size);
-        ::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der_.data(),
-                               &size, nullptr, nullptr);
-        // No context of it is kept: the registry store is written when it
-        // is closed, which a context still held would put off.
-        HCERTSTORE store = OpenRoot();
-        const bool added = store && ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der_.data(), size,
-                                                                       CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-        if (store) ::CertCloseStore(store, 0);
-        if (!added) throw std::runtime_error("the test CA cannot be added to the root store");
-    }
-    ~TrustedRoot() {
-        HCERTSTORE store = OpenRoot();
-        PCCERT_CONTEXT ca = ::CertCreateCertificateContext(X509_ASN_ENCODING, der_.data(), static_cast<DWORD>(der_.size()));
-        if (PCCERT_CONTEXT found = ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, ca, nullptr))
-            ::CertDeleteCertificateFromStore(found); // frees the context too
-        ::CertFreeCertificateContext(ca);
-        ::CertCloseStore(store, 0);
-    }
-    TrustedRoot(const TrustedRoot&) = delete;
-    TrustedRoot& operator=(const TrustedRoot&) = delete;
-
-private:
-    static HCERTSTORE OpenRoot() {
-        // The registry store itself: deleting through the system store's view
-        // leaves the certificate in the registry under Wine.
-        return ::CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
-    }
-
-    std::vector<BYTE> der_;
-};
-
-} // namespace
-
 // Over https, the certificate checked against the system's root store.
 TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
     VYK_REQUIRE_TLS_SERVERS();
     const vyktest::TLSServers& s = vyktest::TLSServers::Get();
-    TrustedRoot root(s.CA());
+    vyktest::TrustedRoot root(s.CA());
     const fs::path installed = work / "installed";
     SetInstallPath(WideToUtf8(installed.wstring()));
     const struct {
@@ -494,7 +448,7 @@ TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
 // messageDigest are the updater's own checks, so the rows show those too.
 TEST_F(UpdaterUITest, OnlyThePublishersProgramReplacesKalmin) {
     VYK_REQUIRE_TLS_SERVERS();
-    TrustedRoot root(vyktest::TLSServers::Get().Signed("codesign-ca.pem"));
+    vyktest::TrustedRoot root(vyktest::TLSServers::Get().Signed("codesign-ca.pem"));
     const fs::path installed = work / "installed";
     SetInstallPath(WideToUtf8(installed.wstring()));
     for (const vyktest::SignatureRow& row : vyktest::SignatureRows()) {

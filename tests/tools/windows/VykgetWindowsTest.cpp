@@ -3,8 +3,10 @@
 
 #include "host/windows/WideText.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/SignedPrograms.h"
 #include "tests/support/TLSServers.h"
 #include "tests/support/windows/EmbeddedManifest.h"
+#include "tests/support/windows/TrustedRoot.h"
 
 #include <windows.h>
 
@@ -188,6 +190,36 @@ TEST_F(VykgetWindowsTest, HttpsVerifiedByTheSystemWithAnExtraCA) {
     EXPECT_NE(run.err.find("* TLS connection using TLSv1.2 / "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("*  issuer: CN=VYKPatch Test CA, O=VYKPatch tests\n"), std::string::npos) << run.err;
     EXPECT_EQ(ReadFile(target), "MZ" + std::string(70000, 'k') + "end");
+}
+
+// The publisher check over CryptoAPI, with the code-signing CA in the root
+// store: a renewed certificate chains, and an RFC 3161 timestamp counts only
+// from a time-stamping authority that chains too.
+TEST_F(VykgetWindowsTest, SamePublisherAsReadsTheChainAndTheTimestamp) {
+    VYK_REQUIRE_TLS_SERVERS();
+    const vyktest::TLSServers& s = vyktest::TLSServers::Get();
+    const vyktest::TrustedRoot root(s.Signed("codesign-ca.pem"));
+    const fs::path target = dir / L"Kalmin.exe";
+    const struct {
+        const char* download;
+        unsigned exitCode;
+        std::string said;
+    } rows[] = {
+        {"new-renewed", 0, "*  timestamp: none\n"},
+        {"new-timestamped", 0, "*  timestamp: 20"},
+        {"new-timestamped-rogue-tsa", 0, "*  timestamp: none\n"},
+        {"new-stranger", 1, "is not the publisher's: other subject (signed by CN=Someone Else, O=Someone Else, not "},
+        {"new-rogue", 1, "is not the publisher's: untrusted chain ("},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.download);
+        std::ofstream(target, std::ios::binary) << "old";
+        const ProgramRun run = Vykget(s.Url("plain", std::string("/signed/") + row.download + ".exe", "127.0.0.1", "http"),
+                                      target, false, "-s -v --same-publisher-as \"" + s.Signed("old-signed.exe") + "\"");
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+        EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(target), row.exitCode == 0 ? vyktest::SignedProgram(row.download) : "old");
+    }
 }
 
 TEST(ProgramManifest, VykgetRunsWithItsUsersRights) {
