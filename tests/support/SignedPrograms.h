@@ -34,6 +34,7 @@ inline const std::vector<SignatureRow>& SignatureRows() {
         {"old-signed", "new-appended", nullptr, "digest mismatch"},
         {"old-signed", "new-sha1", nullptr, "no signature"},
         {"old-signed", "new-bad-signature", nullptr, "signature invalid"},
+        {"old-signed", "new-bad-content", nullptr, "signature invalid"},
         {"old-signed", "new-server-auth", nullptr, "signature invalid"},
         {"old-signed", "new-table-past-end", nullptr, "no signature"},
         {"old-unsigned", "new-same-key", "publisher", nullptr},

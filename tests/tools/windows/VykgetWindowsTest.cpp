@@ -193,8 +193,10 @@ TEST_F(VykgetWindowsTest, HttpsVerifiedByTheSystemWithAnExtraCA) {
 }
 
 // The publisher check over CryptoAPI, with the code-signing CA in the root
-// store: a renewed certificate chains, and an RFC 3161 timestamp counts only
-// from a time-stamping authority that chains too.
+// store: a renewed certificate chains, an RFC 3161 timestamp counts only from
+// a time-stamping authority that chains too, and the signer's signature and
+// messageDigest are checked. (The whole table runs through the program in
+// the UI test.)
 TEST_F(VykgetWindowsTest, SamePublisherAsReadsTheChainAndTheTimestamp) {
     VYK_REQUIRE_TLS_SERVERS();
     const vyktest::TLSServers& s = vyktest::TLSServers::Get();
@@ -210,6 +212,8 @@ TEST_F(VykgetWindowsTest, SamePublisherAsReadsTheChainAndTheTimestamp) {
         {"new-timestamped-rogue-tsa", 0, "*  timestamp: none\n"},
         {"new-stranger", 1, "is not the publisher's: other subject (signed by CN=Someone Else, O=Someone Else, not "},
         {"new-rogue", 1, "is not the publisher's: untrusted chain ("},
+        {"new-bad-signature", 1, "is not the publisher's: signature invalid ("},
+        {"new-bad-content", 1, "is not the publisher's: signature invalid ("},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.download);
