@@ -7,9 +7,10 @@
 namespace {
 
 const char* const kExtendedKeyUsage = "2.5.29.37";
+const char* const kBasicConstraints = "2.5.29.19";
 const char* const kSha256 = "2.16.840.1.101.3.4.2.1";
 
-void ReadExtendedKeyUsage(const TDerElement& extensions, TCertificateFacts& facts) {
+void ReadExtensions(const TDerElement& extensions, TCertificateFacts& facts) {
     TDerReader list(TDerReader(extensions).Expect(kDerSequence));
     while (!list.AtEnd()) {
         TDerReader extension(list.Expect(kDerSequence));
@@ -17,6 +18,11 @@ void ReadExtendedKeyUsage(const TDerElement& extensions, TCertificateFacts& fact
         TDerElement critical;
         extension.Optional(0x01, critical);
         const TDerElement value = extension.Expect(kDerOctetString);
+        if (id == kBasicConstraints) {
+            TDerReader constraints(TDerReader(value.Value, value.ValueSize).Expect(kDerSequence));
+            TDerElement flag;
+            facts.CertificateAuthority = constraints.Optional(0x01, flag) && flag.ValueSize == 1 && flag.Value[0] != 0;
+        }
         if (id != kExtendedKeyUsage) continue;
         facts.HasExtendedKeyUsage = true;
         TDerReader usages(TDerReader(value.Value, value.ValueSize).Expect(kDerSequence));
@@ -46,7 +52,7 @@ TCertificateFacts ReadCertificate(const TSignatureBytes& certificate) {
     tbs.Optional(0x81, skipped); // issuer unique id
     tbs.Optional(0x82, skipped); // subject unique id
     TDerElement extensions;
-    if (tbs.Optional(DerContext(3), extensions)) ReadExtendedKeyUsage(extensions, facts);
+    if (tbs.Optional(DerContext(3), extensions)) ReadExtensions(extensions, facts);
     return facts;
 }
 

@@ -15,6 +15,7 @@ struct TCertificateFacts {
     TSignatureBytes Subject;       // DER of the subject's name
     TSignatureBytes Issuer;        // DER of the issuer's name
     TSignatureBytes PublicKeyInfo; // DER of the SubjectPublicKeyInfo
+    bool CertificateAuthority = false; // basicConstraints says cA
     bool HasExtendedKeyUsage = false;
     std::vector<std::string> ExtendedKeyUsages;
 

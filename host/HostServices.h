@@ -16,9 +16,10 @@
 //                       naming the full Windows name and the system's error text,
 //                       and nothing is touched. Commit raises the same way,
 //                       naming path; path then keeps its old bytes.
-//  OpenToRead(path)     opens the existing file path for reading, shared with
-//                       readers and writers, or raises EFOpenError "Cannot open
-//                       file "%s". %s" naming the full Windows name.
+//  OpenToRead(path)     opens the existing regular file path for reading, shared
+//                       with readers and writers, or raises EFOpenError "Cannot
+//                       open file "%s". %s" naming the full Windows name; it
+//                       never waits (a FIFO is refused, not opened).
 //  ExecuteOpenDialog    runs the file-open dialog modally with the dialog's Title,
 //                       Filter, FilterIndex, InitialDir and DefaultExt, pre-filled
 //                       with its FileName; a typed name that does not exist is

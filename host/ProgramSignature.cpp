@@ -5,7 +5,6 @@
 #include "host/PEImage.h"
 
 #include <algorithm>
-#include <ctime>
 
 namespace {
 
@@ -80,7 +79,10 @@ std::optional<std::int64_t> TimestampOf(const TSignerCheck& signer) {
         const TDerElement content = ContentOf(signer.TimestampToken, kTimeStampInfo);
         if (content.Tag != kDerOctetString) return std::nullopt;
         const TSignerCheck token = CheckSignedData(signer.TimestampToken, content.Value, content.ValueSize);
-        if (!token.SignatureValid || !ReadCertificate(token.Signer).Allows(kTimeStampingUsage)) return std::nullopt;
+        // A time-stamping authority's certificate must name that usage.
+        const TCertificateFacts authority = ReadCertificate(token.Signer);
+        if (!token.SignatureValid || !authority.HasExtendedKeyUsage || !authority.Allows(kTimeStampingUsage))
+            return std::nullopt;
         TDerReader info(TDerReader(content.Value, content.ValueSize).Expect(kDerSequence));
         info.Expect(kDerInteger);
         info.Expect(kDerOid);

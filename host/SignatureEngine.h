@@ -17,6 +17,9 @@ using TSignatureBytes = std::vector<std::uint8_t>;
 
 // Bytes that are no signed message of the expected shape.
 VYK_DECLARE_EXCEPTION(ESignatureFormatError, Exception);
+// The platform's cryptography itself failed (no provider, a hash that cannot
+// be made): no verdict on the file, so the caller's operation fails.
+VYK_DECLARE_EXCEPTION(ESignatureEngineError, Exception);
 
 class TImageDigest {
 public:
@@ -26,7 +29,8 @@ public:
 };
 
 // SHA-256, SHA-384 or SHA-512 by its object identifier; nullptr for any other
-// algorithm (MD5 and SHA-1 are not accepted for a program's digest).
+// algorithm (MD5 and SHA-1 are not accepted, for a program's digest nor for
+// a signer's).
 std::unique_ptr<TImageDigest> CreateImageDigest(const std::string& algorithmOid);
 
 struct TSignerCheck {
@@ -54,6 +58,10 @@ enum class TChainPurpose { cpCodeSigning, cpTimeStamping };
 
 // True when certificate chains, through others where needed, to a root the
 // system trusts, each certificate valid at the time given (seconds since 1970
-// UTC). No revocation check and no network retrieval.
+// UTC), each link's signature verifying and each issuer a CA. No revocation
+// check and no network retrieval. The purpose is checked along the chain on
+// Windows; OpenSSL 3.0 knows a time-stamping purpose but no code-signing one,
+// so there the signer's extended key usage, which the caller checks on both
+// platforms, is all that says "code signing".
 bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<TSignatureBytes>& others,
                          std::int64_t at, TChainPurpose purpose);

@@ -295,8 +295,10 @@ int Download(const TVykgetOptions& options) {
         } else {
             TReplacementOptions replacing;
             replacing.RandomTag = "vykget";
-            // /dev/null, a FIFO or a terminal is written, not replaced.
-            replacing.WriteSpecialInPlace = true;
+            // /dev/null, a FIFO or a terminal is written, not replaced; not
+            // when the download is checked first, as its reader would have it
+            // before the check.
+            replacing.WriteSpecialInPlace = !options.SamePublisherAs && options.PublisherKeys.empty();
             // A FILE that cannot be written fails here, before any request.
             file = std::make_unique<TFileReplacement>(options.File, replacing);
         }

@@ -7,6 +7,7 @@
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <memory>
 
@@ -40,15 +41,16 @@ class TOpenSSLDigest : public TImageDigest {
 public:
     explicit TOpenSSLDigest(const EVP_MD* md) : context_(EVP_MD_CTX_new()) {
         if (!context_ || EVP_DigestInit_ex(context_.get(), md, nullptr) != 1)
-            throw ESignatureFormatError("the digest cannot be set up");
+            throw ESignatureEngineError("OpenSSL cannot set up a digest");
     }
     void Update(const std::uint8_t* bytes, std::size_t count) override {
-        EVP_DigestUpdate(context_.get(), bytes, count);
+        if (EVP_DigestUpdate(context_.get(), bytes, count) != 1) throw ESignatureEngineError("OpenSSL's digest failed");
     }
     TSignatureBytes Final() override {
         TSignatureBytes digest(EVP_MAX_MD_SIZE);
         unsigned int size = 0;
-        EVP_DigestFinal_ex(context_.get(), digest.data(), &size);
+        if (EVP_DigestFinal_ex(context_.get(), digest.data(), &size) != 1)
+            throw ESignatureEngineError("OpenSSL's digest failed");
         digest.resize(size);
         return digest;
     }
@@ -76,7 +78,9 @@ TX509 Decoded(const TSignatureBytes& certificate) {
 bool SignerSignatureHolds(PKCS7_SIGNER_INFO* signer, X509* certificate, const std::uint8_t* content,
                           std::size_t size) {
     if (signer->auth_attr == nullptr || sk_X509_ATTRIBUTE_num(signer->auth_attr) == 0) return false;
-    const EVP_MD* md = EVP_get_digestbyobj(signer->digest_alg->algorithm);
+    char oid[80] = {};
+    OBJ_obj2txt(oid, sizeof oid, signer->digest_alg->algorithm, 1);
+    const EVP_MD* md = AcceptedDigest(oid);
     const ASN1_OCTET_STRING* claimed = PKCS7_digest_from_attributes(signer->auth_attr);
     if (md == nullptr || claimed == nullptr) return false;
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -146,6 +150,7 @@ std::string NameText(const TSignatureBytes& name) {
     const TName decoded(d2i_X509_NAME(nullptr, &at, static_cast<long>(name.size())));
     if (!decoded) return {};
     const TBio out(BIO_new(BIO_s_mem()));
+    if (!out) throw ESignatureEngineError("OpenSSL cannot print a name");
     X509_NAME_print_ex(out.get(), decoded.get(), 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
     char* data = nullptr;
     const long size = BIO_get_mem_data(out.get(), &data);
@@ -153,10 +158,7 @@ std::string NameText(const TSignatureBytes& name) {
 }
 
 bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<TSignatureBytes>& others,
-                         std::int64_t at, TChainPurpose /*purpose*/) {
-    // OpenSSL 3.0 knows no code-signing purpose and Debian's roots carry no
-    // per-purpose trust; the signer's extended key usage is checked by the
-    // caller on both platforms alike.
+                         std::int64_t at, TChainPurpose purpose) {
     const TX509 leaf = Decoded(certificate);
     const TStore store(X509_STORE_new());
     const TCertificates untrusted(sk_X509_new_null());
@@ -168,5 +170,10 @@ bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<T
     }
     if (X509_STORE_CTX_init(context.get(), store.get(), leaf.get(), untrusted.get()) != 1) return false;
     X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(context.get()), static_cast<time_t>(at));
+    // OpenSSL 3.0 has no code-signing purpose, and Debian's roots carry no
+    // per-purpose trust: the signer's usage is checked by the caller.
+    if (purpose == TChainPurpose::cpTimeStamping &&
+        X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_TIMESTAMP_SIGN) != 1)
+        return false;
     return X509_verify_cert(context.get()) == 1;
 }

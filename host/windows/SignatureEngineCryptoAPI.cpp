@@ -2,11 +2,12 @@
 // signed message and checks the signer's signature, the hash provider makes
 // the digests, and the chain engine builds chains from the system's stores
 // without network retrieval. Wine's checks are partial, so the decisions
-// themselves (messageDigest, times, the root being one the system trusts)
-// are this code's.
+// themselves (messageDigest, times, each link's signature and CA flag, the
+// root being one the system trusts) are this code's.
 
 #include "host/SignatureEngine.h"
 
+#include "host/Certificate.h"
 #include "host/DerReader.h"
 
 #include <windows.h>
@@ -23,18 +24,17 @@ struct TProviderHeld {
     HCRYPTPROV handle = 0;
     TProviderHeld() {
         if (!::CryptAcquireContextW(&handle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
-            throw ESignatureFormatError("the system's hash provider is not available");
+            throw ESignatureEngineError("the system's hash provider is not available");
     }
     ~TProviderHeld() { ::CryptReleaseContext(handle, 0); }
     TProviderHeld(const TProviderHeld&) = delete;
     TProviderHeld& operator=(const TProviderHeld&) = delete;
 };
 
-ALG_ID HashOf(const std::string& oid, bool weakAllowed) {
+ALG_ID AcceptedHash(const std::string& oid) {
     if (oid == "2.16.840.1.101.3.4.2.1") return CALG_SHA_256;
     if (oid == "2.16.840.1.101.3.4.2.2") return CALG_SHA_384;
     if (oid == "2.16.840.1.101.3.4.2.3") return CALG_SHA_512;
-    if (weakAllowed && oid == "1.3.14.3.2.26") return CALG_SHA1;
     return 0;
 }
 
@@ -42,22 +42,23 @@ class TCryptoAPIDigest : public TImageDigest {
 public:
     explicit TCryptoAPIDigest(ALG_ID algorithm) {
         if (!::CryptCreateHash(provider_.handle, algorithm, 0, 0, &hash_))
-            throw ESignatureFormatError("the digest cannot be set up");
+            throw ESignatureEngineError("the system cannot make a digest");
     }
     ~TCryptoAPIDigest() override { ::CryptDestroyHash(hash_); }
     void Update(const std::uint8_t* bytes, std::size_t count) override {
         while (count > 0) {
             const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
-            ::CryptHashData(hash_, bytes, piece, 0);
+            if (!::CryptHashData(hash_, bytes, piece, 0)) throw ESignatureEngineError("the system's digest failed");
             bytes += piece;
             count -= piece;
         }
     }
     TSignatureBytes Final() override {
         DWORD size = 0, sizeSize = sizeof size;
-        ::CryptGetHashParam(hash_, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &sizeSize, 0);
-        TSignatureBytes digest(size);
-        ::CryptGetHashParam(hash_, HP_HASHVAL, digest.data(), &size, 0);
+        TSignatureBytes digest;
+        if (::CryptGetHashParam(hash_, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &sizeSize, 0)) digest.resize(size);
+        if (digest.empty() || !::CryptGetHashParam(hash_, HP_HASHVAL, digest.data(), &size, 0))
+            throw ESignatureEngineError("the system's digest failed");
         digest.resize(size);
         return digest;
     }
@@ -69,7 +70,9 @@ private:
 
 struct TMessageHeld {
     HCRYPTMSG handle;
-    ~TMessageHeld() { ::CryptMsgClose(handle); }
+    ~TMessageHeld() {
+        if (handle) ::CryptMsgClose(handle);
+    }
 };
 struct TStoreHeld {
     HCERTSTORE handle;
@@ -111,7 +114,7 @@ TSignatureBytes BlobBytes(const CRYPT_DATA_BLOB& blob) { return {blob.pbData, bl
 // The messageDigest signed attribute against the digest of the content.
 bool MessageDigestHolds(const CMSG_SIGNER_INFO& signer, const std::uint8_t* content, std::size_t size) {
     const CRYPT_ATTRIBUTE* claimed = Attribute(signer.AuthAttrs, szOID_PKCS_9_MESSAGE_DIGEST);
-    const ALG_ID algorithm = HashOf(signer.HashAlgorithm.pszObjId ? signer.HashAlgorithm.pszObjId : "", true);
+    const ALG_ID algorithm = AcceptedHash(signer.HashAlgorithm.pszObjId ? signer.HashAlgorithm.pszObjId : "");
     if (claimed == nullptr || algorithm == 0) return false;
     try {
         const TDerElement octets = TDerReader(claimed->rgValue[0].pbData, claimed->rgValue[0].cbData).Expect(kDerOctetString);
@@ -123,13 +126,35 @@ bool MessageDigestHolds(const CMSG_SIGNER_INFO& signer, const std::uint8_t* cont
     }
 }
 
-// FILETIME counts 100 ns from 1601.
+// FILETIME counts 100 ns from 1601; seconds must not lie before that.
 FILETIME FileTimeOf(std::int64_t seconds) {
     const ULONGLONG ticks = static_cast<ULONGLONG>(seconds + 11644473600LL) * 10000000ULL;
     FILETIME time;
     time.dwLowDateTime = static_cast<DWORD>(ticks);
     time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
     return time;
+}
+
+// Each certificate signed by the next one's key, and that one a CA: whatever
+// the chain engine matched by name alone.
+bool LinksHold(const CERT_SIMPLE_CHAIN& chain) {
+    for (DWORD i = 0; i + 1 < chain.cElement; ++i) {
+        const PCCERT_CONTEXT subject = chain.rgpElement[i]->pCertContext;
+        const PCCERT_CONTEXT issuer = chain.rgpElement[i + 1]->pCertContext;
+        if (!::CryptVerifyCertificateSignatureEx(0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+                                                 const_cast<CERT_CONTEXT*>(subject),
+                                                 CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+                                                 const_cast<CERT_CONTEXT*>(issuer), 0, nullptr))
+            return false;
+        try {
+            if (!ReadCertificate({issuer->pbCertEncoded, issuer->pbCertEncoded + issuer->cbCertEncoded})
+                     .CertificateAuthority)
+                return false;
+        } catch (const EDerError&) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SameBytes(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
@@ -153,13 +178,14 @@ bool InRootStore(PCCERT_CONTEXT root) {
 } // namespace
 
 std::unique_ptr<TImageDigest> CreateImageDigest(const std::string& algorithmOid) {
-    const ALG_ID algorithm = HashOf(algorithmOid, false);
+    const ALG_ID algorithm = AcceptedHash(algorithmOid);
     return algorithm ? std::make_unique<TCryptoAPIDigest>(algorithm) : nullptr;
 }
 
 TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t* content, std::size_t size) {
     const TMessageHeld decoded{::CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr)};
-    if (!decoded.handle || !::CryptMsgUpdate(decoded.handle, message.data(), static_cast<DWORD>(message.size()), TRUE) ||
+    if (!decoded.handle) throw ESignatureEngineError("the system cannot decode a signed message");
+    if (!::CryptMsgUpdate(decoded.handle, message.data(), static_cast<DWORD>(message.size()), TRUE) ||
         MessageNumber(decoded.handle, CMSG_TYPE_PARAM) != CMSG_SIGNED)
         throw ESignatureFormatError("no PKCS#7 SignedData");
     if (MessageNumber(decoded.handle, CMSG_SIGNER_COUNT_PARAM) != 1) throw ESignatureFormatError("not exactly one signer");
@@ -200,6 +226,7 @@ std::string NameText(const TSignatureBytes& name) {
 
 bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<TSignatureBytes>& others,
                          std::int64_t at, TChainPurpose purpose) {
+    if (at < -11644473600LL) return false;
     const TCertificateHeld leaf{::CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(),
                                                                static_cast<DWORD>(certificate.size()))};
     const TStoreHeld extra{::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr)};
@@ -229,5 +256,6 @@ bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<T
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
     for (DWORD i = 0; i < simple->cElement; ++i)
         if (::CertVerifyTimeValidity(&time, simple->rgpElement[i]->pCertContext->pCertInfo) != 0) return false;
-    return simple->cElement > 0 && InRootStore(simple->rgpElement[simple->cElement - 1]->pCertContext);
+    return simple->cElement > 0 && LinksHold(*simple) &&
+           InRootStore(simple->rgpElement[simple->cElement - 1]->pCertContext);
 }

@@ -29,6 +29,11 @@ inline const std::vector<SignatureRow>& SignatureRows() {
         {"old-signed", "new-unsigned", nullptr, "no signature"},
         {"old-signed", "new-rogue", nullptr, "untrusted chain"},
         {"old-signed", "new-renewed", nullptr, nullptr},
+        // Expired now: valid only at its timestamp, which must chain too.
+        {"old-signed", "new-expired-timestamped", nullptr, nullptr},
+        {"old-signed", "new-expired-rogue-timestamped", nullptr, "untrusted chain"},
+        // An issuer with the trusted CA's name but another key.
+        {"old-signed", "new-forged-issuer", nullptr, "untrusted chain"},
         {"old-signed", "new-stranger", nullptr, "other subject"},
         {"old-signed", "new-tampered", nullptr, "digest mismatch"},
         {"old-signed", "new-appended", nullptr, "digest mismatch"},

@@ -250,5 +250,10 @@ TEST_F(VykgetServersTest, SamePublisherAsAndPublisherKeyRefuseAnotherSigner) {
         EXPECT_NE(run.err.find(said), std::string::npos) << download << ": " << run.err;
     }
     EXPECT_EQ(Vykget("--publisher-key abc " + s.Url("plain") + " " + Target()).exitCode, 2);
+    // A device's reader would have the program before the check: refused before a request.
+    const ProgramRun device = Vykget("--publisher-key " + vyktest::PinOf("publisher") + " " +
+                                     s.Url("plain", "/signed/new-stranger.exe", "127.0.0.1", "http") + " /dev/null");
+    EXPECT_EQ(device.exitCode, 1);
+    EXPECT_EQ(device.err.find("Cannot create file \"/dev/null\"."), 0u) << device.err;
     EXPECT_EQ(Vykget("--same-publisher-as " + installed + " " + s.Url("plain") + " -").exitCode, 2);
 }

@@ -214,6 +214,9 @@ TEST_F(VykgetWindowsTest, SamePublisherAsReadsTheChainAndTheTimestamp) {
         {"new-rogue", 1, "is not the publisher's: untrusted chain ("},
         {"new-bad-signature", 1, "is not the publisher's: signature invalid ("},
         {"new-bad-content", 1, "is not the publisher's: signature invalid ("},
+        {"new-forged-issuer", 1, "is not the publisher's: untrusted chain ("},
+        {"new-expired-timestamped", 0, "*  timestamp: 2022-06-01 12:00:00 UTC\n"},
+        {"new-expired-rogue-timestamped", 1, "is not the publisher's: untrusted chain ("},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.download);
