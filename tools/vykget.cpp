@@ -1,6 +1,8 @@
 // vykget [options] URL FILE: downloads one URL with the updater's HTTP client.
 // The body goes into a temporary file beside FILE, which replaces FILE only
-// when the download succeeded; a device or FIFO is written directly. On
+// when the download succeeded (and, with --same-publisher-as or
+// --publisher-key, its signature passed); a device or FIFO is written
+// directly, unless a signature is to be checked. On
 // failure FILE is untouched, the message the updater's error box would show
 // goes to standard error, and the exit code is 1; an interrupt also leaves FILE
 // and removes the temporary file (exit code 128 plus the signal's number); a
@@ -9,8 +11,8 @@
 
 #include "app/PublisherCheck.h"
 #include "host/Console.h"
-#include "host/FileStream.h"
 #include "host/FileReplacement.h"
+#include "host/FileStream.h"
 #include "host/InterruptCleanup.h"
 #include "host/SysUtils.h"
 #include "http/IdHTTP.h"
