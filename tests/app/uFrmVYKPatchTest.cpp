@@ -394,3 +394,14 @@ TEST_F(Fixture, ARefusedWriteFailsEvenWhenTheWriterIgnoresIt) {
         ExpectOnlyFiles({{Default + "\\Kalmin.exe", OldProgram}});
     }
 }
+
+// The build setting's list of pins: either case, blanks and empty entries
+// allowed; anything that is not 64 hex digits refused, as a pin that can never
+// match would refuse every download.
+TEST(PublisherKeyPins, ReadTheBuildSettingsList) {
+    const std::string a(64, 'a'), b = std::string(63, 'b') + '9';
+    EXPECT_TRUE(PublisherKeyPins("").empty());
+    EXPECT_EQ(PublisherKeyPins(" " + std::string(64, 'A') + " ,, " + b + ","), (std::vector<std::string>{a, b}));
+    for (const std::string& bad : {a.substr(1), a + "a", a.substr(1) + "g", a + ",x"})
+        EXPECT_THROW(PublisherKeyPins(bad), EConvertError) << bad;
+}
