@@ -1,5 +1,6 @@
 #include "app/uFrmVYKPatch.h"
 
+#include "host/PEImage.h"
 #include "host/Registry.h"
 #include "host/SysUtils.h"
 
@@ -43,12 +44,6 @@ private:
     TStream& target_;
     bool refused_ = false;
 };
-
-bool StartsAsWindowsProgram(TStream& file) {
-    char head[2] = {};
-    return file.Seek(0, TSeekOrigin::soBeginning) == 0 && file.Read(head, 2) == 2 &&
-           head[0] == 'M' && head[1] == 'Z';
-}
 
 } // namespace
 

@@ -33,6 +33,11 @@ private:
 
 } // namespace
 
+bool StartsAsWindowsProgram(TStream& file) {
+    char head[2] = {};
+    return file.Seek(0, TSeekOrigin::soBeginning) == 0 && file.Read(head, 2) == 2 && head[0] == 'M' && head[1] == 'Z';
+}
+
 TPEImageLayout ReadPEImageLayout(TStream& file) {
     THeaderReader headers(file);
     if (headers.Size() < 64 || headers.U16(0) != 0x5A4D) throw EPEImageError("no MZ header");

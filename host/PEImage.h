@@ -33,6 +33,9 @@ struct TPEImageLayout {
     std::int64_t BytesAfterTable() const { return FileSize - TableOffset - TableSize; }
 };
 
+// The file starts with "MZ", as every Windows program does.
+bool StartsAsWindowsProgram(TStream& file);
+
 TPEImageLayout ReadPEImageLayout(TStream& file);
 
 // The first WIN_CERTIFICATE of type PKCS#7 SignedData in the table: its

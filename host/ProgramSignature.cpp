@@ -105,48 +105,47 @@ std::optional<std::int64_t> TimestampOf(const TSignerCheck& signer) {
     }
 }
 
+// The verdict, raising for what cannot be read.
+TProgramSignature Verdict(TStream& program) {
+    const TPEImageLayout layout = ReadPEImageLayout(program);
+    if (!layout.HasCertificateTable()) return Refused(TSignatureState::ssNone, "the program carries no signature");
+    if (layout.BytesAfterTable() != 0)
+        return Refused(TSignatureState::ssDigestMismatch,
+                       std::to_string(layout.BytesAfterTable()) + " bytes after the certificate table are not signed");
+    const TSignatureBytes message = ReadSignedDataEntry(program, layout);
+    if (message.empty()) return Refused(TSignatureState::ssNone, "the program carries no signature");
+
+    const TDerElement content = ContentOf(message, kIndirectData);
+    const TDigestInfo signedDigest = ImageDigestOf(content);
+    auto digest = CreateImageDigest(signedDigest.Algorithm);
+    if (!digest)
+        return Refused(TSignatureState::ssNone,
+                       "the image digest is " + AlgorithmName(signedDigest.Algorithm) + ", which is not accepted");
+    if (DigestOfRanges(program, layout.Digested, *digest) != signedDigest.Digest)
+        return Refused(TSignatureState::ssDigestMismatch, "the program's bytes are not the ones signed");
+    const TSignerCheck signer = CheckSignedData(message, content.Value, content.ValueSize);
+    if (!signer.SignatureValid)
+        return Refused(TSignatureState::ssSignatureInvalid, "the signer's signature does not verify");
+    if (!ReadCertificate(signer.Signer).Allows(kCodeSigningUsage))
+        return Refused(TSignatureState::ssSignatureInvalid, "the signer's certificate is not for code signing");
+    TProgramSignature result;
+    result.State = TSignatureState::ssValid;
+    result.Signer = signer.Signer;
+    result.Certificates = signer.Certificates;
+    result.Timestamp = TimestampOf(signer);
+    return result;
+}
+
 } // namespace
 
 TProgramSignature ReadProgramSignature(TStream& program) {
-    TPEImageLayout layout;
-    TSignatureBytes message;
     try {
-        layout = ReadPEImageLayout(program);
-        if (!layout.HasCertificateTable()) return Refused(TSignatureState::ssNone, "the program carries no signature");
-        if (layout.BytesAfterTable() != 0)
-            return Refused(TSignatureState::ssDigestMismatch,
-                           std::to_string(layout.BytesAfterTable()) + " bytes after the certificate table are not signed");
-        message = ReadSignedDataEntry(program, layout);
+        return Verdict(program);
     } catch (const EPEImageError& error) {
         return Refused(TSignatureState::ssNone, error.Message());
-    } catch (const EDerError& error) {
-        return Refused(TSignatureState::ssNone, "the signature cannot be read: " + error.Message());
-    }
-    if (message.empty()) return Refused(TSignatureState::ssNone, "the program carries no signature");
-
-    TProgramSignature result;
-    try {
-        const TDerElement content = ContentOf(message, kIndirectData);
-        const TDigestInfo signedDigest = ImageDigestOf(content);
-        auto digest = CreateImageDigest(signedDigest.Algorithm);
-        if (!digest)
-            return Refused(TSignatureState::ssNone,
-                           "the image digest is " + AlgorithmName(signedDigest.Algorithm) + ", which is not accepted");
-        if (DigestOfRanges(program, layout.Digested, *digest) != signedDigest.Digest)
-            return Refused(TSignatureState::ssDigestMismatch, "the program's bytes are not the ones signed");
-        const TSignerCheck signer = CheckSignedData(message, content.Value, content.ValueSize);
-        if (!signer.SignatureValid)
-            return Refused(TSignatureState::ssSignatureInvalid, "the signer's signature does not verify");
-        if (!ReadCertificate(signer.Signer).Allows(kCodeSigningUsage))
-            return Refused(TSignatureState::ssSignatureInvalid, "the signer's certificate is not for code signing");
-        result.State = TSignatureState::ssValid;
-        result.Signer = signer.Signer;
-        result.Certificates = signer.Certificates;
-        result.Timestamp = TimestampOf(signer);
     } catch (const EDerError& error) {
         return Refused(TSignatureState::ssNone, "the signature cannot be read: " + error.Message());
     } catch (const ESignatureFormatError& error) {
         return Refused(TSignatureState::ssNone, "the signature cannot be read: " + error.Message());
     }
-    return result;
 }

@@ -14,6 +14,7 @@
 #include "host/FileReplacement.h"
 #include "host/FileStream.h"
 #include "host/InterruptCleanup.h"
+#include "host/PEImage.h"
 #include "host/SysUtils.h"
 #include "http/IdHTTP.h"
 #include "net/IdExceptionCore.h"
@@ -266,17 +267,12 @@ std::optional<TProgramSignature> ReferenceSignature(const TVykgetOptions& option
     return ReadProgramSignature(reference);
 }
 
-bool StartsAsProgram(TStream& file) {
-    char head[2] = {};
-    return file.Seek(0, TSeekOrigin::soBeginning) == 0 && file.Read(head, 2) == 2 && head[0] == 'M' && head[1] == 'Z';
-}
-
 // Before FILE is replaced: -v shows who signed a downloaded program, and
 // --publisher-key or --same-publisher-as refuse one that fails their rule.
 void CheckDownloadedProgram(const TVykgetOptions& options, const std::optional<TProgramSignature>& reference,
                             TStream& download) {
     const bool checked = reference || !options.PublisherKeys.empty();
-    if (options.Verbose && StartsAsProgram(download)) WriteToStandardError(TraceSignature(ReadProgramSignature(download)));
+    if (options.Verbose && StartsAsWindowsProgram(download)) WriteToStandardError(TraceSignature(ReadProgramSignature(download)));
     if (!checked) return;
     // A reference without a valid signature binds nothing, as for the updater:
     // say so rather than pass in silence.
