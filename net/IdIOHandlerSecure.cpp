@@ -25,13 +25,14 @@ void TIdIOHandlerSecure::ConnectSocket() {
 
 void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
     closedWithoutNotify_ = false;
-    engine_ = CreateTLSEngine({serverName, ExtraCAFile});
     // The whole handshake is part of connecting: the connect limit holds for
     // all of it, else the read limit, not per receive, so that a server that
     // answers a byte at a time is cut off all the same.
     const bool byConnectLimit = ConnectTimeout > 0;
     const std::int32_t limit = byConnectLimit ? ConnectTimeout : ReadTimeout > 0 ? ReadTimeout : -2;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(limit, 0));
+    engine_ = CreateTLSEngine({TLSServerName(serverName), ExtraCAFile,
+                               limit == -2 ? std::chrono::steady_clock::time_point::max() : deadline});
     try {
         while (!engine_->Handshake()) {
             SendOutgoing();

@@ -24,6 +24,17 @@ TIdBytes TLSAddressOf(const std::string& host) {
     return address;
 }
 
+std::string TLSServerName(const std::string& host) {
+    return !host.empty() && host.back() == '.' ? host.substr(0, host.size() - 1) : host;
+}
+
+TIdTLSPeer TLSPeerOf(const std::string& serverName) {
+    TIdTLSPeer peer;
+    peer.Address = TLSAddressOf(serverName);
+    if (peer.Address.empty()) peer.HostName = serverName;
+    return peer;
+}
+
 std::string CertificateRejected(const std::string& host, const std::string& check) {
     return "The certificate of " + host + " was not accepted: " + check + ".";
 }

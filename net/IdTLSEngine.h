@@ -7,17 +7,23 @@
 // subject alternative names, and the validity dates. TLS 1.2 and 1.3 only.
 
 #include "net/IdGlobal.h"
+#include "net/IdTLSCertificateCheck.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 struct TIdTLSSettings {
-    // The URL's host: a name (sent as SNI) or an IP literal without brackets.
+    // The URL's host as TLSServerName gives it: a name (sent as SNI) or an IP
+    // literal without brackets.
     std::string ServerName;
     // A PEM file of further trust anchors, or empty.
     std::string ExtraCAFile;
+    // When the handshake must be done by: an engine that repeats a step on
+    // its own (without waiting for the peer) stops there.
+    std::chrono::steady_clock::time_point HandshakeDeadline = std::chrono::steady_clock::time_point::max();
 };
 
 // What was negotiated, for a verbose trace.
@@ -56,6 +62,12 @@ public:
     virtual TIdTLSInfo Info() const = 0;
 };
 
+// A server's requests for a client certificate, which this client has none
+// of, are answered without one this many times in a session; the next ends it
+// with the reason below.
+constexpr int kTLSCertificateRequestLimit = 3;
+constexpr const char* kTLSKeepsAskingForCertificate = "the server keeps asking for a client certificate";
+
 // The size of ReceiveBuffer(): a few whole records, so that a large body
 // takes few receives.
 constexpr std::size_t kTLSReceiveBlock = 64 * 1024;
@@ -69,6 +81,14 @@ std::unique_ptr<TIdTLSEngine> CreateTLSEngine(const TIdTLSSettings& settings);
 // EIdTLSError: the system that connects and the library that checks could
 // read it as two different addresses.
 TIdBytes TLSAddressOf(const std::string& host);
+
+// The URL's host as TLS knows it: without one trailing dot, which SNI never
+// carries and certificates do not name ("localhost." is "localhost").
+std::string TLSServerName(const std::string& host);
+
+// Whom the certificate must name: the host, or the address of an IP literal
+// (raising as TLSAddressOf does).
+TIdTLSPeer TLSPeerOf(const std::string& serverName);
 
 // The texts of a certificate that did not verify, shared by every platform.
 std::string CertificateRejected(const std::string& host, const std::string& check);

@@ -1,27 +1,24 @@
 // The TLS session over Schannel (SSPI), which is part of the system. The
-// certificate is always checked here, by the chain engine and the SSL policy,
-// never left to Schannel's automatic validation: that may check nothing (as
-// under Wine). IP addresses are matched against the IP entries by this code,
-// and an IP literal is sent as no server name.
+// certificate is checked by IdTLSChainSchannel after the handshake (and after
+// any later one), never by Schannel itself. An IP literal is sent as no
+// server name.
 
 #include "net/IdTLSEngine.h"
 
 #include "host/windows/WideText.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdGlobal.h"
+#include "net/IdTLSChainSchannel.h"
 
 #define SECURITY_WIN32
 #include <windows.h>
 #include <schannel.h>
 #include <security.h>
 #include <wincrypt.h>
-#include <wininet.h> // the SECURITY_FLAG_IGNORE_* checks of the SSL policy
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -56,60 +53,11 @@ std::string NameText(const CERT_NAME_BLOB& name) {
     return WideToUtf8(text);
 }
 
-// The certificates of a PEM file in a store of their own.
-HCERTSTORE ReadTrustAnchors(const std::string& fileName) {
-    std::ifstream in(std::filesystem::path(Utf8ToWide(fileName)), std::ios::binary);
-    const std::string pem(std::istreambuf_iterator<char>(in), {});
-    HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-    int added = 0;
-    const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
-    for (std::size_t at = pem.find(begin); store && at != std::string::npos; at = pem.find(begin, at + 1)) {
-        const std::size_t stop = pem.find(end, at);
-        if (stop == std::string::npos) break;
-        const std::string block = pem.substr(at, stop + end.size() - at);
-        DWORD size = 0;
-        if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
-                                    nullptr, &size, nullptr, nullptr))
-            continue;
-        TIdBytes der(size);
-        if (::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
-                                   der.data(), &size, nullptr, nullptr) &&
-            ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_ALWAYS,
-                                               nullptr))
-            ++added;
-    }
-    if (added == 0) {
-        if (store) ::CertCloseStore(store, 0);
-        throw EIdTLSError("The CA certificates in " + fileName + " cannot be read: no certificate.");
-    }
-    return store;
-}
-
-// Whether the certificate names the address among its IP entries.
-bool NamesAddress(PCCERT_CONTEXT certificate, const TIdBytes& address) {
-    const PCERT_EXTENSION extension = ::CertFindExtension(
-        szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension, certificate->pCertInfo->rgExtension);
-    if (!extension) return false;
-    CERT_ALT_NAME_INFO* names = nullptr;
-    DWORD size = 0;
-    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                               extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
-        return false;
-    bool found = false;
-    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
-        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == address.size() &&
-                std::equal(address.begin(), address.end(), entry.IPAddress.pbData);
-    }
-    ::LocalFree(names);
-    return found;
-}
-
 class TIdTLSEngineSchannel : public TIdTLSEngine {
 public:
-    explicit TIdTLSEngineSchannel(const TIdTLSSettings& settings) : host_(settings.ServerName) {
-        address_ = TLSAddressOf(host_);
-        if (address_.empty()) serverName_ = Utf8ToWide(host_);
+    explicit TIdTLSEngineSchannel(const TIdTLSSettings& settings)
+        : host_(settings.ServerName), peer_(TLSPeerOf(host_)), deadline_(settings.HandshakeDeadline) {
+        if (!peer_.HostName.empty()) serverName_ = Utf8ToWide(peer_.HostName);
         if (!settings.ExtraCAFile.empty()) anchors_ = ReadTrustAnchors(settings.ExtraCAFile);
         SCHANNEL_CRED credentials{};
         credentials.dwVersion = SCHANNEL_CRED_VERSION;
@@ -292,7 +240,7 @@ private:
         ULONG attributes = 0;
         wchar_t* name = serverName_.empty() ? nullptr : serverName_.data();
         const SECURITY_STATUS status = ::InitializeSecurityContextW(
-            &credentials_, haveContext_ ? &context_ : nullptr, name, kContextFlags, 0, 0,
+            &credentials_, haveContext_ ? &context_ : nullptr, name, flags_, 0, 0,
             haveContext_ ? &inputDescription : nullptr, 0, haveContext_ ? nullptr : &context_, &outputDescription,
             &attributes, nullptr);
         if (!FAILED(status) || status == SEC_E_INCOMPLETE_MESSAGE) haveContext_ = true;
@@ -302,9 +250,10 @@ private:
             ::FreeContextBuffer(output.pvBuffer);
         }
         if (status == SEC_E_INCOMPLETE_MESSAGE) return status;
-        // Asked for a client certificate, which it has none of: the same
-        // input goes in again, now without one.
-        if (status == SEC_I_INCOMPLETE_CREDENTIALS) return status;
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+            CertificateRequested();
+            return status;
+        }
         if (input[1].BufferType == SECBUFFER_EXTRA && input[1].cbBuffer > 0)
             in_.erase(in_.begin(), in_.end() - input[1].cbBuffer);
         else if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
@@ -314,92 +263,42 @@ private:
 
     [[noreturn]] void Reject(const std::string& check) { throw EIdTLSCertificateError(CertificateRejected(host_, check)); }
 
-    // The chain to a trusted root (or to an anchor of ExtraCAFile), the
-    // validity dates, then the name.
     void Verify() {
-        PCCERT_CONTEXT peer = nullptr;
-        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &peer) != SEC_E_OK || !peer)
+        PCCERT_CONTEXT server = nullptr;
+        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server) != SEC_E_OK || !server)
             Reject("the server sent no certificate");
-        const std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)> peerHeld(
-            peer, ::CertFreeCertificateContext);
-        HCERTSTORE others = ::CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
-        const auto closeStore = [](HCERTSTORE store) { ::CertCloseStore(store, 0); };
-        const std::unique_ptr<void, decltype(closeStore)> othersHeld(others, closeStore);
-        if (others && peer->hCertStore) ::CertAddStoreToCollection(others, peer->hCertStore, 0, 0);
-        if (others && anchors_) ::CertAddStoreToCollection(others, anchors_, 0, 0);
-        LPSTR usage[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
-        CERT_CHAIN_PARA parameters{};
-        parameters.cbSize = sizeof parameters;
-        parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-        parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
-        parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
-        PCCERT_CHAIN_CONTEXT chain = nullptr;
-        const BOOL built = ::CertGetCertificateChain(nullptr, peer, nullptr, others, &parameters, 0, nullptr, &chain);
-        const std::unique_ptr<const CERT_CHAIN_CONTEXT, decltype(&::CertFreeCertificateChain)> chainHeld(
-            chain, ::CertFreeCertificateChain);
-        std::string failed;
-        if (!built || !chain) {
-            failed = "no chain could be built";
-        } else {
-            DWORD errors = chain->TrustStatus.dwErrorStatus;
-            bool anchored = false;
-            if (anchors_ && (errors & CERT_TRUST_IS_UNTRUSTED_ROOT) && chain->cChain > 0) {
-                const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
-                const PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-                // The same bytes, not just the same issuer and serial number:
-                // a root of someone else's key may copy those.
-                for (PCCERT_CONTEXT anchor = nullptr;
-                     !anchored && (anchor = ::CertEnumCertificatesInStore(anchors_, anchor)) != nullptr;) {
-                    anchored = anchor->cbCertEncoded == root->cbCertEncoded &&
-                               std::equal(root->pbCertEncoded, root->pbCertEncoded + root->cbCertEncoded,
-                                          anchor->pbCertEncoded);
-                    if (anchored) ::CertFreeCertificateContext(anchor);
-                }
-                if (anchored) errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
-            }
-            // The policy alone takes a leaf from an unknown CA sent without its
-            // chain; any error of the chain itself is a failure.
-            if (errors & CERT_TRUST_IS_NOT_TIME_VALID) failed = TimeCheck(peer);
-            else if (errors & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) failed = "unknown issuer";
-            else if (errors) failed = "the chain does not verify (status " + std::to_string(errors) + ")";
-            else failed = PolicyCheck(chain, anchored, peer);
-        }
-        if (failed.empty() && !address_.empty() && !NamesAddress(peer, address_)) failed = "name mismatch";
-        if (!failed.empty()) Reject(failed);
+        const std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)> serverHeld(
+            server, ::CertFreeCertificateContext);
+        TIdTLSPeer expected = peer_;
+        expected.LeafSigns = LeafSigns();
+        const std::string problem = ServerCertificateProblem(server, anchors_, expected);
+        if (!problem.empty()) Reject(problem);
     }
 
-    static std::string TimeCheck(PCCERT_CONTEXT peer) {
-        return ::CertVerifyTimeValidity(nullptr, peer->pCertInfo) < 0 ? "not yet valid" : "expired";
+    // Only RSA key transport (TLS 1.2) leaves the server's key unused for signing.
+    bool LeafSigns() {
+        SecPkgContext_ConnectionInfo connection{};
+        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK) return true;
+        return connection.aiExch != CALG_RSA_KEYX || (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT);
     }
 
-    std::string PolicyCheck(PCCERT_CHAIN_CONTEXT chain, bool anchored, PCCERT_CONTEXT peer) {
-        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-        ssl.cbSize = sizeof ssl;
-        ssl.dwAuthType = AUTHTYPE_SERVER;
-        // An address is matched by this code; the policy cannot.
-        ssl.fdwChecks = (anchored ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0) |
-                        (address_.empty() ? 0 : SECURITY_FLAG_IGNORE_CERT_CN_INVALID);
-        ssl.pwszServerName = serverName_.empty() ? nullptr : serverName_.data();
-        CERT_CHAIN_POLICY_PARA policy{};
-        policy.cbSize = sizeof policy;
-        policy.pvExtraPolicyPara = &ssl;
-        CERT_CHAIN_POLICY_STATUS status{};
-        status.cbSize = sizeof status;
-        if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status))
-            return "the system's check could not run";
-        switch (status.dwError) {
-        case 0: return {};
-        case static_cast<DWORD>(CERT_E_CN_NO_MATCH): return "name mismatch";
-        case static_cast<DWORD>(CERT_E_EXPIRED): return TimeCheck(peer);
-        case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
-        case static_cast<DWORD>(CERT_E_CHAINING): return "unknown issuer";
-        default: return StatusText(static_cast<SECURITY_STATUS>(status.dwError));
-        }
+    // A request for a client certificate is answered by the same input again,
+    // telling Schannel to go on without one: a few times, and within the
+    // handshake's time limit.
+    void CertificateRequested() {
+        flags_ |= ISC_REQ_USE_SUPPLIED_CREDS;
+        if (++certificateRequests_ > kTLSCertificateRequestLimit)
+            throw EIdTLSError(HandshakeFailed(host_, kTLSKeepsAskingForCertificate));
+        if (!established_ && std::chrono::steady_clock::now() >= deadline_)
+            throw EIdTLSError(HandshakeFailed(host_, "the time limit passed while the server asked for a client certificate"));
     }
 
     std::string host_;
     std::wstring serverName_; // empty for an address: no SNI
-    TIdBytes address_;
+    TIdTLSPeer peer_;
+    std::chrono::steady_clock::time_point deadline_;
+    int certificateRequests_ = 0;
+    ULONG flags_ = kContextFlags;
     HCERTSTORE anchors_ = nullptr;
     CredHandle credentials_{};
     CtxtHandle context_{};
