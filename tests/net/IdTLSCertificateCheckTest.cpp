@@ -1,0 +1,34 @@
+// How a certificate's DNS name covers a host: the rule both TLS engines share.
+
+#include "net/IdTLSCertificateCheck.h"
+
+#include <gtest/gtest.h>
+
+TEST(DnsNameMatches, WholeNamesAndOneWildcardLabel) {
+    const struct {
+        const char* pattern;
+        const char* host;
+        bool matches;
+    } rows[] = {
+        {"localhost", "localhost", true},
+        {"LocalHost", "localHOST", true},
+        {"localhost", "localhost2", false},
+        {"a.test", "b.a.test", false},
+        {"*.vykpatch.test", "a.vykpatch.test", true},
+        {"*.vykpatch.test", "A.VYKPATCH.TEST", true},
+        {"*.vykpatch.test", "vykpatch.test", false},   // the star stands for a label
+        {"*.vykpatch.test", ".vykpatch.test", false},  // not for an empty one
+        {"*.vykpatch.test", "a.b.vykpatch.test", false}, // nor for two
+        {"*.test", "a.test", false},                   // at least two labels after it
+        {"*.test.", "a.test.", false},
+        {"f*.partial.test", "foo.partial.test", false}, // no partial wildcards
+        {"*o.partial.test", "foo.partial.test", false},
+        {"*oa.partial.test", "q.a.partial.test", false},
+        {"a.*.test", "a.b.test", false},
+        {"*.*.test", "a.*.test", false},
+        {"*", "localhost", false},
+        {"", "", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(DnsNameMatches(row.pattern, row.host), row.matches) << row.pattern << " for " << row.host;
+}
