@@ -20,7 +20,8 @@ constexpr std::uint8_t kIPAddress = 0x87; // [7] OCTET STRING
 int SmallInteger(const TDerElement& integer) {
     if (integer.ValueSize == 0 || integer.ValueSize > 2 || (integer.Value[0] & 0x80)) return -1;
     int value = 0;
-    for (std::size_t i = 0; i < integer.ValueSize; ++i) value = value * 256 + integer.Value[i];
+    for (std::size_t i = 0; i < integer.ValueSize; ++i)
+        value = value * 256 + integer.Value[i];
     return value;
 }
 
@@ -36,8 +37,8 @@ TDerElement BitStringContent(const TDerElement& bits) {
 void ReadBasicConstraints(const TDerElement& value, TCertificateFacts& facts) {
     TDerReader constraints(TDerReader(value.Value, value.ValueSize).Expect(kDerSequence));
     TDerElement element;
-    facts.CertificateAuthority =
-        constraints.Optional(kDerBoolean, element) && element.ValueSize == 1 && element.Value[0] != 0;
+    facts.CertificateAuthority = constraints.Optional(kDerBoolean, element) &&
+                                 element.ValueSize == 1 && element.Value[0] != 0;
     if (constraints.Optional(kDerInteger, element)) facts.PathLength = SmallInteger(element);
 }
 
@@ -45,7 +46,8 @@ void ReadAlternativeNames(const TDerElement& value, TCertificateFacts& facts) {
     TDerReader names(TDerReader(value.Value, value.ValueSize).Expect(kDerSequence));
     while (!names.AtEnd()) {
         const TDerElement name = names.Next();
-        if (name.Tag == kDnsName) facts.DnsNames.emplace_back(name.Value, name.Value + name.ValueSize);
+        if (name.Tag == kDnsName)
+            facts.DnsNames.emplace_back(name.Value, name.Value + name.ValueSize);
         if (name.Tag == kIPAddress) facts.IPAddresses.push_back(name.Bytes());
     }
 }
@@ -77,8 +79,11 @@ int CurveBits(const std::string& curve) {
     static const struct {
         const char* oid;
         int bits;
-    } curves[] = {{"1.2.840.10045.3.1.1", 192}, {"1.3.132.0.33", 224}, {"1.2.840.10045.3.1.7", 256},
-                  {"1.3.132.0.34", 384},        {"1.3.132.0.35", 521}};
+    } curves[] = {{"1.2.840.10045.3.1.1", 192},
+                  {"1.3.132.0.33", 224},
+                  {"1.2.840.10045.3.1.7", 256},
+                  {"1.3.132.0.34", 384},
+                  {"1.3.132.0.35", 521}};
     for (const auto& known : curves)
         if (curve == known.oid) return known.bits;
     return 0;
@@ -86,19 +91,25 @@ int CurveBits(const std::string& curve) {
 
 // The size of an RSA modulus or a named curve; 0 for other keys.
 int KeyBits(TCertificateFacts& facts) {
-    TDerReader info(TDerReader(facts.PublicKeyInfo.data(), facts.PublicKeyInfo.size()).Expect(kDerSequence));
+    TDerReader info(
+        TDerReader(facts.PublicKeyInfo.data(), facts.PublicKeyInfo.size()).Expect(kDerSequence));
     TDerReader algorithm(info.Expect(kDerSequence));
     const std::string& kind = facts.KeyAlgorithm = OidText(algorithm.Expect(kDerOid));
-    if (kind == kEcKey) return !algorithm.AtEnd() && algorithm.PeekTag() == kDerOid ? CurveBits(OidText(algorithm.Next())) : 0;
+    if (kind == kEcKey)
+        return !algorithm.AtEnd() && algorithm.PeekTag() == kDerOid
+                   ? CurveBits(OidText(algorithm.Next()))
+                   : 0;
     if (kind != kRsaKey && kind != kRsaPssKey) return 0;
     const TDerElement key = BitStringContent(info.Expect(kDerBitString));
     TDerReader numbers(TDerReader(key.Value, key.ValueSize).Expect(kDerSequence));
     const TDerElement modulus = numbers.Expect(kDerInteger);
     std::size_t first = 0;
-    while (first < modulus.ValueSize && modulus.Value[first] == 0) ++first;
+    while (first < modulus.ValueSize && modulus.Value[first] == 0)
+        ++first;
     if (first == modulus.ValueSize) return 0;
     int bits = static_cast<int>(modulus.ValueSize - first - 1) * 8;
-    for (unsigned top = modulus.Value[first]; top != 0; top >>= 1) ++bits;
+    for (unsigned top = modulus.Value[first]; top != 0; top >>= 1)
+        ++bits;
     return bits;
 }
 

@@ -27,9 +27,9 @@ struct TCertificateFacts {
     bool HasExtendedKeyUsage = false;
     std::vector<std::string> ExtendedKeyUsages;
     bool HasKeyUsage = false;
-    unsigned KeyUsage = 0; // the first eight bits, digitalSignature the highest
+    unsigned KeyUsage = 0;          // the first eight bits, digitalSignature the highest
     std::string SignatureAlgorithm; // the issuer's signature, as an OID
-    std::string KeyAlgorithm; // the SubjectPublicKeyInfo's, as an OID
+    std::string KeyAlgorithm;       // the SubjectPublicKeyInfo's, as an OID
     // RSA and the named prime curves: the modulus's or the curve's size in
     // bits; 0 for a key of another kind.
     int KeyBits = 0;

@@ -31,8 +31,9 @@ void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
     const bool byConnectLimit = ConnectTimeout > 0;
     const std::int32_t limit = byConnectLimit ? ConnectTimeout : ReadTimeout > 0 ? ReadTimeout : -2;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(limit, 0));
-    engine_ = CreateTLSEngine({TLSServerName(serverName), ExtraCAFile,
-                               limit == -2 ? std::chrono::steady_clock::time_point::max() : deadline});
+    engine_ =
+        CreateTLSEngine({TLSServerName(serverName), ExtraCAFile,
+                         limit == -2 ? std::chrono::steady_clock::time_point::max() : deadline});
     try {
         while (!engine_->Handshake()) {
             SendOutgoing();

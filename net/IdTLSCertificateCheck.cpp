@@ -10,45 +10,59 @@ namespace {
 
 bool SameText(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
 bool WeakSignature(const std::string& algorithm) {
     static const char* const weak[] = {
-        "1.2.840.113549.1.1.2", "1.2.840.113549.1.1.3", "1.2.840.113549.1.1.4", // md2, md4, md5 with RSA
-        "1.2.840.113549.1.1.5", "1.3.14.3.2.29",                                 // sha1 with RSA
-        "1.2.840.10045.4.1",    "1.2.840.10040.4.3",                             // sha1 with ECDSA, DSA
+        "1.2.840.113549.1.1.2", // md2 with RSA
+        "1.2.840.113549.1.1.3", // md4 with RSA
+        "1.2.840.113549.1.1.4", // md5 with RSA
+        "1.2.840.113549.1.1.5", // sha1 with RSA
+        "1.3.14.3.2.29",        // sha1 with RSA, the old number
+        "1.2.840.10045.4.1",    // sha1 with ECDSA
+        "1.2.840.10040.4.3",    // sha1 with DSA
     };
     return std::find(std::begin(weak), std::end(weak), algorithm) != std::end(weak);
 }
 
 bool KeyTooSmall(const TCertificateFacts& facts) {
-    if (facts.KeyAlgorithm == kRsaKey || facts.KeyAlgorithm == kRsaPssKey) return facts.KeyBits < 2048;
+    if (facts.KeyAlgorithm == kRsaKey || facts.KeyAlgorithm == kRsaPssKey)
+        return facts.KeyBits < 2048;
     return facts.KeyAlgorithm == kEcKey && facts.KeyBits != 0 && facts.KeyBits < 256;
 }
 
-bool ForServers(const TCertificateFacts& facts) { return facts.Allows(kServerAuthUsage) || facts.Allows(kAnyUsage); }
+bool ForServers(const TCertificateFacts& facts) {
+    return facts.Allows(kServerAuthUsage) || facts.Allows(kAnyUsage);
+}
 
 bool NamesPeer(const TCertificateFacts& leaf, const TIdTLSPeer& peer) {
     if (!peer.HostName.empty())
-        return std::any_of(leaf.DnsNames.begin(), leaf.DnsNames.end(),
-                           [&](const std::string& name) { return DnsNameMatches(name, peer.HostName); });
-    return std::find(leaf.IPAddresses.begin(), leaf.IPAddresses.end(), peer.Address) != leaf.IPAddresses.end();
+        return std::any_of(
+            leaf.DnsNames.begin(), leaf.DnsNames.end(),
+            [&](const std::string& name) { return DnsNameMatches(name, peer.HostName); });
+    return std::find(leaf.IPAddresses.begin(), leaf.IPAddresses.end(), peer.Address) !=
+           leaf.IPAddresses.end();
 }
 
 // What is wrong with the certificate at depth (0 the server's, last the
 // anchor) for its place in the chain.
-const char* ProblemAt(const TCertificateFacts& facts, std::size_t depth, std::size_t anchor, const TIdTLSPeer& peer) {
-    if (depth > 0 && depth < anchor && !facts.CertificateAuthority) return TLSCheck::BasicConstraints;
+const char* ProblemAt(const TCertificateFacts& facts, std::size_t depth, std::size_t anchor,
+                      const TIdTLSPeer& peer) {
+    if (depth > 0 && depth < anchor && !facts.CertificateAuthority)
+        return TLSCheck::BasicConstraints;
     // Intermediates between this CA and the server's certificate.
-    if (depth > 0 && facts.PathLength >= 0 && depth - 1 > static_cast<std::size_t>(facts.PathLength))
+    if (depth > 0 && facts.PathLength >= 0 &&
+        depth - 1 > static_cast<std::size_t>(facts.PathLength))
         return TLSCheck::PathTooLong;
     if (!ForServers(facts)) return TLSCheck::NotForThisUse;
     if (depth < anchor && KeyTooSmall(facts)) return TLSCheck::KeyTooSmall;
     if (depth < anchor && WeakSignature(facts.SignatureAlgorithm)) return TLSCheck::WeakSignature;
     if (depth > 0) return nullptr;
-    if (peer.LeafSigns && facts.HasKeyUsage && !(facts.KeyUsage & kDigitalSignatureUsage)) return TLSCheck::MayNotSign;
+    if (peer.LeafSigns && facts.HasKeyUsage && !(facts.KeyUsage & kDigitalSignatureUsage))
+        return TLSCheck::MayNotSign;
     return NamesPeer(facts, peer) ? nullptr : TLSCheck::NameMismatch;
 }
 

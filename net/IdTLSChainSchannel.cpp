@@ -19,8 +19,8 @@ using TChainHeld = std::unique_ptr<const CERT_CHAIN_CONTEXT, decltype(&::CertFre
 
 // Only what the server sent and the local stores: no issuer fetched from an
 // address a certificate names, no root downloaded from the system's update.
-constexpr DWORD kChainFlags =
-    CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AIA | CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE;
+constexpr DWORD kChainFlags = CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AIA |
+                              CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE;
 
 // The chain engine's error bits in the words both platforms use; the first
 // that is set names the refusal.
@@ -41,9 +41,12 @@ const struct {
     {CERT_TRUST_IS_CYCLIC, "cyclic chain"},
     {CERT_TRUST_INVALID_EXTENSION, "invalid extension"},
     {CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT, "unsupported critical extension"},
-    {CERT_TRUST_INVALID_POLICY_CONSTRAINTS | CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY, "invalid policy constraints"},
-    {CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION, "revocation status unknown"},
-    {CERT_TRUST_CTL_IS_NOT_TIME_VALID | CERT_TRUST_CTL_IS_NOT_SIGNATURE_VALID | CERT_TRUST_CTL_IS_NOT_VALID_FOR_USAGE,
+    {CERT_TRUST_INVALID_POLICY_CONSTRAINTS | CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY,
+     "invalid policy constraints"},
+    {CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION,
+     "revocation status unknown"},
+    {CERT_TRUST_CTL_IS_NOT_TIME_VALID | CERT_TRUST_CTL_IS_NOT_SIGNATURE_VALID |
+         CERT_TRUST_CTL_IS_NOT_VALID_FOR_USAGE,
      "invalid certificate trust list"},
     {CERT_TRUST_IS_NOT_TIME_NESTED, "validity periods not nested"},
 };
@@ -64,9 +67,11 @@ bool AnchoredIn(HCERTSTORE anchors, PCCERT_CHAIN_CONTEXT chain) {
     if (!anchors || chain->cChain == 0) return false;
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
     const PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-    for (PCCERT_CONTEXT anchor = nullptr; (anchor = ::CertEnumCertificatesInStore(anchors, anchor)) != nullptr;) {
+    for (PCCERT_CONTEXT anchor = nullptr;
+         (anchor = ::CertEnumCertificatesInStore(anchors, anchor)) != nullptr;) {
         if (anchor->cbCertEncoded == root->cbCertEncoded &&
-            std::equal(root->pbCertEncoded, root->pbCertEncoded + root->cbCertEncoded, anchor->pbCertEncoded)) {
+            std::equal(root->pbCertEncoded, root->pbCertEncoded + root->cbCertEncoded,
+                       anchor->pbCertEncoded)) {
             ::CertFreeCertificateContext(anchor);
             return true;
         }
@@ -79,7 +84,8 @@ std::vector<TIdBytes> ChainCertificates(PCCERT_CHAIN_CONTEXT chain) {
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
     for (DWORD i = 0; i < simple->cElement; ++i) {
         const PCCERT_CONTEXT certificate = simple->rgpElement[i]->pCertContext;
-        certificates.emplace_back(certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded);
+        certificates.emplace_back(certificate->pbCertEncoded,
+                                  certificate->pbCertEncoded + certificate->cbCertEncoded);
     }
     return certificates;
 }
@@ -90,7 +96,8 @@ std::string PolicyCheck(PCCERT_CHAIN_CONTEXT chain, bool anchored, PCCERT_CONTEX
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.fdwChecks = (anchored ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0) | SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+    ssl.fdwChecks =
+        (anchored ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0) | SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof policy;
     policy.pvExtraPolicyPara = &ssl;
@@ -99,12 +106,17 @@ std::string PolicyCheck(PCCERT_CHAIN_CONTEXT chain, bool anchored, PCCERT_CONTEX
     if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status))
         return "the system's check could not run";
     switch (status.dwError) {
-    case 0: return {};
-    case static_cast<DWORD>(CERT_E_EXPIRED): return TimeCheck(server);
+    case 0:
+        return {};
+    case static_cast<DWORD>(CERT_E_EXPIRED):
+        return TimeCheck(server);
     case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
-    case static_cast<DWORD>(CERT_E_CHAINING): return TLSCheck::UnknownIssuer;
-    case static_cast<DWORD>(CERT_E_WRONG_USAGE): return TLSCheck::NotForThisUse;
-    default: return "the system's SSL policy refuses it (error " + std::to_string(status.dwError) + ")";
+    case static_cast<DWORD>(CERT_E_CHAINING):
+        return TLSCheck::UnknownIssuer;
+    case static_cast<DWORD>(CERT_E_WRONG_USAGE):
+        return TLSCheck::NotForThisUse;
+    default:
+        return "the system's SSL policy refuses it (error " + std::to_string(status.dwError) + ")";
     }
 }
 
@@ -116,29 +128,33 @@ HCERTSTORE ReadTrustAnchors(const std::string& fileName) {
     HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
     int added = 0;
     const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
-    for (std::size_t at = pem.find(begin); store && at != std::string::npos; at = pem.find(begin, at + 1)) {
+    for (std::size_t at = pem.find(begin); store && at != std::string::npos;
+         at = pem.find(begin, at + 1)) {
         const std::size_t stop = pem.find(end, at);
         if (stop == std::string::npos) break;
         const std::string block = pem.substr(at, stop + end.size() - at);
         DWORD size = 0;
-        if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
-                                    nullptr, &size, nullptr, nullptr))
+        if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                                    CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr))
             continue;
         TIdBytes der(size);
-        if (::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
-                                   der.data(), &size, nullptr, nullptr) &&
-            ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_ALWAYS,
-                                               nullptr))
+        if (::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                                   CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
+                                   nullptr) &&
+            ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
+                                               CERT_STORE_ADD_ALWAYS, nullptr))
             ++added;
     }
     if (added == 0) {
         if (store) ::CertCloseStore(store, 0);
-        throw EIdTLSError("The CA certificates in " + fileName + " cannot be read: no certificate.");
+        throw EIdTLSError("The CA certificates in " + fileName +
+                          " cannot be read: no certificate.");
     }
     return store;
 }
 
-std::string ServerCertificateProblem(PCCERT_CONTEXT server, HCERTSTORE anchors, const TIdTLSPeer& peer) {
+std::string ServerCertificateProblem(PCCERT_CONTEXT server, HCERTSTORE anchors,
+                                     const TIdTLSPeer& peer) {
     HCERTSTORE others = ::CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
     const auto closeStore = [](HCERTSTORE store) { ::CertCloseStore(store, 0); };
     const std::unique_ptr<void, decltype(closeStore)> othersHeld(others, closeStore);
@@ -151,14 +167,16 @@ std::string ServerCertificateProblem(PCCERT_CONTEXT server, HCERTSTORE anchors, 
     parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
     parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    const BOOL built = ::CertGetCertificateChain(nullptr, server, nullptr, others, &parameters, kChainFlags, nullptr, &chain);
+    const BOOL built = ::CertGetCertificateChain(nullptr, server, nullptr, others, &parameters,
+                                                 kChainFlags, nullptr, &chain);
     const TChainHeld chainHeld(chain, ::CertFreeCertificateChain);
     if (!built || !chain || chain->cChain == 0) return "no chain could be built";
     DWORD errors = chain->TrustStatus.dwErrorStatus;
     const bool anchored = (errors & CERT_TRUST_IS_UNTRUSTED_ROOT) && AnchoredIn(anchors, chain);
     if (anchored) errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
     // A chain that ends nowhere trusted says nothing else worth naming.
-    if (errors & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) return TLSCheck::UnknownIssuer;
+    if (errors & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN))
+        return TLSCheck::UnknownIssuer;
     std::string problem = TLSChainProblem(ChainCertificates(chain), peer);
     if (!problem.empty()) return problem;
     if (errors & CERT_TRUST_IS_NOT_TIME_VALID) return TimeCheck(server);

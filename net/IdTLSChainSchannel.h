@@ -8,6 +8,7 @@
 #include "net/IdTLSCertificateCheck.h"
 
 #include <windows.h>
+// after windows.h, which it needs
 #include <wincrypt.h>
 
 #include <string>
@@ -19,4 +20,5 @@ HCERTSTORE ReadTrustAnchors(const std::string& fileName);
 // Why the server's certificate is refused, in the words of
 // CertificateRejected, or empty when it passes. anchors (may be null) are
 // further roots, matched byte for byte.
-std::string ServerCertificateProblem(PCCERT_CONTEXT server, HCERTSTORE anchors, const TIdTLSPeer& peer);
+std::string ServerCertificateProblem(PCCERT_CONTEXT server, HCERTSTORE anchors,
+                                     const TIdTLSPeer& peer);

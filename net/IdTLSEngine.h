@@ -23,7 +23,8 @@ struct TIdTLSSettings {
     std::string ExtraCAFile;
     // When the handshake must be done by: an engine that repeats a step on
     // its own (without waiting for the peer) stops there.
-    std::chrono::steady_clock::time_point HandshakeDeadline = std::chrono::steady_clock::time_point::max();
+    std::chrono::steady_clock::time_point HandshakeDeadline =
+        std::chrono::steady_clock::time_point::max();
 };
 
 // What was negotiated, for a verbose trace.
@@ -66,7 +67,8 @@ public:
 // of, are answered without one this many times in a session; the next ends it
 // with the reason below.
 constexpr int kTLSCertificateRequestLimit = 3;
-constexpr const char* kTLSKeepsAskingForCertificate = "the server keeps asking for a client certificate";
+constexpr const char* kTLSKeepsAskingForCertificate =
+    "the server keeps asking for a client certificate";
 
 // The size of ReceiveBuffer(): a few whole records, so that a large body
 // takes few receives.

@@ -128,7 +128,8 @@ public:
         if (result == 1) return true;
         const int error = SSL_get_error(ssl_.get(), result);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return false;
-        if (error == SSL_ERROR_WANT_X509_LOOKUP) throw EIdTLSError(HandshakeFailed(host_, kTLSKeepsAskingForCertificate));
+        if (error == SSL_ERROR_WANT_X509_LOOKUP)
+            throw EIdTLSError(HandshakeFailed(host_, kTLSKeepsAskingForCertificate));
         const long verified = SSL_get_verify_result(ssl_.get());
         if (verified == X509_V_ERR_APPLICATION_VERIFICATION && !problem_.empty())
             throw EIdTLSCertificateError(CertificateRejected(host_, problem_));
@@ -174,7 +175,8 @@ public:
             closeNotify_ = true;
             return 0;
         }
-        if (error == SSL_ERROR_WANT_X509_LOOKUP) throw EIdTLSError(HandshakeFailed(host_, kTLSKeepsAskingForCertificate));
+        if (error == SSL_ERROR_WANT_X509_LOOKUP)
+            throw EIdTLSError(HandshakeFailed(host_, kTLSKeepsAskingForCertificate));
         throw EIdTLSError("TLS error on the connection to " + host_ + ": " + LibraryReason("bad record") + ".");
     }
 

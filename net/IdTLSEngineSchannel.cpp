@@ -56,7 +56,8 @@ std::string NameText(const CERT_NAME_BLOB& name) {
 class TIdTLSEngineSchannel : public TIdTLSEngine {
 public:
     explicit TIdTLSEngineSchannel(const TIdTLSSettings& settings)
-        : host_(settings.ServerName), peer_(TLSPeerOf(host_)), deadline_(settings.HandshakeDeadline) {
+        : host_(settings.ServerName), peer_(TLSPeerOf(host_)),
+          deadline_(settings.HandshakeDeadline) {
         if (!peer_.HostName.empty()) serverName_ = Utf8ToWide(peer_.HostName);
         if (!settings.ExtraCAFile.empty()) anchors_ = ReadTrustAnchors(settings.ExtraCAFile);
         SCHANNEL_CRED credentials{};
@@ -265,10 +266,13 @@ private:
 
     void Verify() {
         PCCERT_CONTEXT server = nullptr;
-        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server) != SEC_E_OK || !server)
+        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server) !=
+                SEC_E_OK ||
+            !server)
             Reject("the server sent no certificate");
-        const std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)> serverHeld(
-            server, ::CertFreeCertificateContext);
+        using TCertificateHeld =
+            std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)>;
+        const TCertificateHeld serverHeld(server, ::CertFreeCertificateContext);
         TIdTLSPeer expected = peer_;
         expected.LeafSigns = LeafSigns();
         const std::string problem = ServerCertificateProblem(server, anchors_, expected);
@@ -278,8 +282,11 @@ private:
     // Only RSA key transport (TLS 1.2) leaves the server's key unused for signing.
     bool LeafSigns() {
         SecPkgContext_ConnectionInfo connection{};
-        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK) return true;
-        return connection.aiExch != CALG_RSA_KEYX || (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT);
+        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection) !=
+            SEC_E_OK)
+            return true;
+        return connection.aiExch != CALG_RSA_KEYX ||
+               (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT);
     }
 
     // A request for a client certificate is answered by the same input again,
@@ -290,7 +297,8 @@ private:
         if (++certificateRequests_ > kTLSCertificateRequestLimit)
             throw EIdTLSError(HandshakeFailed(host_, kTLSKeepsAskingForCertificate));
         if (!established_ && std::chrono::steady_clock::now() >= deadline_)
-            throw EIdTLSError(HandshakeFailed(host_, "the time limit passed while the server asked for a client certificate"));
+            throw EIdTLSError(HandshakeFailed(
+                host_, "the time limit passed while the server asked for a client certificate"));
     }
 
     std::string host_;

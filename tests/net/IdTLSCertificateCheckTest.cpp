@@ -16,10 +16,10 @@ TEST(DnsNameMatches, WholeNamesAndOneWildcardLabel) {
         {"a.test", "b.a.test", false},
         {"*.vykpatch.test", "a.vykpatch.test", true},
         {"*.vykpatch.test", "A.VYKPATCH.TEST", true},
-        {"*.vykpatch.test", "vykpatch.test", false},   // the star stands for a label
-        {"*.vykpatch.test", ".vykpatch.test", false},  // not for an empty one
+        {"*.vykpatch.test", "vykpatch.test", false},     // the star stands for a label
+        {"*.vykpatch.test", ".vykpatch.test", false},    // not for an empty one
         {"*.vykpatch.test", "a.b.vykpatch.test", false}, // nor for two
-        {"*.test", "a.test", false},                   // at least two labels after it
+        {"*.test", "a.test", false},                     // at least two labels after it
         {"*.test.", "a.test.", false},
         {"f*.partial.test", "foo.partial.test", false}, // no partial wildcards
         {"*o.partial.test", "foo.partial.test", false},
@@ -30,5 +30,6 @@ TEST(DnsNameMatches, WholeNamesAndOneWildcardLabel) {
         {"", "", false},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(DnsNameMatches(row.pattern, row.host), row.matches) << row.pattern << " for " << row.host;
+        EXPECT_EQ(DnsNameMatches(row.pattern, row.host), row.matches)
+            << row.pattern << " for " << row.host;
 }
