@@ -1,8 +1,12 @@
-// How a certificate's DNS name covers a host: the rule both TLS engines share.
+// The checks both TLS engines share: how a certificate's DNS name covers a
+// host, and the floor for keys that no test server can show.
 
 #include "net/IdTLSCertificateCheck.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
 
 TEST(DnsNameMatches, WholeNamesAndOneWildcardLabel) {
     const struct {
@@ -32,4 +36,24 @@ TEST(DnsNameMatches, WholeNamesAndOneWildcardLabel) {
     for (const auto& row : rows)
         EXPECT_EQ(DnsNameMatches(row.pattern, row.host), row.matches)
             << row.pattern << " for " << row.host;
+}
+
+namespace {
+
+TIdBytes ReadDer(const std::string& name) {
+    std::ifstream in(std::string(VYK_TEST_CERTIFICATES) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+} // namespace
+
+TEST(TLSChainProblem, ECKeysUnder256BitsBelowTheAnchor) {
+    TIdTLSPeer localhost;
+    localhost.HostName = "localhost";
+    const TIdBytes anchor = ReadDer("ec-ca.der");
+    ASSERT_FALSE(anchor.empty()) << VYK_TEST_CERTIFICATES;
+    EXPECT_EQ(TLSChainProblem({ReadDer("ec-p256.der"), anchor}, localhost), "");
+    EXPECT_EQ(TLSChainProblem({ReadDer("ec-p224.der"), anchor}, localhost), "key too small");
+    // The anchor's own key is the system's choice, not the server's.
+    EXPECT_EQ(TLSChainProblem({ReadDer("ec-p224.der")}, localhost), "");
 }
