@@ -266,10 +266,9 @@ private:
 
     void Verify() {
         PCCERT_CONTEXT server = nullptr;
-        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server) !=
-                SEC_E_OK ||
-            !server)
-            Reject("the server sent no certificate");
+        const SECURITY_STATUS sent =
+            ::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server);
+        if (sent != SEC_E_OK || !server) Reject("the server sent no certificate");
         using TCertificateHeld =
             std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)>;
         const TCertificateHeld serverHeld(server, ::CertFreeCertificateContext);
