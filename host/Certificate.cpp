@@ -34,16 +34,16 @@ TDerElement BitStringContent(const TDerElement& bits) {
     return content;
 }
 
-void ReadBasicConstraints(const TDerElement& value, TCertificateFacts& facts) {
-    TDerReader constraints(TDerReader(value.Value, value.ValueSize).Expect(kDerSequence));
+void ReadBasicConstraints(TDerReader& value, TCertificateFacts& facts) {
+    TDerReader constraints(value.Expect(kDerSequence));
     TDerElement element;
     facts.CertificateAuthority = constraints.Optional(kDerBoolean, element) &&
                                  element.ValueSize == 1 && element.Value[0] != 0;
     if (constraints.Optional(kDerInteger, element)) facts.PathLength = SmallInteger(element);
 }
 
-void ReadAlternativeNames(const TDerElement& value, TCertificateFacts& facts) {
-    TDerReader names(TDerReader(value.Value, value.ValueSize).Expect(kDerSequence));
+void ReadAlternativeNames(TDerReader& value, TCertificateFacts& facts) {
+    TDerReader names(value.Expect(kDerSequence));
     while (!names.AtEnd()) {
         const TDerElement name = names.Next();
         if (name.Tag == kDnsName)
@@ -59,10 +59,9 @@ void ReadExtensions(const TDerElement& extensions, TCertificateFacts& facts) {
         const std::string id = OidText(extension.Expect(kDerOid));
         TDerElement critical;
         extension.Optional(kDerBoolean, critical);
-        const TDerElement value = extension.Expect(kDerOctetString);
-        TDerReader inner(value.Value, value.ValueSize);
-        if (id == kBasicConstraints) ReadBasicConstraints(value, facts);
-        if (id == kSubjectAltName) ReadAlternativeNames(value, facts);
+        TDerReader inner(extension.Expect(kDerOctetString));
+        if (id == kBasicConstraints) ReadBasicConstraints(inner, facts);
+        if (id == kSubjectAltName) ReadAlternativeNames(inner, facts);
         if (id == kKeyUsage) {
             const TDerElement bits = BitStringContent(inner.Expect(kDerBitString));
             facts.HasKeyUsage = true;
