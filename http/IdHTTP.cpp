@@ -18,6 +18,8 @@ constexpr int kRedirectDrainTimeout = 4000;
 constexpr int kMaxTrailerLines = 255;
 // "100 Continue" replies accepted before the real one, as redirects are bounded.
 constexpr int kMaxInterimReplies = 20;
+// Chunks up to this size are gathered before they are written.
+constexpr std::int64_t kGatherLimit = 64 * 1024;
 
 bool Contains(const std::vector<int>& codes, int code) {
     return std::find(codes.begin(), codes.end(), code) != codes.end();
@@ -26,37 +28,6 @@ bool Contains(const std::vector<int>& codes, int code) {
 bool ContainsText(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 } // namespace
-
-// Server bytes go into messages that a box or terminal shows: control bytes
-// and bytes that are not UTF-8 are shown as "?", so no message comes out blank
-// or garbled.
-std::string ShownText(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        bool valid = length != 0 && i + length <= text.size() && !(length == 2 && c < 0xC2) && !(c > 0xF4);
-        for (std::size_t k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-        if (valid && length == 3) {
-            const auto next = static_cast<unsigned char>(text[i + 1]);
-            valid = !(c == 0xE0 && next < 0xA0) && !(c == 0xED && next >= 0xA0);
-        } else if (valid && length == 4) {
-            const auto next = static_cast<unsigned char>(text[i + 1]);
-            valid = !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90);
-        }
-        const bool control = (length == 1 && (c < 0x20 || c == 0x7F)) ||
-                             (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
-        if (!valid || control) {
-            out += '?';
-            i += valid ? length : 1;
-        } else {
-            out.append(text, i, length);
-            i += length;
-        }
-    }
-    return out;
-}
 
 namespace {
 
@@ -130,6 +101,44 @@ std::int64_t TIdHTTPResponse::ReadChunkSize() {
     return static_cast<std::int64_t>(size);
 }
 
+// Chunks up to kGatherLimit bytes are gathered and reach the target in pieces
+// of about that size: a write for each of a million one-byte chunks would cost
+// a system call each. What was gathered is written also when the body fails,
+// so the target holds every byte that arrived.
+void TIdHTTPResponse::ReadChunks(TStream& target) {
+    TIdIOHandler& io = *client_.IOHandler();
+    TMemoryStream gathered;
+    const auto flush = [&] {
+        if (gathered.Size() > 0) target.WriteBuffer(gathered.Bytes().data(), gathered.Size());
+        gathered.Clear();
+    };
+    try {
+        for (std::int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
+            if (size > kGatherLimit) flush();
+            io.ReadIntoStream(size > kGatherLimit ? target : gathered, size, false);
+            if (gathered.Size() >= kGatherLimit) flush();
+            // Anything before the line end means the size and the data disagree.
+            const std::string end = ReadHttpLine(io);
+            if (!end.empty())
+                throw EIdException("Chunk data longer than its size line in response: \"" +
+                                   ShownText(end.substr(0, 40)) + "\"");
+        }
+        flush();
+    } catch (...) {
+        try {
+            flush();
+        } catch (...) {
+        }
+        throw;
+    }
+    // Trailer lines up to the empty line; left unread they would be taken
+    // for the next reply on a kept connection.
+    int trailers = 0;
+    while (!ReadHttpLine(io).empty())
+        if (++trailers > kMaxTrailerLines)
+            throw EIdException(Format("Response has more than %d trailer lines.", kMaxTrailerLines));
+}
+
 void TIdHTTPResponse::ReadBody() {
     if (!BodySink) return;
     TIdIOHandler& io = *client_.IOHandler();
@@ -140,24 +149,9 @@ void TIdHTTPResponse::ReadBody() {
     if (deflate || gzip) compressed = std::make_unique<TMemoryStream>();
     TStream& target = compressed ? *compressed : *BodySink;
 
-    // "Chunked" in any letter case: read as until-close it would put the
-    // chunk framing into the document.
-    if (ContainsText(LowerCase(HeaderLines.ValueOf("Transfer-Encoding")), "chunked")) {
+    if (ChunkedTransfer()) {
         client_.NotifyStatus(hsStatusText, {"Chunk Started"});
-        for (std::int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-            io.ReadIntoStream(target, size, false);
-            // Anything before the line end means the size and the data disagree.
-            const std::string end = ReadHttpLine(io);
-            if (!end.empty())
-                throw EIdException("Chunk data longer than its size line in response: \"" +
-                                   ShownText(end.substr(0, 40)) + "\"");
-        }
-        // Trailer lines up to the empty line; left unread they would be taken
-        // for the next reply on a kept connection.
-        int trailers = 0;
-        while (!ReadHttpLine(io).empty())
-            if (++trailers > kMaxTrailerLines)
-                throw EIdException(Format("Response has more than %d trailer lines.", kMaxTrailerLines));
+        ReadChunks(target);
     } else if (ContentLength() > 0) {
         io.ReadIntoStream(target, ContentLength(), false);
     } else if (!ContentLengthKnown()) {
@@ -706,7 +700,10 @@ TIdHTTPWhatsNext TIdCustomHTTP::DecideNextStep(const std::vector<int>& ignoredCo
         return next;
     }
     bool retry = false;
-    if (code / 100 != 2) {
+    // A part of a document is no document: 206 counts only when a range was asked for.
+    const bool unaskedPart =
+        code == 206 && request.Range.empty() && request.CustomHeaders.FindHeader("Range") < 0;
+    if (code / 100 != 2 || unaskedPart) {
         if (code == 401 || code == 407) {
             const bool proxy = code == 407;
             const bool accepted = proxy ? ProxyAuthAttempts < MaxAuthRetries && ProxyAuthorizationDecision()

@@ -66,6 +66,7 @@ public:
 
 private:
     std::int64_t ReadChunkSize();
+    void ReadChunks(TStream& target);
     TIdCustomHTTP& client_;
 };
 
@@ -177,7 +178,3 @@ class TIdHTTP : public TIdCustomHTTP {
 public:
     using TIdCustomHTTP::TIdCustomHTTP;
 };
-
-// Server bytes as a message may show them: control bytes (C0 and C1) and
-// bytes that are not UTF-8 become "?".
-std::string ShownText(const std::string& text);

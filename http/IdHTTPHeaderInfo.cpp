@@ -4,6 +4,7 @@
 #include "net/IdGlobal.h"
 
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -42,21 +43,68 @@ void SetCredentials(TIdHeaderList& lines, const char* header,
     if (auth) SetText(lines, header, auth->Authentication());
 }
 
-// Every Content-Length line and every item of a comma list must agree: of
-// differing lengths, any one taken would frame a different body.
+std::string TrimBlanks(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The values of every line of that name, continuation lines joined by a
+// blank, with nothing but blanks and tabs trimmed: a header that frames the
+// body is read as written, so "\x0bchunked" is no "chunked".
+std::vector<std::string> RawValues(const TIdHeaderList& lines, const std::string& name) {
+    std::vector<std::string> values;
+    for (int i = 0; i < lines.Count(); ++i) {
+        // A blank before the colon does not hide the header.
+        if (!TextIsSame(TrimBlanks(lines.NameAt(i)), name)) continue;
+        std::string value = lines[i].substr(lines[i].find(':') + 1);
+        for (int next = i + 1; next < lines.Count() && !lines[next].empty() &&
+                               (lines[next][0] == ' ' || lines[next][0] == '\t');
+             ++next)
+            value += " " + lines[next];
+        values.push_back(value);
+    }
+    return values;
+}
+
+// The members of comma lists given on one line or several, blanks trimmed.
+std::vector<std::string> ListMembers(const std::vector<std::string>& values) {
+    std::vector<std::string> members;
+    for (const std::string& value : values) {
+        std::size_t from = 0;
+        while (true) {
+            const auto comma = value.find(',', from);
+            members.push_back(TrimBlanks(value.substr(from, comma - from)));
+            if (comma == std::string::npos) break;
+            from = comma + 1;
+        }
+    }
+    return members;
+}
+
+std::string JoinedForMessage(const std::vector<std::string>& values) {
+    std::string joined;
+    for (const std::string& value : values) joined += (joined.empty() ? "" : ", ") + TrimBlanks(value);
+    return "\"" + ShownText(joined.substr(0, 80)) + "\"";
+}
+
+// Digits only: a sign, "0x", "$" or an exponent names no length a server means.
+std::optional<std::int64_t> DecimalLength(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    return TryDecimalToInt64(text);
+}
+
+// Every line and every list member must be the same number: of differing
+// lengths, any one taken would frame a different body, and a value that is
+// no number leaves the body's end unknown, so a cut body would pass as whole.
 std::optional<std::int64_t> ContentLengthField(const TIdHeaderList& lines) {
-    TIdHeaderList values;
-    lines.CollectValues("Content-Length", &values);
+    const std::vector<std::string> values = RawValues(lines, "Content-Length");
     std::optional<std::int64_t> length;
-    bool first = true;
-    for (int i = 0; i < values.Count(); ++i) {
-        std::string items = values[i];
-        do {
-            const auto value = TryDecimalToInt64(Fetch(items, ','));
-            if (!first && value != length) throw EIdException("Response has differing Content-Length values.");
-            length = value;
-            first = false;
-        } while (!items.empty());
+    for (const std::string& member : ListMembers(values)) {
+        const auto value = DecimalLength(member);
+        if (!value || (length && *value != *length))
+            throw EIdInvalidContentLength("Invalid Content-Length in response: " + JoinedForMessage(values));
+        length = value;
     }
     return length;
 }
@@ -98,10 +146,8 @@ void TIdEntityHeaderInfo::ProcessHeaders() {
     ContentType = HeaderLines.ValueOf("Content-Type");
     Pragma = HeaderLines.ValueOf("Pragma");
 
-    // Read as 64-bit like the field itself, so bodies above 2 GiB keep their
-    // length; text that does not convert, or a negative number, means unknown.
-    const auto length = ContentLengthField(HeaderLines);
-    SetContentLength(length && *length >= 0 ? *length : -1);
+    // Read as 64-bit like the field itself, so bodies above 2 GiB keep their length.
+    SetContentLength(ContentLengthField(HeaderLines).value_or(-1));
 
     // "bytes first-last/total"
     std::string range = HeaderLines.ValueOf("Content-Range");
@@ -171,6 +217,19 @@ void TIdResponseHeaderInfo::ProcessHeaders() {
     HeaderLines.CollectValues("WWW-Authenticate", &WWWAuthenticate);
     ProxyAuthenticate.Clear();
     HeaderLines.CollectValues("Proxy-Authenticate", &ProxyAuthenticate);
+}
+
+bool TIdResponseHeaderInfo::ChunkedTransfer() const {
+    const std::vector<std::string> values = RawValues(HeaderLines, "Transfer-Encoding");
+    if (values.empty()) return false;
+    std::vector<std::string> codings;
+    // Empty members are allowed in any list; they name no coding.
+    for (const std::string& member : ListMembers(values))
+        if (!member.empty()) codings.push_back(member);
+    if (codings.size() != 1 || !TextIsSame(codings.front(), "chunked"))
+        throw EIdUnsupportedTransferEncoding("Unsupported Transfer-Encoding in response: " +
+                                             JoinedForMessage(values));
+    return true;
 }
 
 void TIdProxyConnectionInfo::SetProxyServer(const std::string& value) {

@@ -6,10 +6,17 @@
 #include "http/IdAuthentication.h"
 #include "http/IdDateTime.h"
 #include "http/IdHeaderList.h"
+#include "net/IdException.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+// A response whose body no length can be read from: a Content-Length that is
+// not one decimal number within 63 bits, or lines and list members that differ.
+VYK_DECLARE_EXCEPTION(EIdInvalidContentLength, EIdException);
+// A Transfer-Encoding other than "chunked" alone: the body's end is unknown.
+VYK_DECLARE_EXCEPTION(EIdUnsupportedTransferEncoding, EIdException);
 
 class TIdEntityHeaderInfo {
   public:
@@ -26,8 +33,9 @@ class TIdEntityHeaderInfo {
     // Rebuilds HeaderLines from the entity fields, then appends CustomHeaders.
     virtual void SetHeaders();
     // Fills the entity fields from HeaderLines; absent headers give empty fields.
-    // Raises EIdFailedToRetreiveTimeZoneInfo only when a date is present and
-    // the machine's time zone is unknown.
+    // Raises EIdInvalidContentLength for a Content-Length that frames no body,
+    // and EIdFailedToRetreiveTimeZoneInfo only when a date is present and the
+    // machine's time zone is unknown.
     virtual void ProcessHeaders();
 
     std::string CacheControl;
@@ -87,6 +95,10 @@ class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
     // The entity fields plus the response fields; the two challenge lists are
     // refilled with every value of their header, in order.
     void ProcessHeaders() override;
+    // True when the Transfer-Encoding lines, joined in order, name "chunked"
+    // alone (without case); false without any. Any other list, "chunked" not
+    // last or twice, or an empty one, raises EIdUnsupportedTransferEncoding.
+    bool ChunkedTransfer() const;
 
     std::string Location;
     std::string Server;

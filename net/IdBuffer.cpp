@@ -43,9 +43,15 @@ void TIdBuffer::AppendBytes(TIdBytes&& block) {
         pending_ = static_cast<std::int32_t>(length);
         return;
     }
-    Compact(false);
-    if (Capacity() - pending_ - frontOffset_ < length)
-        storage_.resize(static_cast<std::size_t>(pending_ + length + growthStep_));
+    // Room is made only when the block does not fit behind the pending bytes,
+    // and the storage at least doubles: many small blocks behind a large queue
+    // then cost time in proportion to their bytes, not to the queue's size.
+    if (Capacity() - pending_ - frontOffset_ < length) {
+        Compact(false);
+        if (Capacity() - pending_ < length)
+            storage_.resize(static_cast<std::size_t>(
+                std::max<std::int64_t>(pending_ + length + growthStep_, 2 * static_cast<std::int64_t>(Capacity()))));
+    }
     if (length > 0)
         std::memcpy(storage_.data() + frontOffset_ + pending_, block.data(),
                     static_cast<std::size_t>(length));
@@ -59,7 +65,10 @@ void TIdBuffer::DropFront(std::int32_t count) {
     } else {
         frontOffset_ += count;
         pending_ -= count;
-        if (frontOffset_ > growthStep_) Compact(true);
+        // Compacting moves the pending bytes: done only once more bytes were
+        // taken than remain, every byte is moved a bounded number of times
+        // however small the pieces taken (a chunked body of one-byte chunks).
+        if (frontOffset_ > growthStep_ && frontOffset_ >= pending_) Compact(true);
     }
     if (OnBytesTaken) OnBytesTaken(*this, count);
 }
@@ -105,9 +114,8 @@ std::string TIdBuffer::ExtractText(std::int32_t count) {
 void TIdBuffer::MoveToStream(TStream& stream, std::int32_t count) {
     if (count < -1) throw ERangeError();
     if (count == -1) count = pending_;
-    Compact(true);
     CheckEnough(count);
-    if (count > 0) stream.WriteBuffer(storage_.data(), count);
+    if (count > 0) stream.WriteBuffer(storage_.data() + frontOffset_, count);
     DropFront(count);
 }
 

@@ -321,3 +321,34 @@ std::uint32_t TickCount() {
 }
 
 std::uint32_t TicksSince(std::uint32_t start, std::uint32_t now) { return now - start; }
+
+// Server bytes go into messages that a box or terminal shows: control bytes
+// and bytes that are not UTF-8 are shown as "?", so no message comes out blank
+// or garbled.
+std::string ShownText(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        bool valid = length != 0 && i + length <= text.size() && !(length == 2 && c < 0xC2) && !(c > 0xF4);
+        for (std::size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (valid && length == 3) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            valid = !(c == 0xE0 && next < 0xA0) && !(c == 0xED && next >= 0xA0);
+        } else if (valid && length == 4) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            valid = !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90);
+        }
+        const bool control = (length == 1 && (c < 0x20 || c == 0x7F)) ||
+                             (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+        if (!valid || control) {
+            out += '?';
+            i += valid ? length : 1;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
+}

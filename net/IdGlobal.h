@@ -25,6 +25,9 @@ std::string UpperCase(const std::string& text);
 std::string LowerCase(const std::string& text);
 bool TextIsSame(const std::string& a, const std::string& b);
 bool TextStartsWith(const std::string& text, const std::string& prefix);
+// Server bytes as a message may show them: control bytes (C0 and C1) and
+// bytes that are not UTF-8 become "?".
+std::string ShownText(const std::string& text);
 
 // Integer conversion of address parts: trimmed, optional sign, decimal digits or
 // hexadecimal after "$", "x", "X", "0x" or "0X"; the whole text must be used and

@@ -248,7 +248,10 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
             if (piece > 0) inputQueue_->MoveToStream(stream, piece);
             remaining -= piece;
         };
-        while (IsConnected() && remaining > 0) {
+        // Nothing more is received once the count is in, nor while queued bytes
+        // remain: a chunked body of small chunks would otherwise pile up its
+        // whole rest in the queue, one receive per chunk.
+        while (remaining > 0 && (inputQueue_->Size() > 0 || IsConnected())) {
             if (inputQueue_->Size() == 0) {
                 try {
                     ReceiveIntoQueue(false, -1, true);

@@ -53,6 +53,8 @@ TEST(DownloadToStream, OnlyACompleteDownloadReplacesTheInstalledFile) {
         {"complete", Reply("200 OK", NewProgram, NewProgram.size()), "", NewProgram},
         {"404", Reply("404 Not Found", "<html>", 6), "HTTP/1.1 404 Not Found", OldProgram},
         {"cut short", Reply("200 OK", "MZ new", 100), "Connection Closed Gracefully.", OldProgram},
+        {"length above 2^63, cut", "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nMZ new",
+         "Invalid Content-Length in response: \"9223372036854775808\"", OldProgram},
         {"not a program", Reply("200 OK", "<html>portal</html>", 19), "", OldProgram},
         {"server down", "", SocketErrorText(10061), OldProgram},
     };

@@ -46,15 +46,21 @@ TEST(TIdBuffer, DropFrontMovesOnlyTheOffsetAndNotifiesRequestedCount) {
     EXPECT_EQ(taken, (std::vector<int>{2, 7}));
 }
 
-TEST(TIdBuffer, CompactsWhenFrontPassesGrowthStep) {
+// Compacting moves what remains, so it waits until more was taken than remains.
+TEST(TIdBuffer, CompactsOnlyWhenTheFrontOutgrowsTheRest) {
     TIdBuffer queue;
     queue.AppendBytes(TIdBytes(10000, 'x'));
-    queue.DropFront(2048);
-    EXPECT_EQ(queue.FrontOffset(), 2048);
-    queue.DropFront(1);
+    queue.DropFront(2049);
+    EXPECT_EQ(queue.FrontOffset(), 2049);
+    queue.DropFront(2951);
     EXPECT_EQ(queue.FrontOffset(), 0);
-    EXPECT_EQ(queue.Capacity(), 10000 - 2049 + 2048);
-    EXPECT_EQ(queue.Size(), 10000 - 2049);
+    EXPECT_EQ(queue.Capacity(), 5000 + 2048);
+    EXPECT_EQ(queue.Size(), 5000);
+    // A block that fits behind the rest is copied there, nothing moved.
+    queue.DropFront(10);
+    queue.AppendBytes(TIdBytes(5, 'y'));
+    EXPECT_EQ(queue.FrontOffset(), 10);
+    EXPECT_EQ(queue.Size(), 4995);
 }
 
 TEST(TIdBuffer, AppendToNonEmptyQueueCompactsFirst) {
@@ -121,6 +127,11 @@ TEST(TIdBuffer, MoveToStreamWritesAndChecksTheStreamTookAll) {
     EXPECT_EQ(stream.DataString(), "hello");
     queue.MoveToStream(stream, 0);
     EXPECT_EQ(queue.Size(), 6);
+    EXPECT_EQ(queue.FrontOffset(), 5); // written from where it stands, nothing moved
+    TMemoryStream space;
+    queue.MoveToStream(space, 1);
+    EXPECT_EQ(space.DataString(), " ");
+    queue.AppendBytes(Bytes("|"));
 
     FullDiskStream full;
     EXPECT_THROW(queue.MoveToStream(full), EWriteError);
@@ -129,7 +140,7 @@ TEST(TIdBuffer, MoveToStreamWritesAndChecksTheStreamTookAll) {
     // Negative counts would move the front before the storage.
     EXPECT_THROW(queue.MoveToStream(stream, -5), ERangeError);
     EXPECT_THROW(queue.DropFront(-5), ERangeError);
-    EXPECT_EQ(queue.ExtractText(), " world");
+    EXPECT_EQ(queue.ExtractText(), "world|");
 }
 
 TEST(TIdBuffer, QueueHoldsAStackReference) {
