@@ -367,12 +367,10 @@ void TIdCustomHTTP::PrepareTarget() {
     const bool networkPath = request.RequestTarget.compare(0, 2, "//") == 0 && !TargetURI.Protocol.empty();
     const TIdURI location(networkPath ? TargetURI.Protocol + ":" + request.RequestTarget : request.RequestTarget);
     if (!location.Username.empty()) {
-        request.Username = location.Username;
-        request.Password = location.Password;
+        request.Username = PercentDecoded(location.Username);
+        request.Password = PercentDecoded(location.Password);
     }
-    TargetURI.DirPath = TIdURI::MergePath(TargetURI.DirPath, location.DirPath);
-    TargetURI.DocName = location.DocName;
-    TargetURI.Query = location.Query;
+    ResolvePathAndQuery(location, !location.Protocol.empty());
     if (!location.Host.empty()) TargetURI.Host = location.Host;
     if (!location.Protocol.empty()) TargetURI.Protocol = LowerCase(location.Protocol);
     else TargetURI.Protocol = TextIsSame(TargetURI.Protocol, "https") ? "https" : "http";
@@ -432,6 +430,24 @@ void TIdCustomHTTP::PrepareTarget() {
     const std::string host = TargetURI.IPVersion == Id_IPv6 ? "[" + TargetURI.Host + "]" : TargetURI.Host;
     const std::string defaultPort = TextIsSame(TargetURI.Protocol, "https") ? "443" : "80";
     request.Host = TargetURI.Port != defaultPort ? host + ":" + TargetURI.Port : host;
+}
+
+// As RFC 3986 section 5.2.2 resolves a reference: one with neither path nor
+// query is the base itself (its fragment aside), a query alone keeps the
+// base's path, and every other path is merged and loses its dot segments.
+void TIdCustomHTTP::ResolvePathAndQuery(const TIdURI& reference, bool absolute) {
+    const std::string path = reference.DirPath + reference.DocName;
+    std::string resolved;
+    if (path.empty() && !absolute) {
+        resolved = TargetURI.DirPath + TargetURI.DocName;
+        if (!reference.Query.empty()) TargetURI.Query = reference.Query;
+    } else {
+        resolved = TIdURI::MergePath(TargetURI.DirPath, path);
+        TargetURI.Query = reference.Query;
+    }
+    const auto slash = resolved.rfind('/');
+    TargetURI.DirPath = slash == std::string::npos ? std::string() : resolved.substr(0, slash + 1);
+    TargetURI.DocName = resolved.substr(slash == std::string::npos ? 0 : slash + 1);
 }
 
 void TIdCustomHTTP::OpenRoute() {

@@ -139,6 +139,7 @@ private:
     friend class TIdHTTPResponse;
 
     void PrepareTarget();
+    void ResolvePathAndQuery(const TIdURI& reference, bool absolute);
     void OpenRoute();
     void ApplyRouteHeaders();
     void EnsureConnected();

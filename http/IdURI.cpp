@@ -84,9 +84,9 @@ void TIdURI::ParseURI(const std::string& uri) {
         Fragment = w.substr(hash + 1);
         w.erase(hash);
     }
-    // Split point: the first "?", else the first "=".
-    auto split = w.find('?');
-    if (split == std::string::npos) split = w.find('=');
+    // The query starts at the first "?" only: an "=" belongs to the path
+    // ("/a=1/../b" is "/b"), as every other reader of the URL takes it.
+    const auto split = w.find('?');
     const auto slash = split == std::string::npos ? w.rfind('/')
                        : split == 0               ? std::string::npos
                                                   : w.rfind('/', split - 1);
@@ -120,35 +120,62 @@ std::string TIdURI::ComposeURI(bool withUserInfo, bool withFragment) const {
 }
 
 std::string TIdURI::MergePath(const std::string& base, const std::string& path) {
-    if (!path.empty() && path.front() == '/') return path;
-    const bool keepTrailing = path.empty() || path.back() == '/';
+    if (!path.empty() && path.front() == '/') return RemoveDotSegments(path);
+    std::string merged = base;
+    if (!merged.empty() && merged.back() != '/') merged += '/';
+    return RemoveDotSegments(merged + path);
+}
 
-    std::string w = base;
-    if (!w.empty() && w.back() != '/') w += '/';
-    w += path;
-
-    std::string r;
-    for (std::size_t i = 0; i < w.size(); ++i) {
-        const char c = w[i];
-        if (c == '/') {
-            if (i == 0)
-                r = "/";
-            else if (r.empty() || r.back() != '/')
-                r += '/';
-        } else if (c == '.' && !r.empty() && r.back() == '/' && i + 1 < w.size() && w[i + 1] == '.' &&
-                   (i + 2 == w.size() || w[i + 2] == '/')) {
-            // A whole ".." segment goes up one, never above the root.
-            if (r.size() > 1) {
-                r.pop_back();
-                while (!r.empty() && r.back() != '/')
-                    r.pop_back();
-            }
-            ++i;
-        } else {
-            r += c;
+std::string TIdURI::RemoveDotSegments(const std::string& path) {
+    std::string in = path;
+    std::string out;
+    // Drops the last segment of out and the "/" before it.
+    const auto dropLast = [&out] {
+        const auto slash = out.rfind('/');
+        out.erase(slash == std::string::npos ? 0 : slash);
+    };
+    while (!in.empty()) {
+        if (in.compare(0, 3, "../") == 0) in.erase(0, 3);
+        else if (in.compare(0, 2, "./") == 0) in.erase(0, 2);
+        else if (in.compare(0, 3, "/./") == 0) in.erase(0, 2);
+        else if (in == "/.") in = "/";
+        else if (in.compare(0, 4, "/../") == 0) {
+            in.erase(0, 3);
+            dropLast();
+        } else if (in == "/..") {
+            in = "/";
+            dropLast();
+        } else if (in == "." || in == "..") in.clear();
+        else {
+            // The first segment with its leading "/", up to the next "/".
+            const auto end = in.find('/', in[0] == '/' ? 1 : 0);
+            out += in.substr(0, end);
+            in.erase(0, end == std::string::npos ? in.size() : end);
         }
     }
-    if (r == "/") return r;
-    if (!keepTrailing && !r.empty() && r.back() == '/') r.pop_back();
-    return r;
+    return out;
+}
+
+std::string PercentDecoded(const std::string& text) {
+    const auto hexValue = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+        if (high < 0 || low < 0)
+            throw EIdInvalidURIEscape("Invalid escape \"" + ShownText(text.substr(i, 3)) +
+                                      "\" in the user information of a URL.");
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return out;
 }

@@ -3,9 +3,18 @@
 // odd or empty parts. Every part is kept as written (no case change, no
 // escaping, no default port).
 
+#include "net/IdExceptionCore.h"
 #include "net/IdGlobal.h"
 
 #include <string>
+
+// A "%" in user information that is not followed by two hexadecimal digits.
+VYK_DECLARE_EXCEPTION(EIdInvalidURIEscape, EIdURIException);
+
+// User information as the name and password it stands for: every "%XX" is
+// the byte XX, so "p%40ss" is "p@ss". Raises EIdInvalidURIEscape for "%4" or
+// "%zz", which no sender meant to pass on raw.
+std::string PercentDecoded(const std::string& text);
 
 class TIdURI {
   public:
@@ -16,9 +25,13 @@ class TIdURI {
     // Raises EIdURIException when Protocol or Host is empty. A port of "80" is
     // left out whatever the protocol.
     std::string ComposeURI(bool withUserInfo = false, bool withFragment = false) const;
-    // Resolves path against base: ".." removes the segment before it, doubled
-    // slashes collapse, "." segments stay. A path starting with "/" wins outright.
+    // Resolves path against the directory base as a relative reference's path
+    // is resolved (RFC 3986 section 5.2): a path starting with "/" replaces
+    // base, another follows it; then dot segments are removed.
     static std::string MergePath(const std::string& base, const std::string& path);
+    // "." and ".." segments resolved (RFC 3986 section 5.2.4): ".." removes the
+    // segment before it, never above the root; empty segments stay.
+    static std::string RemoveDotSegments(const std::string& path);
 
     std::string FullText;
     std::string Protocol;
@@ -28,7 +41,7 @@ class TIdURI {
     std::string Port;
     std::string DirPath; // "/" ... "/" for absolute URLs; no leading "/" added for relative ones
     std::string DocName;
-    std::string Query;    // starts with the "?" (or the first "=" when there is no "?")
+    std::string Query;    // starts with the "?"
     std::string Fragment; // without the "#"
     TIdIPVersion IPVersion = Id_IPv4;
 };

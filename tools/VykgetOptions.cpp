@@ -107,7 +107,13 @@ TProxyOption ParseProxy(const std::string& text, const std::string& source) {
     if (!TextIsSame(proxy.Protocol, "http") || proxy.Host.empty())
         throw EUsageError("vykget: " + source + " needs [http://][USER:PASSWORD@]HOST[:PORT], not '" + Masked(text) +
                           "'");
-    TProxyOption option{proxy.Host, 1080, proxy.Username, proxy.Password};
+    TProxyOption option{proxy.Host, 1080, {}, {}};
+    try {
+        option.Username = PercentDecoded(proxy.Username);
+        option.Password = PercentDecoded(proxy.Password);
+    } catch (const EIdInvalidURIEscape&) {
+        throw EUsageError("vykget: " + source + " has an invalid escape in '" + Masked(text) + "'");
+    }
     if (!proxy.Port.empty()) {
         const auto port = TryTextToInt32(proxy.Port);
         if (!port || *port < 1 || *port > 65535)

@@ -45,9 +45,9 @@ TEST(TIdURI, ParsesEveryPart) {
         {"http://[::1]:81/x", "http|||::1|81|/|x|||v6"},
         {"http://[fe80::1]/x", "http|||fe80::1||/|x|||v6"},
         {"http://host\\dir\\f.exe", "http|||host||/dir/|f.exe|||v4"},
-        // A "/" inside the query is not part of the path; without "?", "=" starts the query.
+        // A "/" inside the query is not part of the path; an "=" before any "?" is.
         {"http://host/a/b?x=/y", "http|||host||/a/|b|?x=/y||v4"},
-        {"http://host/cgi=1/x", "http|||host||/|cgi|=1/x||v4"},
+        {"http://host/cgi=1/x", "http|||host||/cgi=1/|x|||v4"},
         {"http://host/d/#frag", "http|||host||/d/|||frag|v4"},
         {"x.html", "||||||x.html|||v4"},
         {"../y", "|||||../|y|||v4"},
@@ -92,8 +92,10 @@ TEST(TIdURI, MergePath) {
         {"/old/", "/new/", "/new/"},
         {"/a", "b", "/a/b"},
         {"/a/b", "c/", "/a/b/c/"},
-        {"/a//b/", "", "/a/b/"},
-        {"/a/./b/", "", "/a/./b/"},
+        {"/a//b/", "", "/a//b/"},    // an empty segment is a segment
+        {"/a/./b/", "", "/a/b/"},
+        {"/a/b/", "..", "/a/"},
+        {"/a/", "/b/./c/../d", "/b/d"},
         {"/", "", "/"},
         {"", "x/", "x/"},
         {"/a/", "../../..b", "/..b"},   // never above the root

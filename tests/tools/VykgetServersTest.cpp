@@ -117,6 +117,10 @@ TEST_F(VykgetServersTest, TheProxyRequestHeadExactly) {
         {"-x http://user:secret@", "Host: vendor.test:81\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
                                    "User-Agent: Mozilla/3.0 (compatible; VYKPatch)\r\n"
                                    "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n\r\n"},
+        // Escapes in the user information stand for the bytes they name.
+        {"-x http://b%40b:p%3As%25w@", "Host: vendor.test:81\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
+                                       "User-Agent: Mozilla/3.0 (compatible; VYKPatch)\r\n"
+                                       "Proxy-Authorization: Basic YkBiOnA6cyV3\r\n\r\n"},
         {"-x ", "Host: vendor.test:81\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
                 "User-Agent: Mozilla/3.0 (compatible; VYKPatch)\r\n\r\n"}, // no scheme: http
     };
@@ -199,7 +203,7 @@ TEST_F(VykgetServersTest, HttpsVerifiedAgainstTheTestCA) {
         // The proxy that wants credentials shows which variable was read.
         {ca + s.Url("good"), "https_proxy=127.0.0.1:" + std::to_string(s.ports.at("proxy-auth")), 1,
          "HTTP/1.0 407 Proxy Authentication Required.\n"},
-        {ca + s.Url("good"), "HTTPS_PROXY=user:secret@127.0.0.1:" + std::to_string(s.ports.at("proxy-auth")), 0, ""},
+        {ca + s.Url("good"), "HTTPS_PROXY=us%65r:s%65cret@127.0.0.1:" + std::to_string(s.ports.at("proxy-auth")), 0, ""},
         {ca + s.Url("good"), "http_proxy=127.0.0.1:" + std::to_string(s.ports.at("proxy-auth")), 0, ""},
     };
     for (const auto& row : rows) {

@@ -106,6 +106,8 @@ TEST_F(VykgetTest, OptionsAndTheirErrors) {
         {"-x ftp://proxy:21 http://h/ f", 2, "vykget: option --proxy needs [http://][USER:PASSWORD@]HOST[:PORT], not 'ftp://proxy:21'\n"},
         {"-x http://u:secret@h:0 http://h/ f", 2, "vykget: option --proxy has a bad port in 'http://u:***@h:0'\n"},
         {"-x u:secret@h:x http://h/ f", 2, "vykget: option --proxy has a bad port in 'u:***@h:x'\n"},
+        {"-x u%zz:secret@h http://h/ f", 2, "vykget: option --proxy has an invalid escape in 'u%zz:***@h'\n"},
+        {"-x u:s%4@h http://h/ f", 2, "vykget: option --proxy has an invalid escape in 'u:***@h'\n"},
         {"-v u", 2, "usage: vykget URL FILE"},
         {"--help", 0, "usage: vykget [options] URL FILE\n"},
         {"x -h", 0, "usage: vykget [options] URL FILE\n"},
