@@ -455,6 +455,7 @@ void TIdCustomHTTP::OpenRoute() {
     std::string host;
     int port;
     TIdHTTPRoute route;
+    TIdIPVersion family = TargetURI.IPVersion;
     const bool secure = TextIsSame(TargetURI.Protocol, "HTTPS");
     // https needs a secure handler attached; without one it fails as ever.
     auto* secureHandler = dynamic_cast<TIdIOHandlerSecure*>(IOHandler());
@@ -472,7 +473,10 @@ void TIdCustomHTTP::OpenRoute() {
         route = secure ? RouteSecure : RouteDirect;
     } else {
         host = proxyParams_.ProxyServer();
+        if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
         port = proxyParams_.ProxyPort();
+        // The proxy is reached in its own family, whatever the target's.
+        family = host.find(':') != std::string::npos ? Id_IPv6 : Id_IPv4;
         if ((!TextIsSame(Host(), host) || Port() != port) && ConnectionOpen()) CloseConnection();
         refuseWithoutSecureHandler();
         route = secure ? RouteSecureProxy : RouteProxy;
@@ -486,7 +490,7 @@ void TIdCustomHTTP::OpenRoute() {
     SetPort(port);
     request.Route = route;
     ApplyRouteHeaders();
-    EnsureConnected();
+    EnsureConnected(family);
     if (!reusedConnection_ && route == RouteSecureProxy) OpenTunnel();
     connectedRoute_ = routeKey;
     SendRequestHead();
@@ -553,7 +557,7 @@ void TIdCustomHTTP::ApplyRouteHeaders() {
     if (!ContainsText(request.AcceptEncoding, "identity")) request.AcceptEncoding += "identity";
 }
 
-void TIdCustomHTTP::EnsureConnected() {
+void TIdCustomHTTP::EnsureConnected(TIdIPVersion family) {
     // A kept connection that turned readable while idle is closed by the
     // server or carries bytes that belong to no request: either way the next
     // reply would not come from it.
@@ -565,7 +569,7 @@ void TIdCustomHTTP::EnsureConnected() {
         // Bytes a closed connection left queued belong to no request of ours;
         // they would make the client look connected and fail the next send.
         if (IOHandler() && IOHandler()->InputQueue()) IOHandler()->InputQueue()->DiscardAll();
-        SetIPVersion(TargetURI.IPVersion);
+        SetIPVersion(family);
         EstablishConnection();
     }
 }

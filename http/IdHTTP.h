@@ -142,7 +142,8 @@ private:
     void ResolvePathAndQuery(const TIdURI& reference, bool absolute);
     void OpenRoute();
     void ApplyRouteHeaders();
-    void EnsureConnected();
+    // Opens a connection in the given address family unless one may be reused.
+    void EnsureConnected(TIdIPVersion family);
     // Asks the proxy for a tunnel to TargetURI and runs TLS through it.
     void OpenTunnel();
     // Sends the request and reads the reply's head; a kept connection that the

@@ -4,6 +4,7 @@
 #include "http/IdCappedStream.h"
 #include "http/IdCookieManager.h"
 #include "net/IdExceptionCore.h"
+#include "net/IdIOHandlerSecure.h"
 #include "PlatformStack.h"
 #include "tests/support/MemoryIOHandler.h"
 #include "tests/support/ScriptedServer.h"
@@ -247,6 +248,40 @@ TEST(Connection, HttpsFailsBeforeAnyConnection) {
         EXPECT_STREQ(e.what(), "IOHandler value is not valid");
     }
     EXPECT_EQ(http.IOHandler(), nullptr);
+}
+
+// A proxy is connected in the family its own address is written in, whatever
+// the target's, over both of its routes.
+TEST(Connection, TheProxyIsReachedInItsOwnAddressFamily) {
+    if (!vyktest::LoopbackIPv6Available()) GTEST_SKIP() << "no IPv6 loopback";
+    const struct {
+        bool proxyOnIPv6;
+        const char* url;
+        const char* requestLine;
+    } rows[] = {
+        {false, "http://[::1]:81/x", "GET http://[::1]:81/x HTTP/1.1\r\n"},
+        {false, "https://[::1]:8443/x", "CONNECT [::1]:8443 HTTP/1.1\r\n"},
+        {true, "http://127.0.0.1:81/x", "GET http://127.0.0.1:81/x HTTP/1.1\r\n"},
+        {true, "https://127.0.0.1:8443/x", "CONNECT 127.0.0.1:8443 HTTP/1.1\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.url);
+        ScriptedServer proxy(Script().ReceiveHead().Send("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"),
+                             row.proxyOnIPv6);
+        TIdIOHandlerSecure secure;
+        TIdHTTP http;
+        http.AttachHandler(&secure);
+        http.ProxyParams().SetProxyServer(row.proxyOnIPv6 ? "::1" : "127.0.0.1");
+        http.ProxyParams().SetProxyPort(proxy.Port());
+        TMemoryStream stream;
+        try {
+            http.GetToStream(row.url, stream);
+            ADD_FAILURE() << "returned normally";
+        } catch (const EIdHTTPProtocolException& e) {
+            EXPECT_EQ(e.ReplyCode(), 403);
+        }
+        EXPECT_EQ(proxy.Received(0).rfind(row.requestLine, 0), 0u) << proxy.Received(0);
+    }
 }
 
 TEST(Connection, RefusedAndUnknownHostPassThrough) {
