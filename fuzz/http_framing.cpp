@@ -149,9 +149,10 @@ std::optional<std::string> StrictBody(const std::string& bytes) {
         lines.push_back(*line);
     }
     const auto fields = vykfuzz::ReadFields(lines);
-    const bool chunked = vykfuzz::Lower(vykfuzz::FirstValue(fields, "transfer-encoding")).find("chunked") != std::string::npos;
+    const auto chunked = vykfuzz::ChunkedOf(fields);
     const auto length = vykfuzz::ContentLengthOf(fields);
-    if (chunked) {
+    if (!chunked || !length) return std::nullopt;
+    if (*chunked) {
         std::string body;
         while (true) {
             const auto line = reader.Line();
@@ -182,7 +183,6 @@ std::optional<std::string> StrictBody(const std::string& bytes) {
             if (line->empty()) return body;
         }
     }
-    if (!length) return std::nullopt;
     if (*length >= 0) {
         const auto n = static_cast<std::uint64_t>(*length);
         if (bytes.size() - reader.at < n) return std::nullopt;

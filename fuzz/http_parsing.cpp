@@ -115,12 +115,17 @@ void Cookies(vykfuzz::FuzzInput& input) {
     std::string value;
     while (!(value = input.Text()).empty()) {
         try {
-            if (flags & 1) store.AddServerCookie2(value, host);
-            else store.AddServerCookie(value, host);
+            if (flags & 1) store.AddServerCookie2(value, host, flags & 4);
+            else store.AddServerCookie(value, host, flags & 4);
         } catch (const Exception&) {
         }
     }
-    (void)store.CookieText(TIdURI(url), flags & 2);
+    const TIdURI uri(url);
+    // Plain replies keep no Secure cookie, so a secure request is sent the same.
+    if (!(flags & 4))
+        vykfuzz::Require(store.CookieText(uri, true) == store.CookieText(uri, false),
+                         "a Secure cookie kept from a plain reply");
+    else (void)store.CookieText(uri, flags & 2);
     vykfuzz::Require(store.Count() <= TIdCookieManager::MaxCookies, "cookie store beyond its bound");
 }
 

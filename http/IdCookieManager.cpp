@@ -135,22 +135,33 @@ bool TIdCookieManager::IsValidDomain(const std::string& domain, const std::strin
     return TextIsSame(requestHost, bare) || EndsWithText(requestHost, "." + bare);
 }
 
-bool TIdCookieManager::AddServerCookie(const std::string& value, const std::string& requestHost) {
+bool TIdCookieManager::AddServerCookie(const std::string& value, const std::string& requestHost,
+                                       bool secureReply) {
     if (value.size() > MaxCookieBytes || HasControlByte(value)) return false;
     auto cookie = std::make_shared<TIdCookieRFC2109>();
     cookie->Parse(value);
-    return Store(std::move(cookie), requestHost);
+    return Store(std::move(cookie), requestHost, secureReply);
 }
 
-bool TIdCookieManager::AddServerCookie2(const std::string& value, const std::string& requestHost) {
+bool TIdCookieManager::AddServerCookie2(const std::string& value, const std::string& requestHost,
+                                        bool secureReply) {
     if (value.size() > MaxCookieBytes || HasControlByte(value)) return false;
     auto cookie = std::make_shared<TIdCookieRFC2965>();
     cookie->Parse(value);
-    return Store(std::move(cookie), requestHost);
+    return Store(std::move(cookie), requestHost, secureReply);
 }
 
-bool TIdCookieManager::Store(std::shared_ptr<TIdCookie> cookie, const std::string& requestHost) {
-    if (cookie->Domain.empty()) cookie->Domain = requestHost;
+bool TIdCookieManager::Store(std::shared_ptr<TIdCookie> cookie, const std::string& requestHost,
+                             bool secureReply) {
+    // Over plain http anyone on the way could set what https replies rely on.
+    if (cookie->Secure && !secureReply) return false;
+    // "test" or ".test" would reach every host under a top-level name.
+    const std::string bare = cookie->Domain.substr(cookie->Domain.compare(0, 1, ".") == 0 ? 1 : 0);
+    if (bare.find('.') == std::string::npos && !IsIPAddress(bare)) cookie->Domain.clear();
+    if (cookie->Domain.empty()) {
+        cookie->Domain = requestHost;
+        cookie->HostOnly = true;
+    }
     if (!IsValidDomain(cookie->Domain, requestHost)) return false;
     // The handler runs unlocked so that it may read the store.
     if (OnNewCookie && !OnNewCookie(*this, *cookie)) return false;
@@ -201,6 +212,7 @@ std::string TIdCookieManager::CookieText(const TIdURI& uri, bool secure) const {
         if (!IsValidDomain(domain, uri.Host)) continue;
         for (const auto& cookie : list) {
             if (cookie->IsExpired(now) || (cookie->Secure && !secure) ||
+                (cookie->HostOnly && !TextIsSame(cookie->Domain, uri.Host)) ||
                 !PathMatches(cookie->Path, requestPath))
                 continue;
             if (!out.empty()) out += "; ";

@@ -40,6 +40,8 @@ class TIdCookie {
     std::string Expires;     // as received, or made from MAX-AGE
     TDateTime ExpiresAt = 0; // UTC; 0 when there is no usable expiry
     bool Secure = false;
+    // Set without a usable Domain attribute: sent back to its own host only.
+    bool HostOnly = false;
     // Order of arrival in a store, kept when a cookie replaces one of its name.
     std::uint64_t CreationIndex = 0;
 
@@ -88,9 +90,11 @@ class TIdCookieManager : public TIdBaseComponent {
     // value received from requestHost and keep it when its domain is valid for
     // that host and OnNewCookie accepts it. A cookie whose name (without case)
     // is already stored for the domain replaces the stored one in place.
-    // Returns whether the cookie was kept.
-    bool AddServerCookie(const std::string& value, const std::string& requestHost);
-    bool AddServerCookie2(const std::string& value, const std::string& requestHost);
+    // A Secure cookie is kept only from a secure reply, and a Domain of a
+    // single label (a top-level name) is ignored, as RFC 6265 allows without
+    // a public-suffix list. Returns whether the cookie was kept.
+    bool AddServerCookie(const std::string& value, const std::string& requestHost, bool secureReply = false);
+    bool AddServerCookie2(const std::string& value, const std::string& requestHost, bool secureReply = false);
 
     // "name=value" of every unexpired cookie whose domain and path match the
     // URL, joined by "; "; secure cookies only when secure is true.
@@ -107,7 +111,7 @@ class TIdCookieManager : public TIdBaseComponent {
     TOnNewCookie OnNewCookie;
 
   private:
-    bool Store(std::shared_ptr<TIdCookie> cookie, const std::string& requestHost);
+    bool Store(std::shared_ptr<TIdCookie> cookie, const std::string& requestHost, bool secureReply);
     void DropOldestOfAll();
 
     mutable std::shared_mutex lock_;

@@ -650,10 +650,11 @@ void TIdCustomHTTP::CollectCookies() {
     if (!cookieManager_) return;
     TIdHeaderList values;
     Response().HeaderLines.CollectValues("Set-cookie", &values);
-    for (int i = 0; i < values.Count(); ++i) cookieManager_->AddServerCookie(values[i], TargetURI.Host);
+    const bool secure = TextIsSame(TargetURI.Protocol, "https");
+    for (int i = 0; i < values.Count(); ++i) cookieManager_->AddServerCookie(values[i], TargetURI.Host, secure);
     values.Clear();
     Response().HeaderLines.CollectValues("Set-cookie2", &values);
-    for (int i = 0; i < values.Count(); ++i) cookieManager_->AddServerCookie2(values[i], TargetURI.Host);
+    for (int i = 0; i < values.Count(); ++i) cookieManager_->AddServerCookie2(values[i], TargetURI.Host, secure);
 }
 
 bool TIdCustomHTTP::RedirectDecision(std::string& location, std::string& verb, int& redirectCount, bool handled) {

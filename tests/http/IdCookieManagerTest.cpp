@@ -106,7 +106,7 @@ TEST(TIdCookieManager, OnNewCookieMayRejectAndMayReadTheStore) {
     };
     EXPECT_TRUE(store.AddServerCookie("a=1", "host"));
     EXPECT_FALSE(store.AddServerCookie("b=2", "host"));
-    EXPECT_FALSE(store.AddServerCookie("c=3; Domain=other", "host"));
+    EXPECT_FALSE(store.AddServerCookie("c=3; Domain=other.test", "host"));
     EXPECT_EQ(offered, (std::vector<std::string>{"a@host", "b@host"}));
     EXPECT_EQ(store.Count(), 1u);
 }
@@ -116,8 +116,13 @@ TEST(TIdCookieManager, CookieTextMatchesDomainPathExpiryAndSecurity) {
     for (const char* value :
          {"root=1", "docs=2; Path=/docs", "parent=3; Domain=example.com", "safe=4; Secure",
           "gone=5; Max-Age=0", "old=6; Expires=Thu, 01 Dec 1994 16:00:00 GMT"})
-        store.AddServerCookie(value, "www.example.com");
+        store.AddServerCookie(value, "www.example.com", true);
     store.AddServerCookie("elsewhere=7", "other.com");
+    // Secure only from a secure reply; a top-level Domain makes a host-only cookie.
+    EXPECT_FALSE(store.AddServerCookie("plain=8; Secure", "www.example.com"));
+    EXPECT_FALSE(store.AddServerCookie2("plain=8; Secure", "www.example.com", false));
+    EXPECT_TRUE(store.AddServerCookie("top=9; Domain=.com", "other.com"));
+    EXPECT_TRUE(store.AddServerCookie("top=10; Domain=com", "a.other.com"));
 
     const auto textFor = [&](const char* url, bool secure = false) {
         return store.CookieText(TIdURI(url), secure);
@@ -127,7 +132,11 @@ TEST(TIdCookieManager, CookieTextMatchesDomainPathExpiryAndSecurity) {
     EXPECT_EQ(textFor("http://www.example.com/docsx/"), "parent=3; root=1");
     EXPECT_EQ(textFor("http://WWW.EXAMPLE.COM/", true), "parent=3; root=1; safe=4");
     EXPECT_EQ(textFor("http://example.com/"), "parent=3");
+    EXPECT_EQ(textFor("http://x.www.example.com/"), "parent=3"); // root=1 stays with its host
     EXPECT_EQ(textFor("http://badexample.com/"), "");
+    EXPECT_EQ(textFor("http://other.com/"), "elsewhere=7; top=9");
+    EXPECT_EQ(textFor("http://a.other.com/"), "top=10");
+    EXPECT_EQ(textFor("http://b.com/"), "");
 }
 
 TEST(TIdCookieManager, ReadersAndWritersMayRunTogether) {

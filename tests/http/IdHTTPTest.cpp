@@ -396,7 +396,8 @@ TEST(Authentication, AChallengeNotRetriedIsAFailureNotADocument) {
 }
 
 TEST(Cookies, StoreIsCreatedByTheFirstResponse) {
-    MemoryIOHandler io("HTTP/1.1 200 OK\r\nSet-Cookie: session=abc; path=/\r\nContent-Length: 0\r\n\r\n");
+    MemoryIOHandler io("HTTP/1.1 200 OK\r\nSet-Cookie: session=abc; path=/\r\nSet-Cookie: safe=1; Secure\r\n"
+                       "Set-Cookie: wide=2; Domain=test\r\nContent-Length: 0\r\n\r\n");
     TIdHTTP http;
     http.AttachHandler(&io);
     EXPECT_EQ(http.CookieManager(), nullptr);
@@ -404,7 +405,9 @@ TEST(Cookies, StoreIsCreatedByTheFirstResponse) {
     http.GetToStream("http://vendor.test/x", stream);
     ASSERT_NE(http.CookieManager(), nullptr);
     EXPECT_TRUE(http.OwnsCookieManager());
-    EXPECT_EQ(http.CookieManager()->CookieText(http.TargetURI, false), "session=abc");
+    // A Secure cookie from plain http is dropped; "Domain=test" is no domain.
+    EXPECT_EQ(http.CookieManager()->CookieText(http.TargetURI, true), "session=abc; wide=2");
+    EXPECT_EQ(http.CookieManager()->CookieText(TIdURI("http://x.vendor.test/x"), true), "");
     EXPECT_EQ(io.Written().find("Cookie"), std::string::npos);
 }
 
