@@ -36,6 +36,7 @@ public:
     // Gives the file its final size and waits until its bytes are on the disk.
     // Returns the system's error number, 0 on success.
     std::uint32_t FlushToDisk();
+    std::uint32_t WriteError() const override { return writeError_; }
 
 private:
     std::string fileName_;
@@ -44,6 +45,7 @@ private:
     std::int64_t position_ = 0;
     std::int64_t size_ = 0;
     std::int64_t diskSize_ = 0;
+    std::uint32_t writeError_ = 0;
 };
 
 // The path as expanded against the current directory.

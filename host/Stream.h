@@ -38,6 +38,9 @@ public:
     virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
     virtual void SetSize(std::int64_t size) = 0;
     virtual std::int64_t Size();
+    // The system's error number of the last write that fell short; 0 when none
+    // did, or when the stream is not the system's.
+    virtual std::uint32_t WriteError() const { return 0; }
 
     // Whole-buffer transfer: a short count raises EReadError / EWriteError.
     void ReadBuffer(void* buffer, std::int64_t count);

@@ -16,6 +16,7 @@
 #include "host/InterruptCleanup.h"
 #include "host/PEImage.h"
 #include "host/SysUtils.h"
+#include "host/SystemError.h"
 #include "http/IdHTTP.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdIntercept.h"
@@ -45,6 +46,10 @@ VYK_DECLARE_EXCEPTION(EMaxTimeReached, Exception);
 
 // A redirect that -L cannot follow: a scheme other than http.
 VYK_DECLARE_EXCEPTION(ERedirectScheme, Exception);
+// The server closed the connection before the document's body was whole.
+VYK_DECLARE_EXCEPTION(ETransferClosed, Exception);
+// FILE refused the bytes: a full disk, a quota, a device error.
+VYK_DECLARE_EXCEPTION(EFileWriteFailed, Exception);
 
 // Only http and https are fetched; anything else is refused before a byte is sent.
 void RefuseOtherSchemes(TIdCustomHTTP*, std::string& location, int&, bool&, std::string&) {
@@ -87,7 +92,8 @@ std::optional<TProxyOption> ChosenProxy(const TVykgetOptions& options, std::stri
     return proxy;
 }
 
-// Everything the options change; without options nothing here touches the client.
+// Everything the options change; without options the client keeps its
+// settings, and only each reply's head is watched, to know a document's body.
 class TVykgetSession {
 public:
     TVykgetSession(TIdHTTP& http, TIdIOHandlerSecure& secure, const TVykgetOptions& options)
@@ -133,6 +139,20 @@ public:
                            (options.Progress == TProgressMode::Auto && StandardErrorIsTerminal());
         if (meter) Meter();
         if (options.MaxTime) LimitTime(options);
+        WatchHeads();
+    }
+
+    // A close inside the document's body says how much of it arrived; sink
+    // holds what did.
+    void ThrowIfBodyCut(TStream& sink) const {
+        if (!documentBody_) return;
+        const TIdHTTPResponse& response = http_.Response();
+        const std::string received = std::to_string(sink.Size());
+        if (response.ChunkedTransfer())
+            throw ETransferClosed("Transfer closed with " + received + " bytes received inside a chunked body.");
+        if (response.ContentLengthKnown())
+            throw ETransferClosed("Transfer closed with " + received + " of " + std::to_string(response.ContentLength()) +
+                                  " bytes received.");
     }
 
     // A read or connect that timed out because the transfer's time was up
@@ -172,7 +192,6 @@ private:
             if (http_.IOHandler()) http_.IOHandler()->SetIntercept(trace_.get());
         };
         verbose_ = true;
-        WatchHeads();
     }
 
     void Meter() {
@@ -187,7 +206,6 @@ private:
             counted_ = spanBase_ + sender->Work(wmRead).Done;
             meter_->Update(counted_);
         };
-        WatchHeads();
     }
 
     // Every piece that arrives, and every connect, looks at the clock; the
@@ -235,7 +253,8 @@ private:
             TIdHTTPResponse& response = http_.Response();
             if (verbose_) TraceLine(TraceResponseHead(response.StatusLine, headers));
             // Only a document's body is counted; an error's or a redirect's is not.
-            metering_ = meter_ && response.StatusCode() / 100 == 2;
+            documentBody_ = response.StatusCode() / 100 == 2 && response.Location.empty();
+            metering_ = meter_ && documentBody_;
             if (metering_) {
                 counted_ = spanBase_ = 0;
                 meter_->Start(response.ContentLengthKnown() ? response.ContentLength() : -1);
@@ -250,7 +269,8 @@ private:
     std::unique_ptr<TIdConnectionIntercept> trace_;
     std::unique_ptr<TProgressMeter> meter_;
     bool verbose_ = false;
-    bool metering_ = false; // the body under way is a document's
+    bool documentBody_ = false; // the body under way is a document's
+    bool metering_ = false;     // and the meter counts it
     std::string maxTimeText_;
     int readLimit_ = 0;
     std::chrono::steady_clock::time_point deadline_;
@@ -258,6 +278,13 @@ private:
     std::int64_t counted_ = 0;
     std::int64_t spanBase_ = 0;
 };
+
+// A write FILE refused names FILE as given and the system's reason.
+[[noreturn]] void ThrowFileWriteFailed(const std::string& shown, TFileReplacement* file, const EWriteError& error) {
+    const std::uint32_t reason = file ? file->Stream().WriteError() : 0;
+    if (reason == 0) throw error;
+    throw EFileWriteFailed("Cannot write \"" + shown + "\": " + SystemErrorText(reason) + ".");
+}
 
 // The program whose publisher must have signed the download, read before
 // anything is fetched; nullopt when no option asks for a check.
@@ -315,11 +342,16 @@ int Download(const TVykgetOptions& options) {
             } catch (const EIdConnectTimeout&) {
                 session.ThrowIfTimeIsUp();
                 throw;
+            } catch (const EIdConnClosedGracefully&) {
+                session.ThrowIfBodyCut(sink);
+                throw;
+            } catch (const EWriteError& error) {
+                ThrowFileWriteFailed(options.File, file.get(), error);
             }
             // Only a 2xx reply is a document; the rest returned without one.
             const int code = http.Response().StatusCode();
-            if (options.FollowRedirects && code / 100 == 3 && !http.Response().Location.empty() &&
-                http.RedirectCounter >= http.RedirectMaximum)
+            // A redirect's Location may be empty: it names the same URL again.
+            if (options.FollowRedirects && code / 100 == 3 && code != 304 && http.RedirectCounter >= http.RedirectMaximum)
                 throw ENoDocument(Format("Maximum of %d redirects followed (--max-redirs).", http.RedirectMaximum - 1));
             if (code / 100 != 2) throw ENoDocument(ShownText(http.Response().StatusLine));
         }

@@ -88,6 +88,7 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
         const ssize_t n = ::pwrite(static_cast<int>(handle_), p + done, static_cast<std::size_t>(count - done),
                                    static_cast<off_t>(position_ + done));
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) writeError_ = static_cast<std::uint32_t>(errno);
         if (n <= 0) break;
         done += n;
     }

@@ -82,7 +82,11 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
     while (done < count) {
         DWORD put = 0;
         const auto piece = static_cast<DWORD>(std::min(count - done, kMaxPiece));
-        if (!::WriteFile(Native(handle_), p + done, piece, &put, nullptr) || put == 0) break;
+        if (!::WriteFile(Native(handle_), p + done, piece, &put, nullptr)) {
+            writeError_ = ::GetLastError();
+            break;
+        }
+        if (put == 0) break;
         done += put;
     }
     return done;

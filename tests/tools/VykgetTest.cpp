@@ -43,12 +43,50 @@ TEST_F(VykgetTest, NotFoundLeavesThePresentFileWhole) {
     EXPECT_EQ(Files(), std::vector<std::string>{"Kalmin.exe"});
 }
 
-TEST_F(VykgetTest, CutShortBodyLeavesAnAbsentFileAbsent) {
-    ScriptedServer server(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nMZ").Close());
-    const ProgramRun run = Vykget(server.Url("/k") + " " + (dir / "Kalmin.exe").string());
+TEST_F(VykgetTest, CutShortBodyLeavesAnAbsentFileAbsentAndSaysHowMuchArrived) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nMZ", "Transfer closed with 2 of 10 bytes received.\n"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nMZ!\r\n5\r\nab",
+         "Transfer closed with 5 bytes received inside a chunked body.\n"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nMZ!\r\n",
+         "Transfer closed with 3 bytes received inside a chunked body.\n"},
+        // A cut head or error body is no document's: the connection's own text.
+        {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n", "Connection Closed Gracefully.\n"},
+        {"HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 10\r\n\r\nMZ", "HTTP/1.1 302 Found.\n"},
+    };
+    for (const auto& [reply, err] : rows) {
+        ScriptedServer server(Script().ReceiveHead().Send(reply).Close());
+        const ProgramRun run = Vykget(server.Url("/k") + " " + (dir / "Kalmin.exe").string());
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, err);
+        EXPECT_TRUE(Files().empty());
+    }
+    if (fs::exists("/dev/full")) {
+        // A device that refuses every write, as a full disk does.
+        ScriptedServer server(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nMZ").Close());
+        const ProgramRun run = Vykget(server.Url("/k") + " /dev/full");
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, "Cannot write \"/dev/full\": No space left on device.\n");
+    }
+}
+
+// A redirect to an empty Location names the same URL again; past the limit
+// the last one is never taken for the document.
+TEST_F(VykgetTest, EmptyLocationsAreFollowedUntilTheLimit) {
+    const std::string again = "HTTP/1.1 302 Found\r\nLocation: \r\nContent-Length: 0\r\n\r\n";
+    ScriptedServer server(Script().ReceiveHead().Send(again).ReceiveHead().Send(again).ReceiveHead().Send(again));
+    const fs::path target = dir / "Kalmin.exe";
+    std::ofstream(target) << "old";
+    const ProgramRun run = Vykget("-L --max-redirs 2 " + server.Url("/a/k?v=1") + " " + target.string());
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Connection Closed Gracefully.\n");
-    EXPECT_TRUE(Files().empty());
+    EXPECT_EQ(run.err, "Maximum of 2 redirects followed (--max-redirs).\n");
+    EXPECT_EQ(ReadFile(target), "old");
+    const std::string received = server.Received(0);
+    std::size_t requests = 0;
+    for (auto at = received.find("GET /a/k?v=1 HTTP/1.1\r\n"); at != std::string::npos;
+         at = received.find("GET /a/k?v=1 HTTP/1.1\r\n", at + 1))
+        ++requests;
+    EXPECT_EQ(requests, 3u) << received;
 }
 
 TEST_F(VykgetTest, NetworkFailuresPrintTheSocketErrorText) {
