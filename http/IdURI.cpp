@@ -3,6 +3,7 @@
 #include "net/IdExceptionCore.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -127,30 +128,36 @@ std::string TIdURI::MergePath(const std::string& base, const std::string& path) 
 }
 
 std::string TIdURI::RemoveDotSegments(const std::string& path) {
-    std::string in = path;
     std::string out;
+    std::size_t i = 0; // what is left of the input starts here
+    const auto startsWith = [&](const char* prefix) { return path.compare(i, std::strlen(prefix), prefix) == 0; };
+    const auto restIs = [&](const char* whole) { return path.compare(i, std::string::npos, whole) == 0; };
     // Drops the last segment of out and the "/" before it.
     const auto dropLast = [&out] {
         const auto slash = out.rfind('/');
         out.erase(slash == std::string::npos ? 0 : slash);
     };
-    while (!in.empty()) {
-        if (in.compare(0, 3, "../") == 0) in.erase(0, 3);
-        else if (in.compare(0, 2, "./") == 0) in.erase(0, 2);
-        else if (in.compare(0, 3, "/./") == 0) in.erase(0, 2);
-        else if (in == "/.") in = "/";
-        else if (in.compare(0, 4, "/../") == 0) {
-            in.erase(0, 3);
+    while (i < path.size()) {
+        if (startsWith("../")) i += 3;
+        else if (startsWith("./")) i += 2;
+        else if (startsWith("/./")) i += 2;
+        else if (restIs("/.")) {
+            out += '/';
+            i = path.size();
+        } else if (startsWith("/../")) {
+            i += 3;
             dropLast();
-        } else if (in == "/..") {
-            in = "/";
+        } else if (restIs("/..")) {
             dropLast();
-        } else if (in == "." || in == "..") in.clear();
-        else {
+            out += '/';
+            i = path.size();
+        } else if (restIs(".") || restIs("..")) {
+            i = path.size();
+        } else {
             // The first segment with its leading "/", up to the next "/".
-            const auto end = in.find('/', in[0] == '/' ? 1 : 0);
-            out += in.substr(0, end);
-            in.erase(0, end == std::string::npos ? in.size() : end);
+            const auto end = std::min(path.find('/', path[i] == '/' ? i + 1 : i), path.size());
+            out.append(path, i, end - i);
+            i = end;
         }
     }
     return out;

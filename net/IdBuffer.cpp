@@ -48,9 +48,11 @@ void TIdBuffer::AppendBytes(TIdBytes&& block) {
     // then cost time in proportion to their bytes, not to the queue's size.
     if (Capacity() - pending_ - frontOffset_ < length) {
         Compact(false);
-        if (Capacity() - pending_ < length)
-            storage_.resize(static_cast<std::size_t>(
-                std::max<std::int64_t>(pending_ + length + growthStep_, 2 * static_cast<std::int64_t>(Capacity()))));
+        if (Capacity() - pending_ < length) {
+            const std::int64_t doubled = std::min<std::int64_t>(2 * static_cast<std::int64_t>(Capacity()),
+                                                                std::numeric_limits<std::int32_t>::max());
+            storage_.resize(static_cast<std::size_t>(std::max<std::int64_t>(pending_ + length + growthStep_, doubled)));
+        }
     }
     if (length > 0)
         std::memcpy(storage_.data() + frontOffset_ + pending_, block.data(),
