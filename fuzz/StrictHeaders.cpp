@@ -72,7 +72,9 @@ std::vector<Field> ReadFields(const std::vector<std::string>& lines) {
             raw += " " + lines[next];
         }
         const std::string name = lines[i].substr(0, colon);
-        fields.push_back({Lower(name), TrimControls(value), Lower(TrimBlanks(name)), TrimBlanks(raw)});
+        // A continuation line belongs to the value above: it frames nothing itself.
+        const bool continuation = lines[i][0] == ' ' || lines[i][0] == '\t';
+        fields.push_back({Lower(name), TrimControls(value), continuation ? "" : Lower(TrimBlanks(name)), TrimBlanks(raw)});
     }
     return fields;
 }

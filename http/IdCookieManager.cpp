@@ -170,6 +170,8 @@ bool TIdCookieManager::Store(std::shared_ptr<TIdCookie> cookie, const std::strin
     auto& list = domains_[LowerCase(cookie->Domain)];
     for (auto& stored : list) {
         if (TextIsSame(stored->CookieName, cookie->CookieName)) {
+            // Nor may a plain reply replace what a secure one set.
+            if (stored->Secure && !secureReply) return false;
             cookie->CreationIndex = stored->CreationIndex;
             stored = std::move(cookie);
             return true;

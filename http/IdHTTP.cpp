@@ -108,8 +108,15 @@ std::int64_t TIdHTTPResponse::ReadChunkSize() {
 void TIdHTTPResponse::ReadChunks(TStream& target) {
     TIdIOHandler& io = *client_.IOHandler();
     TMemoryStream gathered;
+    // Emptied also when the write fails, so that no byte is written twice.
     const auto flush = [&] {
-        if (gathered.Size() > 0) target.WriteBuffer(gathered.Bytes().data(), gathered.Size());
+        if (gathered.Size() == 0) return;
+        try {
+            target.WriteBuffer(gathered.Bytes().data(), gathered.Size());
+        } catch (...) {
+            gathered.Clear();
+            throw;
+        }
         gathered.Clear();
     };
     try {
@@ -124,6 +131,8 @@ void TIdHTTPResponse::ReadChunks(TStream& target) {
                                    ShownText(end.substr(0, 40)) + "\"");
         }
         flush();
+        // The body ends here, also in a stream that held more before.
+        if (target.Size() > target.Position()) target.SetSize(target.Position());
     } catch (...) {
         try {
             flush();

@@ -49,18 +49,19 @@ std::string TrimBlanks(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+bool IsContinuation(const std::string& line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
+
 // The values of every line of that name, continuation lines joined by a
 // blank, with nothing but blanks and tabs trimmed: a header that frames the
 // body is read as written, so "\x0bchunked" is no "chunked".
 std::vector<std::string> RawValues(const TIdHeaderList& lines, const std::string& name) {
     std::vector<std::string> values;
     for (int i = 0; i < lines.Count(); ++i) {
-        // A blank before the colon does not hide the header.
-        if (!TextIsSame(TrimBlanks(lines.NameAt(i)), name)) continue;
+        // A blank before the colon does not hide the header; a continuation
+        // line is part of the value above it, never a header of its own.
+        if (IsContinuation(lines[i]) || !TextIsSame(TrimBlanks(lines.NameAt(i)), name)) continue;
         std::string value = lines[i].substr(lines[i].find(':') + 1);
-        for (int next = i + 1; next < lines.Count() && !lines[next].empty() &&
-                               (lines[next][0] == ' ' || lines[next][0] == '\t');
-             ++next)
+        for (int next = i + 1; next < lines.Count() && IsContinuation(lines[next]); ++next)
             value += " " + lines[next];
         values.push_back(value);
     }
@@ -94,17 +95,18 @@ std::optional<std::int64_t> DecimalLength(const std::string& text) {
     return TryDecimalToInt64(text);
 }
 
-// Every line and every list member must be the same number: of differing
-// lengths, any one taken would frame a different body, and a value that is
-// no number leaves the body's end unknown, so a cut body would pass as whole.
+// Every line and every list member must be the same number, written the same
+// way: of differing lengths, any one taken would frame a different body, and a
+// value that is no number leaves the body's end unknown, so a cut body would
+// pass as whole.
 std::optional<std::int64_t> ContentLengthField(const TIdHeaderList& lines) {
     const std::vector<std::string> values = RawValues(lines, "Content-Length");
+    const std::vector<std::string> members = ListMembers(values);
     std::optional<std::int64_t> length;
-    for (const std::string& member : ListMembers(values)) {
-        const auto value = DecimalLength(member);
-        if (!value || (length && *value != *length))
+    for (const std::string& member : members) {
+        length = DecimalLength(member);
+        if (!length || member != members.front())
             throw EIdInvalidContentLength("Invalid Content-Length in response: " + JoinedForMessage(values));
-        length = value;
     }
     return length;
 }

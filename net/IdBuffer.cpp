@@ -51,7 +51,9 @@ void TIdBuffer::AppendBytes(TIdBytes&& block) {
         if (Capacity() - pending_ < length) {
             const std::int64_t doubled = std::min<std::int64_t>(2 * static_cast<std::int64_t>(Capacity()),
                                                                 std::numeric_limits<std::int32_t>::max());
-            storage_.resize(static_cast<std::size_t>(std::max<std::int64_t>(pending_ + length + growthStep_, doubled)));
+            const std::int64_t wanted = std::max<std::int64_t>(pending_ + length + growthStep_, doubled);
+            storage_.resize(static_cast<std::size_t>(
+                std::min<std::int64_t>(wanted, std::numeric_limits<std::int32_t>::max())));
         }
     }
     if (length > 0)

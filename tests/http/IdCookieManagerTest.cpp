@@ -121,6 +121,7 @@ TEST(TIdCookieManager, CookieTextMatchesDomainPathExpiryAndSecurity) {
     // Secure only from a secure reply; a top-level Domain makes a host-only cookie.
     EXPECT_FALSE(store.AddServerCookie("plain=8; Secure", "www.example.com"));
     EXPECT_FALSE(store.AddServerCookie2("plain=8; Secure", "www.example.com", false));
+    EXPECT_FALSE(store.AddServerCookie("safe=evil", "www.example.com")); // nor replace one
     EXPECT_TRUE(store.AddServerCookie("top=9; Domain=.com", "other.com"));
     EXPECT_TRUE(store.AddServerCookie("top=10; Domain=com", "a.other.com"));
 

@@ -107,6 +107,8 @@ TEST(TIdResponseHeaderInfo, ContentLengthAndRange) {
         {"Content-Length:", kRefused},
         {"Content-Length: 5,", kRefused},
         {"Content-Length: 5, 3", kRefused},
+        {"Content-Length: 5, 05", kRefused},
+        {"X-A: 1\r\n Content-Length: 5", -1}, // a continuation line is no header
         {"Content-Length: 5\r\nContent-Length: 6", kRefused}};
     for (const auto& [head, length] : lengths) EXPECT_EQ(LengthOf(head), length) << head;
     try {
@@ -149,6 +151,7 @@ TEST(TIdResponseHeaderInfo, OnlyChunkedAloneIsATransferCoding) {
         {"Transfer-Encoding: identity", kRefused},
         {"Transfer-Encoding:", kRefused},
         {"Transfer-Encoding: chunked\r\n deflate", kRefused},
+        {"X-A: 1\r\n Transfer-Encoding: chunked", 0},
     };
     for (const auto& [head, expected] : codings) {
         int chunked;

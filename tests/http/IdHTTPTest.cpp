@@ -483,6 +483,38 @@ TEST(Connection, AFailedExchangeIsNeverReused) {
     EXPECT_EQ(server.Connections(), 2);
 }
 
+// A part is the document only when a range was asked for, as field or line.
+TEST(Bodies, APartAnsweringARangeIsTheDocument) {
+    for (const bool asCustomLine : {false, true}) {
+        MemoryIOHandler io("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-1/9\r\nContent-Length: 2\r\n\r\nMZ");
+        TIdHTTP http;
+        http.AttachHandler(&io);
+        if (asCustomLine) http.Request().CustomHeaders.Add("Range: bytes=0-1");
+        else http.Request().Range = "0-1";
+        TMemoryStream stream;
+        http.GetToStream("http://vendor.test/k", stream);
+        EXPECT_EQ(stream.DataString(), "MZ");
+    }
+}
+
+// Small chunks are gathered, a large one goes straight to the stream: the
+// order holds, and the body ends the stream even where it held more before.
+TEST(Bodies, LargeAndSmallChunksKeepTheirOrder) {
+    const std::string large(70000, 'L');
+    const std::pair<std::string, std::string> rows[] = {
+        {"3\r\nabc\r\n11170\r\n" + large + "\r\n2\r\nde\r\n", "abc" + large + "de"},
+        {"3\r\nabc\r\n2\r\nde\r\n", "abcde"},
+    };
+    for (const auto& [chunks, body] : rows) {
+        MemoryIOHandler io("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks + "0\r\n\r\n", 4096);
+        TIdHTTP http;
+        http.AttachHandler(&io);
+        TStringStream stream(std::string(80000, 'Z'));
+        http.GetToStream("http://vendor.test/k", stream);
+        EXPECT_EQ(stream.DataString(), body);
+    }
+}
+
 TEST(Bodies, LengthAboveTwoGibibytesIsKnown) {
     MemoryIOHandler io("HTTP/1.1 200 OK\r\nContent-Length: 3000000000\r\n\r\nabc");
     TIdHTTP http;
