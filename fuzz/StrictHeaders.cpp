@@ -66,15 +66,17 @@ std::vector<Field> ReadFields(const std::vector<std::string>& lines) {
         if (colon == std::string::npos) continue;
         std::string value = lines[i].substr(colon + 1);
         std::string raw = value;
-        for (std::size_t next = i + 1;
-             next < lines.size() && !lines[next].empty() && (lines[next][0] == ' ' || lines[next][0] == '\t'); ++next) {
+        for (std::size_t next = i + 1; next < lines.size() && !lines[next].empty() &&
+                                       (lines[next][0] == ' ' || lines[next][0] == '\t');
+             ++next) {
             value = TrimControls(value) + " " + TrimControls(lines[next]);
             raw += " " + lines[next];
         }
         const std::string name = lines[i].substr(0, colon);
         // A continuation line belongs to the value above: it frames nothing itself.
         const bool continuation = lines[i][0] == ' ' || lines[i][0] == '\t';
-        fields.push_back({Lower(name), TrimControls(value), continuation ? "" : Lower(TrimBlanks(name)), TrimBlanks(raw)});
+        fields.push_back({Lower(name), TrimControls(value), continuation ? "" : Lower(TrimBlanks(name)),
+                          TrimBlanks(raw)});
     }
     return fields;
 }
@@ -89,7 +91,8 @@ std::optional<std::int64_t> ContentLengthOf(const std::vector<Field>& fields) {
     const std::vector<std::string> members = Members(fields, "content-length");
     if (members.empty()) return -1;
     for (const auto& member : members)
-        if (member != members.front() || member.empty() || member.find_first_not_of("0123456789") != std::string::npos)
+        if (member != members.front() || member.empty() ||
+            member.find_first_not_of("0123456789") != std::string::npos)
             return std::nullopt;
     const auto length = Decimal(members.front());
     if (!length) return std::nullopt;

@@ -26,9 +26,11 @@ void Url(vykfuzz::FuzzInput& input) {
     // A merged path holds no "." or ".." segment, and one from "/" stays absolute.
     const std::string merged = TIdURI::MergePath(base, uri.DirPath + uri.DocName);
     const std::string framed = "/" + merged + "/";
-    vykfuzz::Require(framed.find("/./") == std::string::npos && framed.find("/../") == std::string::npos,
+    vykfuzz::Require(framed.find("/./") == std::string::npos &&
+                         framed.find("/../") == std::string::npos,
                      "dot segment left in " + merged);
-    if (!base.empty() && base[0] == '/') vykfuzz::Require(!merged.empty() && merged[0] == '/', "left the root: " + merged);
+    if (!base.empty() && base[0] == '/')
+        vykfuzz::Require(!merged.empty() && merged[0] == '/', "left the root: " + merged);
     std::string composed;
     try {
         composed = uri.ComposeURI(withUserInfo, true);

@@ -93,8 +93,10 @@ class TIdCookieManager : public TIdBaseComponent {
     // A Secure cookie is kept only from a secure reply, and a Domain of a
     // single label (a top-level name) is ignored, as RFC 6265 allows without
     // a public-suffix list. Returns whether the cookie was kept.
-    bool AddServerCookie(const std::string& value, const std::string& requestHost, bool secureReply = false);
-    bool AddServerCookie2(const std::string& value, const std::string& requestHost, bool secureReply = false);
+    bool AddServerCookie(const std::string& value, const std::string& requestHost,
+                         bool secureReply = false);
+    bool AddServerCookie2(const std::string& value, const std::string& requestHost,
+                          bool secureReply = false);
 
     // "name=value" of every unexpired cookie whose domain and path match the
     // URL, joined by "; "; secure cookies only when secure is true.

@@ -82,16 +82,10 @@ std::int64_t TIdHTTPResponse::ReadChunkSize() {
     std::uint64_t size = 0;
     bool valid = !digits.empty();
     for (char c : digits) {
-        int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else {
-            valid = false;
-            break;
-        }
+        const int d = HexDigit(c);
         // Checked before it grows, so that no size wraps round to a small one.
-        if (size > (static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - d) / 16) {
+        const auto largest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+        if (d < 0 || size > (largest - d) / 16) {
             valid = false;
             break;
         }
@@ -145,7 +139,8 @@ void TIdHTTPResponse::ReadChunks(TStream& target) {
     int trailers = 0;
     while (!ReadHttpLine(io).empty())
         if (++trailers > kMaxTrailerLines)
-            throw EIdException(Format("Response has more than %d trailer lines.", kMaxTrailerLines));
+            throw EIdException(
+                Format("Response has more than %d trailer lines.", kMaxTrailerLines));
 }
 
 void TIdHTTPResponse::ReadBody() {
@@ -379,7 +374,7 @@ void TIdCustomHTTP::PrepareTarget() {
         request.Username = PercentDecoded(location.Username);
         request.Password = PercentDecoded(location.Password);
     }
-    ResolvePathAndQuery(location, !location.Protocol.empty());
+    TargetURI.ResolvePathAndQuery(location);
     if (!location.Host.empty()) TargetURI.Host = location.Host;
     if (!location.Protocol.empty()) TargetURI.Protocol = LowerCase(location.Protocol);
     else TargetURI.Protocol = TextIsSame(TargetURI.Protocol, "https") ? "https" : "http";
@@ -441,24 +436,6 @@ void TIdCustomHTTP::PrepareTarget() {
     request.Host = TargetURI.Port != defaultPort ? host + ":" + TargetURI.Port : host;
 }
 
-// As RFC 3986 section 5.2.2 resolves a reference: one with neither path nor
-// query is the base itself (its fragment aside), a query alone keeps the
-// base's path, and every other path is merged and loses its dot segments.
-void TIdCustomHTTP::ResolvePathAndQuery(const TIdURI& reference, bool absolute) {
-    const std::string path = reference.DirPath + reference.DocName;
-    std::string resolved;
-    if (path.empty() && !absolute) {
-        resolved = TargetURI.DirPath + TargetURI.DocName;
-        if (!reference.Query.empty()) TargetURI.Query = reference.Query;
-    } else {
-        resolved = TIdURI::MergePath(TargetURI.DirPath, path);
-        TargetURI.Query = reference.Query;
-    }
-    const auto slash = resolved.rfind('/');
-    TargetURI.DirPath = slash == std::string::npos ? std::string() : resolved.substr(0, slash + 1);
-    TargetURI.DocName = resolved.substr(slash == std::string::npos ? 0 : slash + 1);
-}
-
 void TIdCustomHTTP::OpenRoute() {
     TIdHTTPRequest& request = Request();
     std::string host;
@@ -482,7 +459,8 @@ void TIdCustomHTTP::OpenRoute() {
         route = secure ? RouteSecure : RouteDirect;
     } else {
         host = proxyParams_.ProxyServer();
-        if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+        if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
         port = proxyParams_.ProxyPort();
         // The proxy is reached in its own family, whatever the target's.
         family = host.find(':') != std::string::npos ? Id_IPv6 : Id_IPv4;
@@ -660,10 +638,12 @@ void TIdCustomHTTP::CollectCookies() {
     TIdHeaderList values;
     Response().HeaderLines.CollectValues("Set-cookie", &values);
     const bool secure = TextIsSame(TargetURI.Protocol, "https");
-    for (int i = 0; i < values.Count(); ++i) cookieManager_->AddServerCookie(values[i], TargetURI.Host, secure);
+    for (int i = 0; i < values.Count(); ++i)
+        cookieManager_->AddServerCookie(values[i], TargetURI.Host, secure);
     values.Clear();
     Response().HeaderLines.CollectValues("Set-cookie2", &values);
-    for (int i = 0; i < values.Count(); ++i) cookieManager_->AddServerCookie2(values[i], TargetURI.Host, secure);
+    for (int i = 0; i < values.Count(); ++i)
+        cookieManager_->AddServerCookie2(values[i], TargetURI.Host, secure);
 }
 
 bool TIdCustomHTTP::RedirectDecision(std::string& location, std::string& verb, int& redirectCount, bool handled) {

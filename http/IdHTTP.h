@@ -139,7 +139,6 @@ private:
     friend class TIdHTTPResponse;
 
     void PrepareTarget();
-    void ResolvePathAndQuery(const TIdURI& reference, bool absolute);
     void OpenRoute();
     void ApplyRouteHeaders();
     // Opens a connection in the given address family unless one may be reused.

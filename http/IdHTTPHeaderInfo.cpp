@@ -49,7 +49,9 @@ std::string TrimBlanks(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-bool IsContinuation(const std::string& line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
+bool IsContinuation(const std::string& line) {
+    return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+}
 
 // The values of every line of that name, continuation lines joined by a
 // blank, with nothing but blanks and tabs trimmed: a header that frames the
@@ -85,13 +87,15 @@ std::vector<std::string> ListMembers(const std::vector<std::string>& values) {
 
 std::string JoinedForMessage(const std::vector<std::string>& values) {
     std::string joined;
-    for (const std::string& value : values) joined += (joined.empty() ? "" : ", ") + TrimBlanks(value);
+    for (const std::string& value : values)
+        joined += (joined.empty() ? "" : ", ") + TrimBlanks(value);
     return "\"" + ShownText(joined.substr(0, 80)) + "\"";
 }
 
 // Digits only: a sign, "0x", "$" or an exponent names no length a server means.
 std::optional<std::int64_t> DecimalLength(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
     return TryDecimalToInt64(text);
 }
 
@@ -106,7 +110,8 @@ std::optional<std::int64_t> ContentLengthField(const TIdHeaderList& lines) {
     for (const std::string& member : members) {
         length = DecimalLength(member);
         if (!length || member != members.front())
-            throw EIdInvalidContentLength("Invalid Content-Length in response: " + JoinedForMessage(values));
+            throw EIdInvalidContentLength("Invalid Content-Length in response: " +
+                                          JoinedForMessage(values));
     }
     return length;
 }

@@ -120,6 +120,21 @@ std::string TIdURI::ComposeURI(bool withUserInfo, bool withFragment) const {
     return out;
 }
 
+void TIdURI::ResolvePathAndQuery(const TIdURI& reference) {
+    const std::string path = reference.DirPath + reference.DocName;
+    std::string resolved;
+    if (path.empty() && reference.Protocol.empty()) {
+        resolved = DirPath + DocName;
+        if (!reference.Query.empty()) Query = reference.Query;
+    } else {
+        resolved = MergePath(DirPath, path);
+        Query = reference.Query;
+    }
+    const auto slash = resolved.rfind('/');
+    DirPath = slash == std::string::npos ? std::string() : resolved.substr(0, slash + 1);
+    DocName = resolved.substr(slash == std::string::npos ? 0 : slash + 1);
+}
+
 std::string TIdURI::MergePath(const std::string& base, const std::string& path) {
     if (!path.empty() && path.front() == '/') return RemoveDotSegments(path);
     std::string merged = base;
@@ -130,8 +145,10 @@ std::string TIdURI::MergePath(const std::string& base, const std::string& path) 
 std::string TIdURI::RemoveDotSegments(const std::string& path) {
     std::string out;
     std::size_t i = 0; // what is left of the input starts here
-    const auto startsWith = [&](const char* prefix) { return path.compare(i, std::strlen(prefix), prefix) == 0; };
-    const auto restIs = [&](const char* whole) { return path.compare(i, std::string::npos, whole) == 0; };
+    const auto startsWith = [&](const char* prefix) {
+        return path.compare(i, std::strlen(prefix), prefix) == 0;
+    };
+    const auto restIs = [&](const char* whole) { return path.compare(i, path.size(), whole) == 0; };
     // Drops the last segment of out and the "/" before it.
     const auto dropLast = [&out] {
         const auto slash = out.rfind('/');
@@ -164,20 +181,14 @@ std::string TIdURI::RemoveDotSegments(const std::string& path) {
 }
 
 std::string PercentDecoded(const std::string& text) {
-    const auto hexValue = [](char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%') {
             out += text[i];
             continue;
         }
-        const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+        const int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
         if (high < 0 || low < 0)
             throw EIdInvalidURIEscape("Invalid escape \"" + ShownText(text.substr(i, 3)) +
                                       "\" in the user information of a URL.");

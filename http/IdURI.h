@@ -29,6 +29,11 @@ class TIdURI {
     // is resolved (RFC 3986 section 5.2): a path starting with "/" replaces
     // base, another follows it; then dot segments are removed.
     static std::string MergePath(const std::string& base, const std::string& path);
+    // Takes the path and query of reference (parsed relative to this URL) as
+    // RFC 3986 section 5.2.2 resolves them: one with neither path nor query
+    // is this URL itself (its fragment aside), a query alone keeps the path,
+    // and every other path is merged and loses its dot segments.
+    void ResolvePathAndQuery(const TIdURI& reference);
     // "." and ".." segments resolved (RFC 3986 section 5.2.4): ".." removes the
     // segment before it, never above the root; empty segments stay.
     static std::string RemoveDotSegments(const std::string& path);

@@ -49,11 +49,10 @@ void TIdBuffer::AppendBytes(TIdBytes&& block) {
     if (Capacity() - pending_ - frontOffset_ < length) {
         Compact(false);
         if (Capacity() - pending_ < length) {
-            const std::int64_t doubled = std::min<std::int64_t>(2 * static_cast<std::int64_t>(Capacity()),
-                                                                std::numeric_limits<std::int32_t>::max());
-            const std::int64_t wanted = std::max<std::int64_t>(pending_ + length + growthStep_, doubled);
-            storage_.resize(static_cast<std::size_t>(
-                std::min<std::int64_t>(wanted, std::numeric_limits<std::int32_t>::max())));
+            const std::int64_t wanted =
+                std::max<std::int64_t>(pending_ + length + growthStep_, 2 * std::int64_t{Capacity()});
+            const std::int64_t largest = std::numeric_limits<std::int32_t>::max();
+            storage_.resize(static_cast<std::size_t>(std::min(wanted, largest)));
         }
     }
     if (length > 0)

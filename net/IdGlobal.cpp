@@ -49,14 +49,14 @@ bool TextStartsWith(const std::string& text, const std::string& prefix) {
     return text.size() >= prefix.size() && TextIsSame(text.substr(0, prefix.size()), prefix);
 }
 
-namespace {
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+
+namespace {
 
 // Reads the trimmed text into a value within [-limit-1, limit].
 std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t limit, bool hexAllowed = true) {

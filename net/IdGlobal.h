@@ -25,6 +25,8 @@ std::string UpperCase(const std::string& text);
 std::string LowerCase(const std::string& text);
 bool TextIsSame(const std::string& a, const std::string& b);
 bool TextStartsWith(const std::string& text, const std::string& prefix);
+// The value of a hexadecimal digit in either case, -1 for any other byte.
+int HexDigit(char c);
 // Server bytes as a message may show them: control bytes (C0 and C1) and
 // bytes that are not UTF-8 become "?".
 std::string ShownText(const std::string& text);

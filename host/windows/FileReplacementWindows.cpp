@@ -53,7 +53,8 @@ void TFileReplacement::FindTarget(bool writeSpecialInPlace) {
         [hold](const void* buffer, std::int64_t count) -> std::int64_t {
             DWORD put = 0;
             const auto piece = static_cast<DWORD>(std::min<std::int64_t>(count, 1 << 30));
-            return ::WriteFile(hold, buffer, piece, &put, nullptr) ? static_cast<std::int64_t>(put) : -1;
+            if (!::WriteFile(hold, buffer, piece, &put, nullptr)) return -1;
+            return put;
         },
         [hold] { ::CloseHandle(hold); });
 }
