@@ -11,7 +11,10 @@ void DownloadThrough(const std::string& url, TStream& stream, TIdIOHandler* tran
     TIdIOHandlerSecure secure;
     TIdHTTP http;
     http.AttachHandler(transport ? transport : &secure);
-    // A server that stops sending must not hold the updater forever.
+    // A server that stops sending, or trickles, must not hold the updater
+    // forever; a slow but real line keeps well above this pace.
     http.SetReadTimeout(60000);
+    http.LowSpeedLimit = 1024;
+    http.LowSpeedTime = 60;
     http.GetToStream(url, stream);
 }

@@ -267,6 +267,7 @@ void TIdCustomHTTP::GetToStream(const std::string& url, TStream& stream) {
 
 void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& url, TStream* source, TStream* sink,
                                    const std::vector<int>& ignoredCodes) {
+    StartTransfer();
     RedirectCounter = 0;
     AuthAttempts = 0;
     ProxyAuthAttempts = 0;
@@ -658,6 +659,10 @@ void TIdCustomHTTP::DrainRedirectBody() {
     io.ReadTimeout = kRedirectDrainTimeout;
     try {
         Response().DrainBody();
+    } catch (const EIdTransferLimit&) {
+        io.ReadTimeout = previous;
+        CloseConnection();
+        throw;
     } catch (...) {
         // What is left of the body would be read as the next reply.
         io.ReadTimeout = previous;

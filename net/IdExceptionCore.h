@@ -65,6 +65,11 @@ VYK_DECLARE_EXCEPTION(EIdPortRequired, EIdException);
 VYK_DECLARE_EXCEPTION(EIdHostRequired, EIdException);
 VYK_DECLARE_EXCEPTION(EIdNotConnected, EIdException);
 VYK_DECLARE_EXCEPTION(EIdConnectTimeout, EIdException);
+// A bound on a whole transfer passed (TIdTransferWatch): its time limit, or
+// the pace it had to keep.
+VYK_DECLARE_EXCEPTION(EIdTransferLimit, EIdException);
+VYK_DECLARE_EXCEPTION(EIdTransferTimeout, EIdTransferLimit);
+VYK_DECLARE_EXCEPTION(EIdLowSpeedTimeout, EIdTransferLimit);
 VYK_DECLARE_EXCEPTION(EIdConnectException, EIdException);
 VYK_DECLARE_EXCEPTION(EIdMaxCaptureLineExceeded, EIdException);
 VYK_DECLARE_EXCEPTION(EIdNotEnoughDataInBuffer, EIdException);

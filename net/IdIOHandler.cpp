@@ -6,8 +6,10 @@
 #include "net/IdExceptionCore.h"
 #include "net/IdIntercept.h"
 #include "net/IdIOHandlerStack.h"
+#include "net/IdTransferWatch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <limits>
 #include <mutex>
@@ -106,6 +108,28 @@ void TIdIOHandler::DetectClosed(bool raiseIfClosed, bool ignoreQueue) {
 
 bool TIdIOHandler::AwaitReadable(std::int32_t) { return false; }
 
+bool TIdIOHandler::WaitWithinTransfer(std::int32_t limit, const std::function<bool(std::int32_t)>& wait) {
+    if (!TransferWatch || limit == 0) return wait(limit);
+    const auto start = TIdTransferWatch::Clock::now();
+    for (;;) {
+        TransferWatch->Check();
+        std::int32_t own = limit;
+        if (limit > 0) {
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    TIdTransferWatch::Clock::now() - start).count();
+            if (waited >= limit) return false;
+            own = static_cast<std::int32_t>(limit - waited);
+        }
+        const std::int32_t bounded = TransferWatch->Bound(own);
+        if (wait(bounded)) return true;
+        // A wait the bounds cut goes on, to its own end or to their error.
+        if (bounded == own) {
+            TransferWatch->Check();
+            return false;
+        }
+    }
+}
+
 std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32_t timeLimit,
                                              bool raiseOnTimeout) {
     if (timeLimit == -1) timeLimit = (ReadTimeout == -1 || ReadTimeout == 0) ? -2 : ReadTimeout;
@@ -116,7 +140,7 @@ std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32
     }
     std::int32_t n;
     do {
-        if (!AwaitReadable(timeLimit)) {
+        if (!WaitWithinTransfer(timeLimit, [this](std::int32_t ms) { return AwaitReadable(ms); })) {
             if (raiseOnTimeout) throw EIdReadTimeout("Read Timeout");
             return -1;
         }
@@ -127,6 +151,7 @@ std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32
         n = ReceiveFromTransport(block);
         block.resize(static_cast<std::size_t>(std::max(n, 0)));
         if (n > 0) {
+            if (TransferWatch) TransferWatch->Received(n);
             if (intercept_) {
                 intercept_->Receive(block);
                 n = static_cast<std::int32_t>(block.size());

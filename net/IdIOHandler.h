@@ -17,6 +17,7 @@
 
 class TStream;
 class TIdConnectionIntercept;
+class TIdTransferWatch;
 
 enum TIdMaxLineAction { maException = 0, maSplit = 1 };
 
@@ -97,6 +98,9 @@ public:
     virtual void SetDestination(const std::string& value) { destination_ = value; }
     TIdConnectionIntercept* Intercept() const { return intercept_; }
     void SetIntercept(TIdConnectionIntercept* intercept);
+    // The bounds of the transfer under way: set by the connection the handler
+    // is attached to, which owns them, and cleared when it lets go.
+    TIdTransferWatch* TransferWatch = nullptr;
 
     // --- State ---
     bool HandlerOpen = false;
@@ -108,6 +112,10 @@ public:
 
 protected:
     void Notification(TIdBaseComponent* component) override;
+    // Every wait for data goes through here: wait(ms) for at most limit ms
+    // (-2: no limit, 0: look once), cut short by the transfer's bounds, whose
+    // error is raised once one has passed. True when data is there.
+    bool WaitWithinTransfer(std::int32_t limit, const std::function<bool(std::int32_t)>& wait);
 
     // Transport primitives.
     virtual bool TransportAllocated() const { return false; }

@@ -1,6 +1,7 @@
 #include "net/IdIOHandlerSecure.h"
 
 #include "net/IdExceptionCore.h"
+#include "net/IdTransferWatch.h"
 
 #include <algorithm>
 #include <chrono>
@@ -40,11 +41,15 @@ void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                   deadline - std::chrono::steady_clock::now()).count();
             bool timedOut = limit != -2 && left <= 0;
-            if (timedOut || !ReceiveCiphertext(limit == -2 ? -2 : static_cast<std::int32_t>(left), timedOut)) {
+            const int received =
+                timedOut ? 0 : ReceiveCiphertext(limit == -2 ? -2 : static_cast<std::int32_t>(left), timedOut);
+            if (received == 0) {
                 if (timedOut && byConnectLimit) throw EIdConnectTimeout("Connect timed out.");
                 if (timedOut) throw EIdReadTimeout("Read Timeout");
                 throw EIdTLSError(HandshakeFailed(serverName, "the server closed the connection"));
             }
+            // The handshake's bytes keep the transfer's pace as the body's do.
+            if (TransferWatch) TransferWatch->Received(received);
         }
         SendOutgoing();
     } catch (...) {
@@ -89,7 +94,7 @@ std::int32_t TIdIOHandlerSecure::ReceiveFromTransport(TIdBytes& buffer) {
         if (engine_->CloseNotifyReceived()) return 0;
         // A record in pieces: the rest is waited for as any read.
         bool timedOut = false;
-        if (!ReceiveCiphertext(timeLimit_, timedOut)) {
+        if (ReceiveCiphertext(timeLimit_, timedOut) == 0) {
             if (!timedOut) {
                 closedWithoutNotify_ = true;
                 return 0;
@@ -108,16 +113,16 @@ std::int32_t TIdIOHandlerSecure::SendToTransport(const TIdBytes& buffer, std::in
     return count;
 }
 
-bool TIdIOHandlerSecure::ReceiveCiphertext(std::int32_t timeLimit, bool& timedOut) {
+int TIdIOHandlerSecure::ReceiveCiphertext(std::int32_t timeLimit, bool& timedOut) {
     timedOut = false;
-    if (!binding_->WaitReadable(timeLimit)) {
+    if (!WaitWithinTransfer(timeLimit, [this](std::int32_t ms) { return binding_->WaitReadable(ms); })) {
         timedOut = true;
-        return false;
+        return 0;
     }
     const int n = binding_->ReceiveData(engine_->ReceiveBuffer());
-    if (n <= 0) return false;
+    if (n <= 0) return 0;
     engine_->Received(static_cast<std::size_t>(n));
-    return true;
+    return n;
 }
 
 void TIdIOHandlerSecure::SendOutgoing() {

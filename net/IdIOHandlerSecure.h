@@ -42,9 +42,9 @@ protected:
     std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) override;
 
 private:
-    // One receive of ciphertext into the session; false when the peer closed,
-    // -1 semantics of a passed time limit reported through timedOut.
-    bool ReceiveCiphertext(std::int32_t timeLimit, bool& timedOut);
+    // One receive of ciphertext into the session: the bytes taken, 0 when the
+    // peer closed or (timedOut) the time limit passed.
+    int ReceiveCiphertext(std::int32_t timeLimit, bool& timedOut);
     void SendOutgoing();
 
     std::unique_ptr<TIdTLSEngine> engine_;

@@ -2,6 +2,7 @@
 
 #include "net/IdAntiFreezeBase.h"
 #include "net/IdExceptionCore.h"
+#include "net/IdTransferWatch.h"
 
 #include <chrono>
 
@@ -57,9 +58,25 @@ void TIdIOHandlerStack::ConnectSocket() {
     }
     binding_->SetPeerEndpoint(address, port, version);
     NotifyStatus(hsConnecting, {binding_->PeerAddress()});
-    if (ConnectTimeout == 0) binding_->ConnectToPeer();
-    else ConnectWithTimeout(ConnectTimeout);
+    ConnectWithinTransfer();
     if (viaProxy) transparentProxy_->Connect(*this, Host, Port, IPVersion);
+}
+
+void TIdIOHandlerStack::ConnectWithinTransfer() {
+    const std::int32_t own = ConnectTimeout == 0 ? -2 : ConnectTimeout;
+    const std::int32_t limit = TransferWatch ? TransferWatch->Bound(own) : own;
+    // Without a limit of its own or the transfer's, the connect runs here.
+    if (ConnectTimeout == 0 && limit == -2) {
+        binding_->ConnectToPeer();
+        return;
+    }
+    if (TransferWatch) TransferWatch->Check();
+    try {
+        ConnectWithTimeout(limit);
+    } catch (const EIdConnectTimeout&) {
+        if (TransferWatch && limit != own) TransferWatch->Check();
+        throw;
+    }
 }
 
 void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {

@@ -45,4 +45,8 @@ public:
 
 protected:
     virtual void ConnectWithTimeout(std::int32_t limit);
+
+private:
+    // The connect, bounded by ConnectTimeout and by the transfer's bounds.
+    void ConnectWithinTransfer();
 };

@@ -19,6 +19,7 @@ void TIdTCPConnection::AttachHandler(TIdIOHandler* handler) {
     if (handler == ioHandler_) return;
     if (ioHandler_) {
         ioHandler_->ProgressTarget = nullptr;
+        ioHandler_->TransferWatch = nullptr;
         ioHandler_->RemoveFreeNotification(this);
     }
     ioHandler_ = nullptr;
@@ -27,6 +28,7 @@ void TIdTCPConnection::AttachHandler(TIdIOHandler* handler) {
     ownedHandler_.reset();
     if (handler) {
         handler->ProgressTarget = this;
+        handler->TransferWatch = &transferWatch_;
         handler->FreeNotification(this);
     }
     socket_ = dynamic_cast<TIdIOHandlerSocket*>(handler);
@@ -46,6 +48,8 @@ void TIdTCPConnection::Notification(TIdBaseComponent* component) {
         socket_ = nullptr;
     }
 }
+
+void TIdTCPConnection::StartTransfer() { transferWatch_.Start(TransferTimeout, LowSpeedLimit, LowSpeedTime); }
 
 bool TIdTCPConnection::IsConnected() { return ioHandler_ && ioHandler_->IsConnected(); }
 

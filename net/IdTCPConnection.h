@@ -6,6 +6,7 @@
 #include "net/IdComponent.h"
 #include "net/IdIOHandler.h"
 #include "net/IdReplyRFC.h"
+#include "net/IdTransferWatch.h"
 
 #include <functional>
 #include <memory>
@@ -25,6 +26,15 @@ public:
     bool OwnsHandler() const { return static_cast<bool>(ownedHandler_); }
     // Attaches a handler from outside (watched, not owned); none detaches.
     virtual void AttachHandler(TIdIOHandler* handler);
+
+    // Bounds on one whole transfer, over all its connections (see
+    // TIdTransferWatch): milliseconds for all of it, and a pace of bytes per
+    // second over seconds; 0 sets no bound. StartTransfer starts their clocks:
+    // a client does so at the start of each request.
+    std::int32_t TransferTimeout = 0;
+    std::int32_t LowSpeedLimit = 0;
+    std::int32_t LowSpeedTime = 0;
+    void StartTransfer();
 
     bool IsConnected();
     void CloseConnection(bool notifyPeer = true);
@@ -51,6 +61,7 @@ private:
     TIdIOHandler* ioHandler_ = nullptr;
     TIdIOHandlerSocket* socket_ = nullptr;
     std::unique_ptr<TIdIOHandler> ownedHandler_;
+    TIdTransferWatch transferWatch_;
     TIdReplyRFC greeting_;
     TIdReplyRFC lastCmdResult_;
 };

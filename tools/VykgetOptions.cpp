@@ -26,6 +26,8 @@ const Option kOptions[] = {
     {0, "connect-timeout", Kind::Value},
     {0, "read-timeout", Kind::Value},
     {'m', "max-time", Kind::Value},
+    {'Y', "speed-limit", Kind::Value},
+    {'y', "speed-time", Kind::Value},
     {'o', "output", Kind::Value},
     {'u', "user", Kind::Value},
     {'x', "proxy", Kind::Value},
@@ -159,6 +161,8 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
         options.MaxTime = Seconds(name, value);
         options.MaxTimeText = value;
     }
+    else if (name == "speed-limit") options.SpeedLimit = WholeNumber(name, value, "a number of bytes per second");
+    else if (name == "speed-time") options.SpeedTime = WholeNumber(name, value, "a whole number of seconds");
     else if (name == "user") {
         const auto colon = value.find(':');
         options.Username = value.substr(0, colon);
@@ -229,6 +233,10 @@ TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments) {
         }
     }
     if (options.Help || options.Version) return options;
+    // As curl: -y alone keeps a pace of one byte a second, -Y alone over 30 seconds.
+    if (options.SpeedTime && !options.SpeedLimit) options.SpeedLimit = 1;
+    if (options.SpeedLimit && !options.SpeedTime) options.SpeedTime = 30;
+    if (options.SpeedLimit == 0 || options.SpeedTime == 0) options.SpeedLimit = options.SpeedTime = std::nullopt;
     // FILE is the second operand, or -o FILE as curl has it.
     const std::size_t wanted = options.File.empty() ? 2 : 1;
     if (operands.size() != wanted) throw EUsageError("usage: vykget URL FILE (vykget --help lists the options)");
@@ -255,6 +263,9 @@ std::string VykgetHelp() {
            "      --read-timeout S      give up when no byte arrives for S seconds\n"
            "      --timeout S           both of the above\n"
            "  -m, --max-time S          give up when the whole transfer takes more than S seconds\n"
+           "  -Y, --speed-limit N       give up when fewer than N bytes a second arrive for the\n"
+           "                            time of -y (default 30 seconds)\n"
+           "  -y, --speed-time T        the seconds of -Y (alone: 1 byte a second over T seconds)\n"
            "  -u, --user USER:PASSWORD  answer the server's Basic challenge\n"
            "  -x, --proxy [http://][USER:PASSWORD@]HOST[:PORT]\n"
            "                            go through an HTTP proxy (Basic credentials if given);\n"

@@ -34,6 +34,10 @@ struct TVykgetOptions {
     std::optional<int> ConnectTimeout;
     std::optional<int> MaxTime;        // the whole transfer
     std::string MaxTimeText;           // as given, for the message
+    // The low-speed limit: fewer than SpeedLimit bytes a second for SpeedTime
+    // seconds in a row fails; both set or neither.
+    std::optional<int> SpeedLimit;
+    std::optional<int> SpeedTime;
     std::optional<std::string> Username; // from -u USER[:PASSWORD]
     std::string Password;
     std::optional<TProxyOption> Proxy;

@@ -29,7 +29,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -138,7 +137,11 @@ public:
         const bool meter = options.Progress == TProgressMode::On ||
                            (options.Progress == TProgressMode::Auto && StandardErrorIsTerminal());
         if (meter) Meter();
-        if (options.MaxTime) LimitTime(options);
+        if (options.MaxTime) http.TransferTimeout = *options.MaxTime;
+        if (options.SpeedLimit) {
+            http.LowSpeedLimit = *options.SpeedLimit;
+            http.LowSpeedTime = *options.SpeedTime;
+        }
         WatchHeads();
     }
 
@@ -155,11 +158,6 @@ public:
                                   " bytes received.");
     }
 
-    // A read or connect that timed out because the transfer's time was up
-    // ends with the message of --max-time.
-    void ThrowIfTimeIsUp() const {
-        if (timeCapped_) throw TimeIsUp();
-    }
     // The meter's final line, also when the transfer failed, before its message.
     ~TVykgetSession() {
         if (meter_) meter_->Finish();
@@ -208,39 +206,6 @@ private:
         };
     }
 
-    // Every piece that arrives, and every connect, looks at the clock; the
-    // read limit is cut to the time left, so a stalled server ends on time too.
-    void LimitTime(const TVykgetOptions& options) {
-        maxTimeText_ = options.MaxTimeText;
-        readLimit_ = options.ReadTimeout.value_or(0);
-        deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(*options.MaxTime);
-        http_.SetConnectTimeout(std::min(options.ConnectTimeout.value_or(*options.MaxTime), *options.MaxTime));
-        timeCapped_ = options.ConnectTimeout.value_or(*options.MaxTime) >= *options.MaxTime;
-        auto onWork = http_.OnWork;
-        http_.OnWork = [this, onWork](TIdComponent* sender, TWorkMode mode, std::int32_t count) {
-            if (onWork) onWork(sender, mode, count);
-            CheckTime();
-        };
-        auto onConnected = http_.OnConnected;
-        http_.OnConnected = [this, onConnected](TIdComponent* sender) {
-            if (onConnected) onConnected(sender);
-            CheckTime();
-        };
-    }
-
-    EMaxTimeReached TimeIsUp() const {
-        return EMaxTimeReached("Maximum time reached: --max-time " + maxTimeText_ + " seconds.");
-    }
-
-    void CheckTime() {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline_ - std::chrono::steady_clock::now()).count();
-        if (left <= 0) throw TimeIsUp();
-        timeCapped_ = readLimit_ <= 0 || left < readLimit_;
-        if (TIdIOHandler* io = http_.IOHandler())
-            io->ReadTimeout = static_cast<std::int32_t>(timeCapped_ ? left : readLimit_);
-    }
-
     // A trace line on a line of its own, the meter's blanked first.
     void TraceLine(const std::string& text) {
         if (meter_) meter_->Clear();
@@ -271,10 +236,6 @@ private:
     bool verbose_ = false;
     bool documentBody_ = false; // the body under way is a document's
     bool metering_ = false;     // and the meter counts it
-    std::string maxTimeText_;
-    int readLimit_ = 0;
-    std::chrono::steady_clock::time_point deadline_;
-    bool timeCapped_ = false; // the read limit in force is the time left
     std::int64_t counted_ = 0;
     std::int64_t spanBase_ = 0;
 };
@@ -336,12 +297,8 @@ int Download(const TVykgetOptions& options) {
             TVykgetSession session(http, secure, options);
             try {
                 http.GetToStream(options.Url, sink);
-            } catch (const EIdReadTimeout&) {
-                session.ThrowIfTimeIsUp();
-                throw;
-            } catch (const EIdConnectTimeout&) {
-                session.ThrowIfTimeIsUp();
-                throw;
+            } catch (const EIdTransferTimeout&) {
+                throw EMaxTimeReached("Maximum time reached: --max-time " + options.MaxTimeText + " seconds.");
             } catch (const EIdConnClosedGracefully&) {
                 session.ThrowIfBodyCut(sink);
                 throw;

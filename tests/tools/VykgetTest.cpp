@@ -4,10 +4,10 @@
 #include "tests/tools/VykgetFixture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-
 #include <regex>
 #include <set>
 #include <sstream>
@@ -325,9 +325,13 @@ TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
     ScriptedServer slow(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'z'), 4, 100));
     vyktest::SaturatedListener full;
     const std::string unreachable = "http://127.0.0.1:" + std::to_string(full.Port()) + "/k ";
+    // A head of 20 bytes a second, which every byte used to keep alive for 12 s.
+    const std::string head = "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(200, 'p') + "\r\nContent-Length: 2\r\n\r\nMZ";
+    ScriptedServer drip({Script().ReceiveHead().Send(head, 1, 50), Script().ReceiveHead().Send(head, 1, 50)});
     const struct {
         std::string arguments;
         const char* err;
+        int within = 0; // seconds the run may take, when it is the point
     } rows[] = {
         {"--timeout 0.3 " + stalled.Url("/k"), "Read Timeout.\n"},
         {"--read-timeout .3 " + stalled.Url("/k"), "Read Timeout.\n"},
@@ -336,13 +340,25 @@ TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
         {"-m 0.3 " + stalled.Url("/k"), "Maximum time reached: --max-time 0.3 seconds.\n"},
         {"--max-time=0.3 --read-timeout 5 " + slow.Url("/k"), "Maximum time reached: --max-time 0.3 seconds.\n"},
         {"-m 0.3 " + unreachable, "Maximum time reached: --max-time 0.3 seconds.\n"},
+        {"--read-timeout 5 -m 1 " + drip.Url("/k"), "Maximum time reached: --max-time 1 seconds.\n", 2},
+        {"-Y 1000 -y 1 " + drip.Url("/k"), "Transfer too slow: under 1000 bytes per second for 1 seconds.\n", 2},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);
+        const auto start = std::chrono::steady_clock::now();
         const ProgramRun run = Vykget(row.arguments + " " + target.string());
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.err, row.err);
+        if (row.within) {
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(row.within));
+        }
     }
+    // Head bytes keep the pace too: 40 a second, where 20 are asked for.
+    ScriptedServer slowHead(Script().ReceiveHead().Send(
+        "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(30, 'p') + "\r\nContent-Length: 2\r\n\r\nMZ", 1, 25));
+    const ProgramRun paced = Vykget("-Y 20 -y 1 " + slowHead.Url("/k") + " -");
+    EXPECT_EQ(paced.exitCode, 0) << paced.err;
+    EXPECT_EQ(paced.out, "MZ");
     EXPECT_EQ(ReadFile(target), "old");
     EXPECT_EQ(Files(), std::vector<std::string>{"Kalmin.exe"});
 }
