@@ -5,15 +5,42 @@
 #include "host/SystemError.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
+#include <system_error>
 
 namespace {
 
-std::string RandomName(const std::string& tag) {
+// The longest name a folder takes, in bytes on POSIX and in UTF-16 units on
+// Windows: bytes never fewer than units.
+constexpr std::size_t kNameLimit = 255;
+constexpr std::size_t kRandomDigits = 8;
+
+// ".NAME.<tag>-", NAME cut at a character's start where the whole name,
+// random digits included, would not fit.
+std::string RandomNamePrefix(const std::string& name, const std::string& tag) {
+    const std::size_t fixed = 1 + 1 + tag.size() + 1 + kRandomDigits;
+    std::size_t keep = std::min(name.size(), kNameLimit > fixed ? kNameLimit - fixed : 0);
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    return "." + name.substr(0, keep) + "." + tag + "-";
+}
+
+std::string RandomDigits() {
     static std::random_device entropy;
-    char digits[9];
+    char digits[kRandomDigits + 1];
     std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(entropy()));
-    return "." + tag + "-" + digits;
+    return digits;
+}
+
+// Exactly prefix and the digits RandomDigits writes.
+bool IsRandomName(const std::string& name, const std::string& prefix) {
+    if (name.size() != prefix.size() + kRandomDigits || name.compare(0, prefix.size(), prefix) != 0) return false;
+    return name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
+}
+
+std::string Utf8Of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 } // namespace
@@ -41,14 +68,27 @@ void TFileReplacement::CreateBeside(const TReplacementOptions& options) {
         // A leftover, or a link planted under the name: removed, never followed.
         if ((error = RemoveName(temporary_)) == 0) error = CreateWatched(temporary_);
     } else {
+        const std::string folder = FolderOf(real_);
+        const std::string prefix = RandomNamePrefix(real_.substr(folder.size()), options.RandomTag);
+        RemoveAbandoned(folder, prefix);
         for (int attempt = 0; attempt < 100; ++attempt) {
-            temporary_ = FolderOf(real_) + RandomName(options.RandomTag);
+            temporary_ = folder + prefix + RandomDigits();
             if (!NameTaken(error = CreateWatched(temporary_))) break;
         }
     }
     if (error != 0) {
         ReleaseHold();
         Fail(error);
+    }
+}
+
+void TFileReplacement::RemoveAbandoned(const std::string& folder, const std::string& prefix) {
+    std::error_code error;
+    const std::string shown = folder.empty() ? "." : folder;
+    std::filesystem::directory_iterator names(std::u8string(shown.begin(), shown.end()), error);
+    for (; !error && names != std::filesystem::directory_iterator(); names.increment(error)) {
+        const std::string name = Utf8Of(names->path().filename());
+        if (IsRandomName(name, prefix)) RemoveIfAbandoned(folder + name);
     }
 }
 

@@ -2,7 +2,9 @@
 // The body goes into a temporary file beside FILE, which replaces FILE only
 // when the download succeeded (and, with --same-publisher-as or
 // --publisher-key, its signature passed); a device or FIFO is written
-// directly, unless a signature is to be checked. On
+// directly, unless a signature is to be checked. What the replacement could
+// not keep once FILE has the new bytes (its owner, the folder's flush) is a
+// warning on standard error, not a failure. On
 // failure FILE is untouched, the message the updater's error box would show
 // goes to standard error, and the exit code is 1; an interrupt also leaves FILE
 // and removes the temporary file (exit code 128 plus the signal's number); a
@@ -313,7 +315,10 @@ int Download(const TVykgetOptions& options) {
             if (code / 100 != 2) throw ENoDocument(ShownText(http.Response().StatusLine));
         }
         if (file) CheckDownloadedProgram(options, reference, sink);
-        if (file) file->Commit();
+        if (file) {
+            file->Commit();
+            for (const std::string& warning : file->Warnings()) WriteToStandardError("vykget: " + warning + "\n");
+        }
         return 0;
     } catch (const std::exception& error) {
         WriteToStandardError(ErrorDisplayText(error.what()) + "\n");

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
@@ -17,6 +19,8 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
@@ -27,6 +31,39 @@ using vyktest::Script;
 using vyktest::ScriptedServer;
 
 namespace {
+
+// Failures of the system, made on demand: for the updater, which runs in this
+// process, by the calls below; for vykget by strace's fault injection.
+enum class Fault { None, FolderFlush, Owner };
+std::atomic<Fault> fault{Fault::None};
+
+} // namespace
+
+extern "C" int fsync(int fd) {
+    struct stat status {};
+    if (fault == Fault::FolderFlush && ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+extern "C" int fchown(int fd, uid_t owner, gid_t group) {
+    if (fault == Fault::Owner) {
+        errno = EPERM;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fchown, fd, owner, group));
+}
+
+namespace {
+
+// What strace makes fail for vykget: the second fsync is the folder's.
+const char* Injection(Fault which) {
+    return which == Fault::FolderFlush ? "inject=fsync:error=EIO:when=2" : "inject=fchown:error=EPERM";
+}
+
+bool CanInject() { return std::system("strace -qq -o /dev/null -e inject=fsync:error=EIO true >/dev/null 2>&1") == 0; }
 
 const std::string NewProgram = "MZ new Kalmin.exe";
 const std::string OldProgram = "MZ old Kalmin.exe";
@@ -73,7 +110,7 @@ struct Scene {
             if (!fs::exists(folder)) continue;
             for (const auto& entry : fs::directory_iterator(folder)) {
                 const std::string name = entry.path().filename().string();
-                if (name.rfind(".vykget-", 0) == 0 || (name.size() > 5 && name.substr(name.size() - 5) == ".part"))
+                if (name.find(".vykget-") != std::string::npos || (name.size() > 5 && name.substr(name.size() - 5) == ".part"))
                     names.push_back(name);
             }
         }
@@ -84,6 +121,7 @@ struct Scene {
     std::string dir = prefix.root + "/drive_c/VYK";
     std::string target = dir + "/Kalmin.exe";
     int fifoReader = -1;
+    int held = -1; // a temporary file a live run holds
 };
 
 struct Outcome {
@@ -92,9 +130,9 @@ struct Outcome {
     int connections = 0;
 };
 
-// Runs vykget on file; with interrupt set, sends it once the partial body is in
-// its temporary file.
-Outcome Vykget(Scene& scene, const std::string& file, int interrupt) {
+// Runs vykget on file, under strace when a fault is to be made; with interrupt
+// set, sends it once the partial body is in its temporary file.
+Outcome Vykget(Scene& scene, const std::string& file, int interrupt, Fault injected) {
     ScriptedServer server(interrupt ? Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + Partial).Stall()
                                     : Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: " +
                                                                   std::to_string(NewProgram.size()) + "\r\n\r\n" + NewProgram).Close());
@@ -106,6 +144,11 @@ Outcome Vykget(Scene& scene, const std::string& file, int interrupt) {
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(err, STDERR_FILENO);
         ::unsetenv("http_proxy"); // the tests' own proxy, if any, is not the scripted server
+        if (injected != Fault::None) {
+            ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1); // no leak checker under a tracer
+            ::execlp("strace", "strace", "-f", "-qq", "-o", "/dev/null", "-e", Injection(injected), VYKGET_PATH, "-s",
+                     url.c_str(), file.c_str(), static_cast<char*>(nullptr));
+        }
         ::execl(VYKGET_PATH, VYKGET_PATH, "-s", url.c_str(), file.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -123,7 +166,7 @@ Outcome Vykget(Scene& scene, const std::string& file, int interrupt) {
     return {scene.Read(errPath), WIFEXITED(status) ? WEXITSTATUS(status) : -1, server.Connections()};
 }
 
-Outcome Updater(Scene& scene, int interrupt) {
+Outcome Updater(Scene& scene, int interrupt, Fault injected) {
     const auto press = [&scene](TForm1::TDownloader download) {
         WineUpdate host(scene.prefix.root, "VYKPatch");
         TForm1 form(host, std::move(download));
@@ -149,7 +192,11 @@ Outcome Updater(Scene& scene, int interrupt) {
         ::waitpid(child, nullptr, 0);
         EXPECT_EQ(scene.Read(scene.target), OldProgram);
     }
-    return {press([](const std::string&, TStream& s) { s.Write(NewProgram.data(), static_cast<std::int64_t>(NewProgram.size())); })};
+    fault = injected;
+    const std::string shown =
+        press([](const std::string&, TStream& s) { s.Write(NewProgram.data(), static_cast<std::int64_t>(NewProgram.size())); });
+    fault = Fault::None;
+    return {shown};
 }
 
 struct Row {
@@ -161,6 +208,7 @@ struct Row {
     std::string err;                     // its standard error, FILE standing for FILE
     std::function<void(Scene&, bool updater)> check;
     int interrupt = 0;
+    Fault fault = Fault::None;
 };
 
 bool Old(Scene& s, mode_t mode) {
@@ -178,6 +226,49 @@ void Replaced(Scene& s, bool) { EXPECT_EQ(s.Read(s.target), NewProgram); }
 void Kept(Scene& s, bool) { EXPECT_EQ(s.Read(s.target), OldProgram); }
 
 const std::string Refused = "raised: Cannot create file \"C:\\VYK\\Kalmin.exe\". Not a regular file";
+const std::string NotFollowed = "It is another user's symbolic link in a shared folder, which is not followed";
+
+// Kalmin.exe a link to real/k.exe made by owner in the folder, sticky and
+// writable by all, of folderOwner.
+bool SharedFolderLink(Scene& s, uid_t owner, uid_t folderOwner) {
+    fs::create_directories(s.prefix.root + "/drive_c/real");
+    std::ofstream(s.prefix.root + "/drive_c/real/k.exe") << OldProgram;
+    return ::chmod(s.dir.c_str(), 01777) == 0 && ::chown(s.dir.c_str(), folderOwner, 0) == 0 &&
+           ::symlink("../real/k.exe", s.target.c_str()) == 0 && ::lchown(s.target.c_str(), owner, 0) == 0;
+}
+
+// Where the kernel guards such links itself, the updater's own look at the
+// file is refused before the replacement can refuse it.
+bool KernelGuardsLinks() {
+    std::ifstream setting("/proc/sys/fs/protected_symlinks");
+    int value = 0;
+    return setting >> value && value != 0;
+}
+
+// Names like vykget's temporary files: the first is a dead run's, the rest
+// are not (a live run's, other names, a link), and stay.
+const char* const Planted[] = {".Kalmin.exe.vykget-0123abcd", ".Kalmin.exe.vykget-89abcdef",
+                               ".Kalmin.exe.vykget-0123abc", ".Kalmin.exe.vykget-0123ABCD",
+                               ".Kalmin.ex.vykget-0123abcd", ".Kalmin.exe.vykget-01234567"};
+
+bool PlantLeftovers(Scene& s) {
+    Old(s, 0644);
+    for (const char* name : Planted) s.Put(name, "left");
+    ::unlink((s.dir + "/" + Planted[5]).c_str());
+    if (::symlink("Kalmin.exe", (s.dir + "/" + Planted[5]).c_str()) != 0) return false;
+    s.held = ::open((s.dir + "/" + Planted[1]).c_str(), O_RDONLY | O_CLOEXEC);
+    return s.held >= 0 && ::flock(s.held, LOCK_EX) == 0;
+}
+
+void OnlyTheDeadRunsLeftoverRemoved(Scene& s, bool updater) {
+    Replaced(s, updater);
+    for (const char* name : Planted) {
+        const bool removed = !updater && name == Planted[0];
+        EXPECT_EQ(fs::exists(fs::symlink_status(s.dir + "/" + name)), !removed) << name;
+        ::unlink((s.dir + "/" + name).c_str());
+    }
+    ::close(s.held);
+}
 
 } // namespace
 
@@ -250,6 +341,32 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
              EXPECT_EQ(std::string(got, n > 0 ? static_cast<std::size_t>(n) : 0), updater ? "" : NewProgram);
              ::close(s.fifoReader);
          }},
+        {"another user's link in a shared folder", [root](Scene& s) { return root && SharedFolderLink(s, 65534, 0); },
+         "Kalmin.exe",
+         KernelGuardsLinks() ? Cancelled : "raised: Cannot create file \"C:\\VYK\\Kalmin.exe\". " + NotFollowed, 1,
+         "Cannot create file \"FILE\". " + NotFollowed + ".\n",
+         [](Scene& s, bool) {
+             EXPECT_TRUE(fs::is_symlink(s.target));
+             EXPECT_EQ(s.Read(s.prefix.root + "/drive_c/real/k.exe"), OldProgram);
+         }},
+        {"the folder owner's link in a shared folder",
+         [root](Scene& s) { return root && SharedFolderLink(s, 65534, 65534); }, "Kalmin.exe", Done, 0, "",
+         [](Scene& s, bool u) { Replaced(s, u); EXPECT_TRUE(fs::is_symlink(s.target)); }},
+        {"the folder flush fails after the rename", [](Scene& s) { return CanInject() && Old(s, 0644); },
+         "Kalmin.exe", Done, 0, "vykget: FILE was replaced, but its folder could not be flushed: Input/output error\n",
+         Replaced, 0, Fault::FolderFlush},
+        {"owner and group not kept",
+         [root](Scene& s) { return root && CanInject() && Old(s, 0750) && ::chown(s.target.c_str(), 65534, 65534) == 0 &&
+                                   ::chmod(s.target.c_str(), 04750) == 0; },
+         "Kalmin.exe", Done, 0, "vykget: FILE now belongs to root:root; its owner nobody:nogroup could not be kept\n",
+         [](Scene& s, bool u) {
+             Replaced(s, u);
+             const struct stat st = s.Stat(s.target);
+             EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(0u, 0u));
+             EXPECT_EQ(st.st_mode & 07777, 0750u) << "set-user bit of another owner";
+         },
+         0, Fault::Owner},
+        {"leftovers of killed runs", PlantLeftovers, "Kalmin.exe", Done, 0, "", OnlyTheDeadRunsLeftoverRemoved},
         {"SIGINT", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 130, "vykget: interrupted by SIGINT\n", Kept, SIGINT},
         {"SIGTERM", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 143, "vykget: interrupted by SIGTERM\n", Kept, SIGTERM},
         {"SIGHUP", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 129, "vykget: interrupted by SIGHUP\n", Kept, SIGHUP},
@@ -264,7 +381,7 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
             }
             const std::string file = scene.dir + "/" + row.file;
             if (updater) {
-                const Outcome run = Updater(scene, row.interrupt);
+                const Outcome run = Updater(scene, row.interrupt, row.fault);
                 EXPECT_EQ(run.shown, row.updater);
                 if (row.interrupt) {
                     EXPECT_EQ(scene.Read(scene.target), NewProgram);
@@ -272,7 +389,7 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
                     row.check(scene, true);
                 }
             } else {
-                const Outcome run = Vykget(scene, file, row.interrupt);
+                const Outcome run = Vykget(scene, file, row.interrupt, row.fault);
                 EXPECT_EQ(run.exitCode, row.exitCode);
                 EXPECT_EQ(run.shown, Replace(row.err, "FILE", file));
                 if (row.exitCode == 1) {
@@ -303,7 +420,7 @@ TEST(FileReplacement, TheFileReachesTheDiskBeforeItsNameAndTheFolderAfter) {
     std::istringstream lines(scene.Read(trace));
     for (std::string line; std::getline(lines, line);) {
         const auto result = line.substr(line.rfind("= ") + 2);
-        if (line.find("/.vykget-") != std::string::npos && line.find("openat(") != std::string::npos) {
+        if (line.find(".vykget-") != std::string::npos && line.find("openat(") != std::string::npos) {
             EXPECT_NE(line.find("O_RDWR|O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC, 0600)"), std::string::npos) << line;
             temporaryFd = result;
             calls.push_back("create");
@@ -328,7 +445,9 @@ TEST(FileReplacement, ATargetNamedNearTheLimit) {
     options.RandomTag = "vykget";
     TFileReplacement replacement(scene.dir + "/" + name, options);
     replacement.Stream().Write("MZ", 2);
-    EXPECT_EQ(fs::path(replacement.TemporaryPath()).filename().string().size(), 16u);
+    const std::string temporary = fs::path(replacement.TemporaryPath()).filename().string();
+    EXPECT_EQ(temporary.size(), static_cast<std::size_t>(NAME_MAX));
+    EXPECT_EQ(temporary.rfind("." + name.substr(0, 100), 0), 0u) << "named after its target";
     replacement.Commit();
     EXPECT_EQ(scene.Read(scene.dir + "/" + name), "MZ");
 }

@@ -107,7 +107,7 @@ class VykgetWindowsTest : public ::testing::Test {
 
     bool HasTemporary() const {
         for (const auto& entry : fs::directory_iterator(dir))
-            if (entry.path().filename().wstring().rfind(L".vykget-", 0) == 0) return true;
+            if (entry.path().filename().wstring().find(L".vykget-") != std::wstring::npos) return true;
         return false;
     }
 
@@ -128,11 +128,19 @@ TEST_F(VykgetWindowsTest, DownloadReplacesTheFile) {
         Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close());
     const fs::path target = dir / L"Kalmin.exe";
     std::ofstream(target, std::ios::binary) << "old content that is longer";
+    // What a killed run left goes; what a live run holds open stays.
+    std::ofstream(dir / L".Kalmin.exe.vykget-0123abcd") << "dead";
+    const fs::path live = dir / L".Kalmin.exe.vykget-89abcdef";
+    const HANDLE held = ::CreateFileW(live.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const ProgramRun run = Vykget(server.Url("/instal/Kalmin.exe"), target);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(ReadFile(target), "MZnew!");
-    EXPECT_EQ(Files(), std::vector<fs::path>{L"Kalmin.exe"});
+    EXPECT_EQ(Files(), (std::vector<fs::path>{L".Kalmin.exe.vykget-89abcdef", L"Kalmin.exe"}));
+    ::CloseHandle(held);
+    fs::remove(live);
 }
 
 TEST_F(VykgetWindowsTest, NotFoundAndRefusedPortLeaveTheFileAlone) {
