@@ -268,6 +268,10 @@ void TIdCustomHTTP::GetToStream(const std::string& url, TStream& stream) {
 void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& url, TStream* source, TStream* sink,
                                    const std::vector<int>& ignoredCodes) {
     StartTransfer();
+    // The bounds are this request's: they end with it, however it ends.
+    const std::unique_ptr<TIdCustomHTTP, void (*)(TIdCustomHTTP*)> bounded(this, [](TIdCustomHTTP* http) {
+        http->EndTransfer();
+    });
     RedirectCounter = 0;
     AuthAttempts = 0;
     ProxyAuthAttempts = 0;

@@ -124,7 +124,7 @@ bool TIdIOHandler::WaitWithinTransfer(std::int32_t limit, const std::function<bo
         if (wait(bounded)) return true;
         // A wait the bounds cut goes on, to its own end or to their error.
         if (bounded == own) {
-            TransferWatch->Check();
+            TransferWatch->Check(TIdTransferWatch::Clock::now());
             return false;
         }
     }

@@ -29,12 +29,13 @@ public:
 
     // Bounds on one whole transfer, over all its connections (see
     // TIdTransferWatch): milliseconds for all of it, and a pace of bytes per
-    // second over seconds; 0 sets no bound. StartTransfer starts their clocks:
-    // a client does so at the start of each request.
+    // second over seconds; 0 sets no bound. StartTransfer starts their clocks
+    // and EndTransfer lifts them: a client does so around each request.
     std::int32_t TransferTimeout = 0;
     std::int32_t LowSpeedLimit = 0;
     std::int32_t LowSpeedTime = 0;
     void StartTransfer();
+    void EndTransfer() { transferWatch_ = {}; }
 
     bool IsConnected();
     void CloseConnection(bool notifyPeer = true);
