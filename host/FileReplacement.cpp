@@ -69,11 +69,18 @@ void TFileReplacement::CreateBeside(const TReplacementOptions& options) {
         if ((error = RemoveName(temporary_)) == 0) error = CreateWatched(temporary_);
     } else {
         const std::string folder = FolderOf(real_);
-        const std::string prefix = RandomNamePrefix(real_.substr(folder.size()), options.RandomTag);
+        std::string prefix = RandomNamePrefix(real_.substr(folder.size()), options.RandomTag);
         RemoveAbandoned(folder, prefix);
         for (int attempt = 0; attempt < 100; ++attempt) {
             temporary_ = folder + prefix + RandomDigits();
-            if (!NameTaken(error = CreateWatched(temporary_))) break;
+            error = CreateWatched(temporary_);
+            // Where names or paths are shorter than the usual limit, the
+            // name without NAME still fits.
+            if (NameTooLong(error) && prefix.size() > options.RandomTag.size() + 2) {
+                prefix = "." + options.RandomTag + "-";
+                continue;
+            }
+            if (!NameTaken(error)) break;
         }
     }
     if (error != 0) {
@@ -87,7 +94,12 @@ void TFileReplacement::RemoveAbandoned(const std::string& folder, const std::str
     const std::string shown = folder.empty() ? "." : folder;
     std::filesystem::directory_iterator names(std::u8string(shown.begin(), shown.end()), error);
     for (; !error && names != std::filesystem::directory_iterator(); names.increment(error)) {
-        const std::string name = Utf8Of(names->path().filename());
+        std::string name;
+        try {
+            name = Utf8Of(names->path().filename());
+        } catch (const std::exception&) {
+            continue; // a name no UTF-8 can spell is none of ours
+        }
         if (IsRandomName(name, prefix)) RemoveIfAbandoned(folder + name);
     }
 }

@@ -6,18 +6,19 @@
 //    file it finally points to, and that file is replaced; the link stays a
 //    link. As the kernel guards shared folders, a link in a sticky folder
 //    that others may write is followed only when it belongs to the user
-//    running or to the folder's owner; else the target is refused. A directory, a link to one, a missing folder, or an existing file
-//    that is in use or cannot be written is refused with EFCreateError naming
-//    the target as given, and nothing is created. An existing file is held
+//    running or to the folder's owner; else the target is refused. A
+//    directory, a link to one, a missing folder, or an existing file that is
+//    in use or cannot be written is refused with EFCreateError naming the
+//    target as given, and nothing is created. An existing file is held
 //    (open for writing, exclusively, nothing written through it) until Commit.
 //  - Then a temporary file is created beside the real target, exclusively and
 //    never through a link, readable and writable by its owner only; Stream()
 //    writes into it. With a fixed name, whatever stands under that name is
 //    removed first (a link is removed, not followed); otherwise the name is
 //    ".NAME.<tag>-" and eight random hex digits, NAME cut short where the
-//    whole would pass the length limit, and such files of the same NAME that
-//    killed runs left (regular, this user's, held by no live process) are
-//    removed first.
+//    whole would pass 255 bytes (and left out where the folder takes less),
+//    and such files of the same NAME that killed runs left (regular, held by
+//    no live process; on POSIX this user's) are removed first.
 //  - Commit writes the file through to the disk, gives it what the old file
 //    carried (permission bits, and owner and group where the process may set
 //    them; on Windows attributes, security and streams), replaces the target in
@@ -50,7 +51,8 @@ struct TReplacementOptions {
     // The temporary file is named after the real target plus this suffix;
     // empty: a random hidden name.
     std::string FixedSuffix;
-    // Starts the random name: ".<tag>-" and eight hexadecimal digits.
+    // In the random name: ".NAME.<tag>-" and eight hexadecimal digits, or
+    // ".<tag>-" and the digits where a folder takes no longer names.
     std::string RandomTag = "part";
     bool WriteSpecialInPlace = false;
 };
@@ -85,6 +87,8 @@ private:
     // process holds: what a run that was killed left.
     static void RemoveIfAbandoned(const std::string& path);
     static bool NameTaken(std::uint32_t error);
+    // The name, or the path, is longer than the folder takes.
+    static bool NameTooLong(std::uint32_t error);
     // Removes what stands at path, a link itself; a missing name is no error.
     static std::uint32_t RemoveName(const std::string& path);
     void ReleaseHold();

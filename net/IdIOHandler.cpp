@@ -108,8 +108,16 @@ void TIdIOHandler::DetectClosed(bool raiseIfClosed, bool ignoreQueue) {
 
 bool TIdIOHandler::AwaitReadable(std::int32_t) { return false; }
 
-bool TIdIOHandler::WaitWithinTransfer(std::int32_t limit, const std::function<bool(std::int32_t)>& wait) {
-    if (!TransferWatch || limit == 0) return wait(limit);
+bool TIdIOHandler::WaitWithinTransfer(std::int32_t limit,
+                                      const std::function<bool(std::int32_t)>& wait) {
+    if (!TransferWatch) return wait(limit);
+    if (limit == 0) {
+        // A look that finds data goes on with the transfer: so do its bounds.
+        // One that finds none is no wait, and may come after the transfer.
+        const bool ready = wait(0);
+        if (ready) TransferWatch->Check();
+        return ready;
+    }
     const auto start = TIdTransferWatch::Clock::now();
     for (;;) {
         TransferWatch->Check();
@@ -151,7 +159,6 @@ std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32
         n = ReceiveFromTransport(block);
         block.resize(static_cast<std::size_t>(std::max(n, 0)));
         if (n > 0) {
-            if (TransferWatch) TransferWatch->Received(n);
             if (intercept_) {
                 intercept_->Receive(block);
                 n = static_cast<std::int32_t>(block.size());

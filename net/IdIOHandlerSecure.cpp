@@ -41,15 +41,12 @@ void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                   deadline - std::chrono::steady_clock::now()).count();
             bool timedOut = limit != -2 && left <= 0;
-            const int received =
-                timedOut ? 0 : ReceiveCiphertext(limit == -2 ? -2 : static_cast<std::int32_t>(left), timedOut);
-            if (received == 0) {
+            const std::int32_t wait = limit == -2 ? -2 : static_cast<std::int32_t>(left);
+            if (timedOut || ReceiveCiphertext(wait, timedOut) == 0) {
                 if (timedOut && byConnectLimit) throw EIdConnectTimeout("Connect timed out.");
                 if (timedOut) throw EIdReadTimeout("Read Timeout");
                 throw EIdTLSError(HandshakeFailed(serverName, "the server closed the connection"));
             }
-            // The handshake's bytes keep the transfer's pace as the body's do.
-            if (TransferWatch) TransferWatch->Received(received);
         }
         SendOutgoing();
     } catch (...) {
@@ -121,6 +118,8 @@ int TIdIOHandlerSecure::ReceiveCiphertext(std::int32_t timeLimit, bool& timedOut
     }
     const int n = binding_->ReceiveData(engine_->ReceiveBuffer());
     if (n <= 0) return 0;
+    // The pace is the line's: handshake and records in pieces count as they come.
+    if (TransferWatch) TransferWatch->Received(n);
     engine_->Received(static_cast<std::size_t>(n));
     return n;
 }

@@ -1,6 +1,7 @@
 #include "net/IdIOHandlerSocket.h"
 
 #include "net/IdExceptionCore.h"
+#include "net/IdTransferWatch.h"
 
 TIdIOHandlerSocket::TIdIOHandlerSocket(TIdBaseComponent* owner) : TIdIOHandler(owner) {}
 
@@ -71,7 +72,11 @@ void TIdIOHandlerSocket::CloseTransport() {
     if (binding_) binding_->CloseBinding();
 }
 
-std::int32_t TIdIOHandlerSocket::ReceiveFromTransport(TIdBytes& buffer) { return binding_->ReceiveData(buffer); }
+std::int32_t TIdIOHandlerSocket::ReceiveFromTransport(TIdBytes& buffer) {
+    const std::int32_t n = binding_->ReceiveData(buffer);
+    if (n > 0 && TransferWatch) TransferWatch->Received(n);
+    return n;
+}
 
 std::int32_t TIdIOHandlerSocket::SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) {
     return binding_->SendData(buffer, offset, count);

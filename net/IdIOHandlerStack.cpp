@@ -64,7 +64,7 @@ void TIdIOHandlerStack::ConnectSocket() {
 
 void TIdIOHandlerStack::ConnectWithinTransfer() {
     const std::int32_t own = ConnectTimeout == 0 ? -2 : ConnectTimeout;
-    const std::int32_t limit = TransferWatch ? TransferWatch->Bound(own) : own;
+    const std::int32_t limit = TransferWatch ? TransferWatch->ConnectBound(own) : own;
     // Without a limit of its own or the transfer's, the connect runs here.
     if (ConnectTimeout == 0 && limit == -2) {
         binding_->ConnectToPeer();

@@ -30,7 +30,14 @@ TIdTransferWatch::Clock::time_point TIdTransferWatch::Until() const {
 }
 
 std::int32_t TIdTransferWatch::Bound(std::int32_t limit, Clock::time_point now) const {
-    const Clock::time_point until = Until();
+    return BoundTo(Until(), limit, now);
+}
+
+std::int32_t TIdTransferWatch::ConnectBound(std::int32_t limit, Clock::time_point now) const {
+    return BoundTo(deadline_, limit, now);
+}
+
+std::int32_t TIdTransferWatch::BoundTo(Clock::time_point until, std::int32_t limit, Clock::time_point now) {
     if (until == Clock::time_point::max()) return limit;
     if (until <= now) return 0;
     // Rounded up, so that a wait of the result has seen the bound pass.

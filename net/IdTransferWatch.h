@@ -27,12 +27,16 @@ public:
     // The longest a wait asked for limit milliseconds (-2: no limit) may last,
     // so that it ends when a bound passes.
     std::int32_t Bound(std::int32_t limit, Clock::time_point now = Clock::now()) const;
+    // The same for a connect, which only the time limit bounds: no bytes
+    // come while it runs, and it has a limit of its own.
+    std::int32_t ConnectBound(std::int32_t limit, Clock::time_point now = Clock::now()) const;
     // Raises EIdTransferTimeout or EIdLowSpeedTimeout once a bound has passed.
     void Check(Clock::time_point now = Clock::now()) const;
 
 private:
     // When the first bound passes unless bytes arrive.
     Clock::time_point Until() const;
+    static std::int32_t BoundTo(Clock::time_point until, std::int32_t limit, Clock::time_point now);
 
     Clock::time_point deadline_ = Clock::time_point::max();
     std::int32_t lowSpeedLimit_ = 0;

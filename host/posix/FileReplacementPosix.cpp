@@ -91,11 +91,14 @@ int KeepOwnerAndMode(int fd, const struct stat& old, const std::string& shown, s
     if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
     struct stat now {};
     if (::fstat(fd, &now) != 0) return errno;
-    const bool kept = now.st_uid == old.st_uid && now.st_gid == old.st_gid;
-    // Set-user and set-group bits were given for the old owner: they do not
-    // pass to another, as the kernel drops them when another writes a file.
-    if (::fchmod(fd, old.st_mode & (kept ? 07777 : 01777)) != 0) return errno;
-    if (!kept)
+    const bool ownerKept = now.st_uid == old.st_uid;
+    const bool groupKept = now.st_gid == old.st_gid;
+    // Set-user and set-group bits were given for the old owner and group:
+    // they do not pass to others, as the kernel drops them when another
+    // writes a file.
+    const mode_t dropped = (ownerKept ? 0 : S_ISUID) | (groupKept ? 0 : S_ISGID);
+    if (::fchmod(fd, old.st_mode & 07777 & ~dropped) != 0) return errno;
+    if (!ownerKept || !groupKept)
         warnings.push_back(shown + " now belongs to " + OwnerText(now) + "; its owner " + OwnerText(old) +
                            " could not be kept");
     return 0;
@@ -168,8 +171,10 @@ std::uint32_t TFileReplacement::CreateTemporary(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return static_cast<std::uint32_t>(errno);
     // Locked while it is written. A later run that found it in the moment
-    // before the lock holds it or has removed it: another name then.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !NamesFile(path, fd)) {
+    // before the lock holds it or has removed it: another name then. A file
+    // system without locks leaves the file unlocked, as it leaves every run's.
+    const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (taken || !NamesFile(path, fd)) {
         ::close(fd);
         return EEXIST;
     }
@@ -180,16 +185,19 @@ std::uint32_t TFileReplacement::CreateTemporary(const std::string& path) {
 }
 
 void TFileReplacement::RemoveIfAbandoned(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    // Looked at before it is opened: a FIFO or a device is never touched.
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || named.st_uid != ::geteuid()) return;
+    // Open for writing, as a lock that stands for flock on NFS needs.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return;
-    struct stat held {};
-    const bool abandoned = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == ::geteuid() &&
-                           ::flock(fd, LOCK_EX | LOCK_NB) == 0 && NamesFile(path, fd);
-    if (abandoned) ::unlink(path.c_str());
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && NamesFile(path, fd)) ::unlink(path.c_str());
     ::close(fd);
 }
 
 bool TFileReplacement::NameTaken(std::uint32_t error) { return error == EEXIST; }
+
+bool TFileReplacement::NameTooLong(std::uint32_t error) { return error == ENAMETOOLONG; }
 
 std::uint32_t TFileReplacement::RemoveName(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : static_cast<std::uint32_t>(errno);

@@ -19,6 +19,8 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -211,6 +213,13 @@ struct Row {
     Fault fault = Fault::None;
 };
 
+// "user:group" as the system names them.
+std::string OwnerNames(uid_t uid, gid_t gid) {
+    const struct passwd* user = ::getpwuid(uid);
+    const struct group* group = ::getgrgid(gid);
+    return (user ? user->pw_name : std::to_string(uid)) + ":" + (group ? group->gr_name : std::to_string(gid));
+}
+
 bool Old(Scene& s, mode_t mode) {
     s.Put("Kalmin.exe", OldProgram);
     return ::chmod(s.target.c_str(), mode) == 0;
@@ -247,15 +256,19 @@ bool KernelGuardsLinks() {
 
 // Names like vykget's temporary files: the first is a dead run's, the rest
 // are not (a live run's, other names, a link), and stay.
+// The last, another user's, is planted where the tests run as root.
 const char* const Planted[] = {".Kalmin.exe.vykget-0123abcd", ".Kalmin.exe.vykget-89abcdef",
-                               ".Kalmin.exe.vykget-0123abc", ".Kalmin.exe.vykget-0123ABCD",
-                               ".Kalmin.ex.vykget-0123abcd", ".Kalmin.exe.vykget-01234567"};
+                               ".Kalmin.exe.vykget-0123abc",  ".Kalmin.exe.vykget-0123ABCD",
+                               ".Kalmin.ex.vykget-0123abcd",  ".Kalmin.exe.vykget-01234567",
+                               ".Kalmin.exe.vykget-fedcba98"};
 
 bool PlantLeftovers(Scene& s) {
     Old(s, 0644);
     for (const char* name : Planted) s.Put(name, "left");
     ::unlink((s.dir + "/" + Planted[5]).c_str());
     if (::symlink("Kalmin.exe", (s.dir + "/" + Planted[5]).c_str()) != 0) return false;
+    const std::string others = s.dir + "/" + Planted[6];
+    if (::chown(others.c_str(), 65534, 65534) != 0) ::unlink(others.c_str());
     s.held = ::open((s.dir + "/" + Planted[1]).c_str(), O_RDONLY | O_CLOEXEC);
     return s.held >= 0 && ::flock(s.held, LOCK_EX) == 0;
 }
@@ -264,6 +277,7 @@ void OnlyTheDeadRunsLeftoverRemoved(Scene& s, bool updater) {
     Replaced(s, updater);
     for (const char* name : Planted) {
         const bool removed = !updater && name == Planted[0];
+        if (name == Planted[6] && ::geteuid() != 0) continue;
         EXPECT_EQ(fs::exists(fs::symlink_status(s.dir + "/" + name)), !removed) << name;
         ::unlink((s.dir + "/" + name).c_str());
     }
@@ -358,7 +372,8 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
         {"owner and group not kept",
          [root](Scene& s) { return root && CanInject() && Old(s, 0750) && ::chown(s.target.c_str(), 65534, 65534) == 0 &&
                                    ::chmod(s.target.c_str(), 04750) == 0; },
-         "Kalmin.exe", Done, 0, "vykget: FILE now belongs to root:root; its owner nobody:nogroup could not be kept\n",
+         "Kalmin.exe", Done, 0,
+         "vykget: FILE now belongs to root:root; its owner " + OwnerNames(65534, 65534) + " could not be kept\n",
          [](Scene& s, bool u) {
              Replaced(s, u);
              const struct stat st = s.Stat(s.target);
@@ -440,14 +455,15 @@ TEST(FileReplacement, TheFileReachesTheDiskBeforeItsNameAndTheFolderAfter) {
 // A FILE name at the file system's limit still leaves room for the temporary name.
 TEST(FileReplacement, ATargetNamedNearTheLimit) {
     Scene scene;
-    const std::string name(NAME_MAX - 1, 'k');
+    // A two-byte character where the name is cut: cut before it, not inside.
+    const std::string name = std::string(237, 'k') + "\xc3\xa9" + std::string(NAME_MAX - 240, 'k');
     TReplacementOptions options;
     options.RandomTag = "vykget";
     TFileReplacement replacement(scene.dir + "/" + name, options);
     replacement.Stream().Write("MZ", 2);
     const std::string temporary = fs::path(replacement.TemporaryPath()).filename().string();
-    EXPECT_EQ(temporary.size(), static_cast<std::size_t>(NAME_MAX));
-    EXPECT_EQ(temporary.rfind("." + name.substr(0, 100), 0), 0u) << "named after its target";
+    EXPECT_EQ(temporary.substr(0, 246), "." + std::string(237, 'k') + ".vykget-") << "named after its target";
+    EXPECT_EQ(temporary.size(), 254u);
     replacement.Commit();
     EXPECT_EQ(scene.Read(scene.dir + "/" + name), "MZ");
 }

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 using vyktest::MemoryIOHandler;
 using vyktest::Script;
 using vyktest::ScriptedServer;
@@ -314,12 +317,26 @@ TEST(Connection, RefusedAndUnknownHostPassThrough) {
     }
 }
 
-TEST(Connection, StalledServerEndsWithReadTimeout) {
+TEST(Connection, StalledServerEndsWithReadTimeoutAndABusyOneWithItsTimeLimit) {
     ScriptedServer server(Script().ReceiveHead().Stall());
     TIdHTTP http;
     http.SetReadTimeout(200);
     TMemoryStream stream;
     EXPECT_THROW(http.GetToStream(server.Url("/x"), stream), EIdReadTimeout);
+    // Bytes always there and a sink slower than the line: the time limit
+    // holds though no wait ever waits.
+    struct SlowSink : TMemoryStream {
+        std::int64_t Write(const void* buffer, std::int64_t count) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return TMemoryStream::Write(buffer, count);
+        }
+    } sink;
+    const std::string body(64 * 1024, 'z');
+    MemoryIOHandler io("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body, 1024);
+    TIdHTTP busy;
+    busy.AttachHandler(&io);
+    busy.TransferTimeout = 50;
+    EXPECT_THROW(busy.GetToStream("http://vendor.test/x", sink), EIdTransferTimeout);
 }
 
 TEST(Redirects, FourteenAreFollowedAndTheFifteenthEndsTheCall) {

@@ -22,7 +22,10 @@ void MemoryIOHandler::OpenHandler() {
 
 bool MemoryIOHandler::AwaitReadable(std::int32_t timeLimit) {
     LongestWait = std::max(LongestWait, timeLimit);
-    return !Reply.empty() || !HoldOpen || peerDone_; }
+    const bool readable = !Reply.empty() || !HoldOpen || peerDone_;
+    if (!readable && StallTimesOut && timeLimit != 0) throw EIdReadTimeout("Read Timeout");
+    return readable;
+}
 
 std::size_t MemoryIOHandler::MaxSendBlock() const {
     return SendLimit > 0 ? SendLimit : TIdIOHandler::MaxSendBlock();

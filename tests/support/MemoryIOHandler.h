@@ -32,6 +32,9 @@ public:
     int MaxReadSize;
     int FirstReadSize = 0;  // when above 0, the first receive returns at most this many bytes
     bool HoldOpen = false;
+    // With HoldOpen: a wait that finds nothing ends as its time limit would,
+    // at once, rather than returning early to a caller that waits again.
+    bool StallTimesOut = false;
     int FailOnRead = 0;   // 1-based receive that raises a connection reset; 0: never
     int FailOnWrite = 0;  // 1-based send that raises a connection reset; 0: never
     std::size_t SendLimit = 0;  // above 0: the largest block one send takes

@@ -140,6 +140,7 @@ TEST_F(VykgetTest, OptionsAndTheirErrors) {
         {"--read-timeout . u f", 2, "vykget: option --read-timeout needs a number of seconds, not '.'\n"},
         {"-m 2147484 u f", 2, "vykget: option --max-time allows at most 2147483 seconds, not '2147484'\n"},
         {"--max-redirs x u f", 2, "vykget: option --max-redirs needs a whole number, not 'x'\n"},
+        {"-Y x u f", 2, "vykget: option --speed-limit needs a number of bytes per second, not 'x'\n"},
         {"--location=yes u f", 2, "vykget: option --location takes no value\n"},
         {"-x ftp://proxy:21 http://h/ f", 2, "vykget: option --proxy needs [http://][USER:PASSWORD@]HOST[:PORT], not 'ftp://proxy:21'\n"},
         {"-x http://u:secret@h:0 http://h/ f", 2, "vykget: option --proxy has a bad port in 'http://u:***@h:0'\n"},
@@ -342,6 +343,10 @@ TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
         {"-m 0.3 " + unreachable, "Maximum time reached: --max-time 0.3 seconds.\n"},
         {"--read-timeout 5 -m 1 " + drip.Url("/k"), "Maximum time reached: --max-time 1 seconds.\n", 2},
         {"-Y 1000 -y 1 " + drip.Url("/k"), "Transfer too slow: under 1000 bytes per second for 1 seconds.\n", 2},
+        {"-y 1 " + stalled.Url("/k"), "Transfer too slow: under 1 bytes per second for 1 seconds.\n", 3},
+        // A wait's own shorter limit still has its own message.
+        {"--read-timeout 0.3 -m 5 " + stalled.Url("/k"), "Read Timeout.\n"},
+        {"--connect-timeout 0.3 -m 5 " + unreachable, "Connect timed out.\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);
