@@ -120,7 +120,7 @@ bool TIdIOHandler::WaitWithinTransfer(std::int32_t limit,
     }
     const auto start = TIdTransferWatch::Clock::now();
     for (;;) {
-        TransferWatch->Check();
+        TransferWatch->Check(); // a bound may pass between waits too
         std::int32_t own = limit;
         if (limit > 0) {
             const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
