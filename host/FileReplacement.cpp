@@ -21,7 +21,9 @@ constexpr std::size_t kRandomDigits = 8;
 std::string RandomNamePrefix(const std::string& name, const std::string& tag) {
     const std::size_t fixed = 1 + 1 + tag.size() + 1 + kRandomDigits;
     std::size_t keep = std::min(name.size(), kNameLimit > fixed ? kNameLimit - fixed : 0);
-    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    while (keep > 0 && keep < name.size() &&
+           (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
     return "." + name.substr(0, keep) + "." + tag + "-";
 }
 
@@ -34,7 +36,8 @@ std::string RandomDigits() {
 
 // Exactly prefix and the digits RandomDigits writes.
 bool IsRandomName(const std::string& name, const std::string& prefix) {
-    if (name.size() != prefix.size() + kRandomDigits || name.compare(0, prefix.size(), prefix) != 0) return false;
+    if (name.size() != prefix.size() + kRandomDigits || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
     return name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
 }
 

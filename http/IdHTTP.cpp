@@ -269,9 +269,8 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
                                    const std::vector<int>& ignoredCodes) {
     StartTransfer();
     // The bounds are this request's: they end with it, however it ends.
-    const std::unique_ptr<TIdCustomHTTP, void (*)(TIdCustomHTTP*)> bounded(this, [](TIdCustomHTTP* http) {
-        http->EndTransfer();
-    });
+    const std::unique_ptr<TIdCustomHTTP, void (*)(TIdCustomHTTP*)> bounded(
+        this, [](TIdCustomHTTP* http) { http->EndTransfer(); });
     RedirectCounter = 0;
     AuthAttempts = 0;
     ProxyAuthAttempts = 0;

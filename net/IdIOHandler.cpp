@@ -124,7 +124,8 @@ bool TIdIOHandler::WaitWithinTransfer(std::int32_t limit,
         std::int32_t own = limit;
         if (limit > 0) {
             const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    TIdTransferWatch::Clock::now() - start).count();
+                                    TIdTransferWatch::Clock::now() - start)
+                                    .count();
             if (waited >= limit) return false;
             own = static_cast<std::int32_t>(limit - waited);
         }

@@ -112,7 +112,8 @@ std::int32_t TIdIOHandlerSecure::SendToTransport(const TIdBytes& buffer, std::in
 
 int TIdIOHandlerSecure::ReceiveCiphertext(std::int32_t timeLimit, bool& timedOut) {
     timedOut = false;
-    if (!WaitWithinTransfer(timeLimit, [this](std::int32_t ms) { return binding_->WaitReadable(ms); })) {
+    if (!WaitWithinTransfer(timeLimit,
+                            [this](std::int32_t ms) { return binding_->WaitReadable(ms); })) {
         timedOut = true;
         return 0;
     }

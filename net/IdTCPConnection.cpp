@@ -49,7 +49,9 @@ void TIdTCPConnection::Notification(TIdBaseComponent* component) {
     }
 }
 
-void TIdTCPConnection::StartTransfer() { transferWatch_.Start(TransferTimeout, LowSpeedLimit, LowSpeedTime); }
+void TIdTCPConnection::StartTransfer() {
+    transferWatch_.Start(TransferTimeout, LowSpeedLimit, LowSpeedTime);
+}
 
 bool TIdTCPConnection::IsConnected() { return ioHandler_ && ioHandler_->IsConnected(); }
 

@@ -5,9 +5,10 @@
 #include <algorithm>
 #include <limits>
 
-void TIdTransferWatch::Start(std::int32_t timeLimit, std::int32_t lowSpeedLimit, std::int32_t lowSpeedTime,
-                             Clock::time_point now) {
-    deadline_ = timeLimit > 0 ? now + std::chrono::milliseconds(timeLimit) : Clock::time_point::max();
+void TIdTransferWatch::Start(std::int32_t timeLimit, std::int32_t lowSpeedLimit,
+                             std::int32_t lowSpeedTime, Clock::time_point now) {
+    deadline_ =
+        timeLimit > 0 ? now + std::chrono::milliseconds(timeLimit) : Clock::time_point::max();
     const bool paced = lowSpeedLimit > 0 && lowSpeedTime > 0;
     lowSpeedLimit_ = paced ? lowSpeedLimit : 0;
     lowSpeedTime_ = paced ? lowSpeedTime : 0;
@@ -37,19 +38,21 @@ std::int32_t TIdTransferWatch::ConnectBound(std::int32_t limit, Clock::time_poin
     return BoundTo(deadline_, limit, now);
 }
 
-std::int32_t TIdTransferWatch::BoundTo(Clock::time_point until, std::int32_t limit, Clock::time_point now) {
+std::int32_t TIdTransferWatch::BoundTo(Clock::time_point until, std::int32_t limit,
+                                       Clock::time_point now) {
     if (until == Clock::time_point::max()) return limit;
     if (until <= now) return 0;
     // Rounded up, so that a wait of the result has seen the bound pass.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-    const std::int32_t bound =
-        static_cast<std::int32_t>(std::min<std::int64_t>(left, std::numeric_limits<std::int32_t>::max()));
+    const std::int32_t bound = static_cast<std::int32_t>(
+        std::min<std::int64_t>(left, std::numeric_limits<std::int32_t>::max()));
     return limit < 0 ? bound : std::min(limit, bound);
 }
 
 void TIdTransferWatch::Check(Clock::time_point now) const {
     if (now >= deadline_) throw EIdTransferTimeout("Transfer timed out.");
     if (spanBytesDue_ != 0 && now - spanStart_ >= std::chrono::seconds(lowSpeedTime_))
-        throw EIdLowSpeedTimeout(Format("Transfer too slow: under %d bytes per second for %d seconds",
-                                        lowSpeedLimit_, lowSpeedTime_));
+        throw EIdLowSpeedTimeout(
+            Format("Transfer too slow: under %d bytes per second for %d seconds", lowSpeedLimit_,
+                   lowSpeedTime_));
 }

@@ -161,8 +161,10 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
         options.MaxTime = Seconds(name, value);
         options.MaxTimeText = value;
     }
-    else if (name == "speed-limit") options.SpeedLimit = WholeNumber(name, value, "a number of bytes per second");
-    else if (name == "speed-time") options.SpeedTime = WholeNumber(name, value, "a whole number of seconds");
+    else if (name == "speed-limit")
+        options.SpeedLimit = WholeNumber(name, value, "a number of bytes per second");
+    else if (name == "speed-time")
+        options.SpeedTime = WholeNumber(name, value, "a whole number of seconds");
     else if (name == "user") {
         const auto colon = value.find(':');
         options.Username = value.substr(0, colon);
@@ -236,7 +238,8 @@ TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments) {
     // As curl: -y alone keeps a pace of one byte a second, -Y alone over 30 seconds.
     if (options.SpeedTime && !options.SpeedLimit) options.SpeedLimit = 1;
     if (options.SpeedLimit && !options.SpeedTime) options.SpeedTime = 30;
-    if (options.SpeedLimit == 0 || options.SpeedTime == 0) options.SpeedLimit = options.SpeedTime = std::nullopt;
+    if (options.SpeedLimit == 0 || options.SpeedTime == 0)
+        options.SpeedLimit = options.SpeedTime = std::nullopt;
     // FILE is the second operand, or -o FILE as curl has it.
     const std::size_t wanted = options.File.empty() ? 2 : 1;
     if (operands.size() != wanted) throw EUsageError("usage: vykget URL FILE (vykget --help lists the options)");

@@ -33,8 +33,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -300,7 +300,8 @@ int Download(const TVykgetOptions& options) {
             try {
                 http.GetToStream(options.Url, sink);
             } catch (const EIdTransferTimeout&) {
-                throw EMaxTimeReached("Maximum time reached: --max-time " + options.MaxTimeText + " seconds.");
+                throw EMaxTimeReached("Maximum time reached: --max-time " + options.MaxTimeText +
+                                      " seconds.");
             } catch (const EIdConnClosedGracefully&) {
                 session.ThrowIfBodyCut(sink);
                 throw;
@@ -317,7 +318,8 @@ int Download(const TVykgetOptions& options) {
         if (file) CheckDownloadedProgram(options, reference, sink);
         if (file) {
             file->Commit();
-            for (const std::string& warning : file->Warnings()) WriteToStandardError("vykget: " + warning + "\n");
+            for (const std::string& warning : file->Warnings())
+                WriteToStandardError("vykget: " + warning + "\n");
         }
         return 0;
     } catch (const std::exception& error) {

@@ -32,7 +32,8 @@ constexpr int kGuardedLink = -1;
 bool FollowedInItsFolder(const std::string& path, const struct stat& link) {
     struct stat folder {};
     const std::string dir = DirectoryOf(path);
-    if (::stat(dir.empty() ? "." : dir.c_str(), &folder) != 0) return true; // the open that follows fails
+    if (::stat(dir.empty() ? "." : dir.c_str(), &folder) != 0)
+        return true; // the open that follows fails
     const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
     return !shared || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid;
 }
@@ -60,11 +61,14 @@ int FollowLinks(std::string& path, struct stat& status, bool& found) {
     }
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // Whether the name at path is the file open as fd.
 bool NamesFile(const std::string& path, int fd) {
-    struct stat named {}, held {};
+    struct stat named {};
+    struct stat held {};
     return ::lstat(path.c_str(), &named) == 0 && ::fstat(fd, &held) == 0 && SameFile(named, held);
 }
 
@@ -84,11 +88,13 @@ std::string OwnerText(const struct stat& status) {
 // The old file's owner, group and mode on the file open as fd, as far as the
 // process may give them; what it may not becomes a warning for shown. Returns
 // errno or 0.
-int KeepOwnerAndMode(int fd, const struct stat& old, const std::string& shown, std::vector<std::string>& warnings) {
+int KeepOwnerAndMode(int fd, const struct stat& old, const std::string& shown,
+                     std::vector<std::string>& warnings) {
     // The owner first: changing it clears set-user and set-group bits. Only
     // root may give a file away; anyone else may still keep the group when
     // they belong to it.
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0)
+        (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
     struct stat now {};
     if (::fstat(fd, &now) != 0) return errno;
     const bool ownerKept = now.st_uid == old.st_uid;
@@ -99,8 +105,8 @@ int KeepOwnerAndMode(int fd, const struct stat& old, const std::string& shown, s
     const mode_t dropped = (ownerKept ? 0 : S_ISUID) | (groupKept ? 0 : S_ISGID);
     if (::fchmod(fd, old.st_mode & 07777 & ~dropped) != 0) return errno;
     if (!ownerKept || !groupKept)
-        warnings.push_back(shown + " now belongs to " + OwnerText(now) + "; its owner " + OwnerText(old) +
-                           " could not be kept");
+        warnings.push_back(shown + " now belongs to " + OwnerText(now) + "; its owner " +
+                           OwnerText(old) + " could not be kept");
     return 0;
 }
 
@@ -130,7 +136,8 @@ void TFileReplacement::FindTarget(bool writeSpecialInPlace) {
     struct stat status {};
     const int error = FollowLinks(real_, status, impl_->existed);
     if (error == kGuardedLink)
-        RaiseReplacementError(shown_, "It is another user's symbolic link in a shared folder, which is not followed");
+        RaiseReplacementError(
+            shown_, "It is another user's symbolic link in a shared folder, which is not followed");
     if (error != 0) Fail(static_cast<std::uint32_t>(error));
     // A link that leads to no name the file system shows, such as
     // /dev/stdout on a pipe, still reaches what the kernel opens through it.
@@ -187,7 +194,9 @@ std::uint32_t TFileReplacement::CreateTemporary(const std::string& path) {
 void TFileReplacement::RemoveIfAbandoned(const std::string& path) {
     // Looked at before it is opened: a FIFO or a device is never touched.
     struct stat named {};
-    if (::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || named.st_uid != ::geteuid()) return;
+    if (::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) ||
+        named.st_uid != ::geteuid())
+        return;
     // Open for writing, as a lock that stands for flock on NFS needs.
     const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return;
@@ -197,7 +206,9 @@ void TFileReplacement::RemoveIfAbandoned(const std::string& path) {
 
 bool TFileReplacement::NameTaken(std::uint32_t error) { return error == EEXIST; }
 
-bool TFileReplacement::NameTooLong(std::uint32_t error) { return error == ENAMETOOLONG; }
+bool TFileReplacement::NameTooLong(std::uint32_t error) {
+    return error == ENAMETOOLONG;
+}
 
 std::uint32_t TFileReplacement::RemoveName(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : static_cast<std::uint32_t>(errno);

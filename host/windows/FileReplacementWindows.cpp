@@ -73,14 +73,15 @@ std::uint32_t TFileReplacement::CreateTemporary(const std::string& path) {
 void TFileReplacement::RemoveIfAbandoned(const std::string& path) {
     // Without sharing, the open fails while a live run has the file open; the
     // link itself, never what it points to.
-    const HANDLE handle = ::CreateFileW(Utf8ToWide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(Utf8ToWide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return;
-    BY_HANDLE_FILE_INFORMATION info {};
+    BY_HANDLE_FILE_INFORMATION info{};
     constexpr DWORD notRegular =
         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
     if (::GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & notRegular) == 0) {
-        FILE_DISPOSITION_INFO disposition {};
+        FILE_DISPOSITION_INFO disposition{};
         disposition.DeleteFile = TRUE;
         ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
     }

@@ -17,11 +17,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <sys/stat.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -62,10 +62,14 @@ namespace {
 
 // What strace makes fail for vykget: the second fsync is the folder's.
 const char* Injection(Fault which) {
-    return which == Fault::FolderFlush ? "inject=fsync:error=EIO:when=2" : "inject=fchown:error=EPERM";
+    return which == Fault::FolderFlush ? "inject=fsync:error=EIO:when=2"
+                                       : "inject=fchown:error=EPERM";
 }
 
-bool CanInject() { return std::system("strace -qq -o /dev/null -e inject=fsync:error=EIO true >/dev/null 2>&1") == 0; }
+bool CanInject() {
+    return std::system("strace -qq -o /dev/null -e inject=fsync:error=EIO true >/dev/null 2>&1") ==
+           0;
+}
 
 const std::string NewProgram = "MZ new Kalmin.exe";
 const std::string OldProgram = "MZ old Kalmin.exe";
@@ -112,7 +116,8 @@ struct Scene {
             if (!fs::exists(folder)) continue;
             for (const auto& entry : fs::directory_iterator(folder)) {
                 const std::string name = entry.path().filename().string();
-                if (name.find(".vykget-") != std::string::npos || (name.size() > 5 && name.substr(name.size() - 5) == ".part"))
+                if (name.find(".vykget-") != std::string::npos ||
+                    (name.size() > 5 && name.substr(name.size() - 5) == ".part"))
                     names.push_back(name);
             }
         }
@@ -148,8 +153,8 @@ Outcome Vykget(Scene& scene, const std::string& file, int interrupt, Fault injec
         ::unsetenv("http_proxy"); // the tests' own proxy, if any, is not the scripted server
         if (injected != Fault::None) {
             ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1); // no leak checker under a tracer
-            ::execlp("strace", "strace", "-f", "-qq", "-o", "/dev/null", "-e", Injection(injected), VYKGET_PATH, "-s",
-                     url.c_str(), file.c_str(), static_cast<char*>(nullptr));
+            ::execlp("strace", "strace", "-f", "-qq", "-o", "/dev/null", "-e", Injection(injected),
+                     VYKGET_PATH, "-s", url.c_str(), file.c_str(), static_cast<char*>(nullptr));
         }
         ::execl(VYKGET_PATH, VYKGET_PATH, "-s", url.c_str(), file.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
@@ -195,8 +200,9 @@ Outcome Updater(Scene& scene, int interrupt, Fault injected) {
         EXPECT_EQ(scene.Read(scene.target), OldProgram);
     }
     fault = injected;
-    const std::string shown =
-        press([](const std::string&, TStream& s) { s.Write(NewProgram.data(), static_cast<std::int64_t>(NewProgram.size())); });
+    const std::string shown = press([](const std::string&, TStream& s) {
+        s.Write(NewProgram.data(), static_cast<std::int64_t>(NewProgram.size()));
+    });
     fault = Fault::None;
     return {shown};
 }
@@ -217,7 +223,8 @@ struct Row {
 std::string OwnerNames(uid_t uid, gid_t gid) {
     const struct passwd* user = ::getpwuid(uid);
     const struct group* group = ::getgrgid(gid);
-    return (user ? user->pw_name : std::to_string(uid)) + ":" + (group ? group->gr_name : std::to_string(gid));
+    return (user ? user->pw_name : std::to_string(uid)) + ":" +
+           (group ? group->gr_name : std::to_string(gid));
 }
 
 bool Old(Scene& s, mode_t mode) {
@@ -235,7 +242,8 @@ void Replaced(Scene& s, bool) { EXPECT_EQ(s.Read(s.target), NewProgram); }
 void Kept(Scene& s, bool) { EXPECT_EQ(s.Read(s.target), OldProgram); }
 
 const std::string Refused = "raised: Cannot create file \"C:\\VYK\\Kalmin.exe\". Not a regular file";
-const std::string NotFollowed = "It is another user's symbolic link in a shared folder, which is not followed";
+const std::string NotFollowed =
+    "It is another user's symbolic link in a shared folder, which is not followed";
 
 // Kalmin.exe a link to real/k.exe made by owner in the folder, sticky and
 // writable by all, of folderOwner.
@@ -243,7 +251,8 @@ bool SharedFolderLink(Scene& s, uid_t owner, uid_t folderOwner) {
     fs::create_directories(s.prefix.root + "/drive_c/real");
     std::ofstream(s.prefix.root + "/drive_c/real/k.exe") << OldProgram;
     return ::chmod(s.dir.c_str(), 01777) == 0 && ::chown(s.dir.c_str(), folderOwner, 0) == 0 &&
-           ::symlink("../real/k.exe", s.target.c_str()) == 0 && ::lchown(s.target.c_str(), owner, 0) == 0;
+           ::symlink("../real/k.exe", s.target.c_str()) == 0 &&
+           ::lchown(s.target.c_str(), owner, 0) == 0;
 }
 
 // Where the kernel guards such links itself, the updater's own look at the
@@ -264,7 +273,8 @@ const char* const Planted[] = {".Kalmin.exe.vykget-0123abcd", ".Kalmin.exe.vykge
 
 bool PlantLeftovers(Scene& s) {
     Old(s, 0644);
-    for (const char* name : Planted) s.Put(name, "left");
+    for (const char* name : Planted)
+        s.Put(name, "left");
     ::unlink((s.dir + "/" + Planted[5]).c_str());
     if (::symlink("Kalmin.exe", (s.dir + "/" + Planted[5]).c_str()) != 0) return false;
     const std::string others = s.dir + "/" + Planted[6];
@@ -291,14 +301,21 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
     const bool root = ::geteuid() == 0;
     const Row rows[] = {
         {"a file keeps its mode", [](Scene& s) { return Old(s, 0604); }, "Kalmin.exe", Done, 0, "",
-         [](Scene& s, bool u) { Replaced(s, u); EXPECT_EQ(s.Stat(s.target).st_mode & 07777, 0604u); }},
-        {"a new file gets the usual mode", [](Scene&) { return true; }, "Kalmin.exe", Cancelled, 0, "",
+         [](Scene& s, bool u) {
+             Replaced(s, u);
+             EXPECT_EQ(s.Stat(s.target).st_mode & 07777, 0604u);
+         }},
+        {"a new file gets the usual mode", [](Scene&) { return true; }, "Kalmin.exe", Cancelled, 0,
+         "",
          [](Scene& s, bool updater) {
              if (!updater) {
                  EXPECT_EQ(s.Stat(s.target).st_mode & 07777, 0644u);
              }
          }},
-        {"owner and group kept", [root](Scene& s) { return root && Old(s, 0750) && ::chown(s.target.c_str(), 65534, 65534) == 0; },
+        {"owner and group kept",
+         [root](Scene& s) {
+             return root && Old(s, 0750) && ::chown(s.target.c_str(), 65534, 65534) == 0;
+         },
          "Kalmin.exe", Done, 0, "",
          [](Scene& s, bool u) {
              Replaced(s, u);
@@ -307,8 +324,11 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
              EXPECT_EQ(st.st_mode & 07777, 0750u);
          }},
         {"a link planted at the fixed temporary name",
-         [](Scene& s) { Old(s, 0644); s.Put("victim", "victim");
-                        return ::symlink("victim", (s.target + ".part").c_str()) == 0; },
+         [](Scene& s) {
+             Old(s, 0644);
+             s.Put("victim", "victim");
+             return ::symlink("victim", (s.target + ".part").c_str()) == 0;
+         },
          "Kalmin.exe", Done, 0, "",
          [](Scene& s, bool updater) {
              Replaced(s, updater);
@@ -329,16 +349,25 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
              EXPECT_EQ(s.Stat(s.prefix.root + "/drive_c/real/k.exe").st_mode & 07777, 0700u);
          }},
         {"a link to a directory",
-         [](Scene& s) { fs::create_directories(s.dir + "/sub"); return ::symlink("sub", s.target.c_str()) == 0; },
+         [](Scene& s) {
+             fs::create_directories(s.dir + "/sub");
+             return ::symlink("sub", s.target.c_str()) == 0;
+         },
          "Kalmin.exe", Cancelled, 1, "Cannot create file \"FILE\". Is a directory.\n",
-         [](Scene& s, bool) { EXPECT_TRUE(fs::is_symlink(s.target)); EXPECT_TRUE(fs::is_empty(s.dir + "/sub")); }},
-        {"a directory", [](Scene& s) { return fs::create_directories(s.target); },
-         "Kalmin.exe", Cancelled, 1, "Cannot create file \"FILE\". Is a directory.\n",
+         [](Scene& s, bool) {
+             EXPECT_TRUE(fs::is_symlink(s.target));
+             EXPECT_TRUE(fs::is_empty(s.dir + "/sub"));
+         }},
+        {"a directory", [](Scene& s) { return fs::create_directories(s.target); }, "Kalmin.exe",
+         Cancelled, 1, "Cannot create file \"FILE\". Is a directory.\n",
          [](Scene& s, bool) { EXPECT_TRUE(fs::is_empty(s.target)); }},
         {"a missing folder", [](Scene&) { return true; }, "missing/Kalmin.exe", Cancelled, 1,
          "Cannot create file \"FILE\". No such file or directory.\n",
          [](Scene& s, bool) { EXPECT_FALSE(fs::exists(s.dir + "/missing")); }},
-        {"a device", [root](Scene& s) { return root && ::mknod(s.target.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+        {"a device",
+         [root](Scene& s) {
+             return root && ::mknod(s.target.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+         },
          "Kalmin.exe", Refused, 0, "",
          [](Scene& s, bool) { EXPECT_TRUE(S_ISCHR(s.Stat(s.target).st_mode)); }},
         {"a FIFO",
@@ -355,25 +384,35 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
              EXPECT_EQ(std::string(got, n > 0 ? static_cast<std::size_t>(n) : 0), updater ? "" : NewProgram);
              ::close(s.fifoReader);
          }},
-        {"another user's link in a shared folder", [root](Scene& s) { return root && SharedFolderLink(s, 65534, 0); },
-         "Kalmin.exe",
-         KernelGuardsLinks() ? Cancelled : "raised: Cannot create file \"C:\\VYK\\Kalmin.exe\". " + NotFollowed, 1,
-         "Cannot create file \"FILE\". " + NotFollowed + ".\n",
+        {"another user's link in a shared folder",
+         [root](Scene& s) { return root && SharedFolderLink(s, 65534, 0); }, "Kalmin.exe",
+         KernelGuardsLinks() ? Cancelled
+                             : "raised: Cannot create file \"C:\\VYK\\Kalmin.exe\". " + NotFollowed,
+         1, "Cannot create file \"FILE\". " + NotFollowed + ".\n",
          [](Scene& s, bool) {
              EXPECT_TRUE(fs::is_symlink(s.target));
              EXPECT_EQ(s.Read(s.prefix.root + "/drive_c/real/k.exe"), OldProgram);
          }},
         {"the folder owner's link in a shared folder",
-         [root](Scene& s) { return root && SharedFolderLink(s, 65534, 65534); }, "Kalmin.exe", Done, 0, "",
-         [](Scene& s, bool u) { Replaced(s, u); EXPECT_TRUE(fs::is_symlink(s.target)); }},
-        {"the folder flush fails after the rename", [](Scene& s) { return CanInject() && Old(s, 0644); },
-         "Kalmin.exe", Done, 0, "vykget: FILE was replaced, but its folder could not be flushed: Input/output error\n",
+         [root](Scene& s) { return root && SharedFolderLink(s, 65534, 65534); }, "Kalmin.exe", Done,
+         0, "",
+         [](Scene& s, bool u) {
+             Replaced(s, u);
+             EXPECT_TRUE(fs::is_symlink(s.target));
+         }},
+        {"the folder flush fails after the rename",
+         [](Scene& s) { return CanInject() && Old(s, 0644); }, "Kalmin.exe", Done, 0,
+         "vykget: FILE was replaced, but its folder could not be flushed: Input/output error\n",
          Replaced, 0, Fault::FolderFlush},
         {"owner and group not kept",
-         [root](Scene& s) { return root && CanInject() && Old(s, 0750) && ::chown(s.target.c_str(), 65534, 65534) == 0 &&
-                                   ::chmod(s.target.c_str(), 04750) == 0; },
+         [root](Scene& s) {
+             return root && CanInject() && Old(s, 0750) &&
+                    ::chown(s.target.c_str(), 65534, 65534) == 0 &&
+                    ::chmod(s.target.c_str(), 04750) == 0;
+         },
          "Kalmin.exe", Done, 0,
-         "vykget: FILE now belongs to root:root; its owner " + OwnerNames(65534, 65534) + " could not be kept\n",
+         "vykget: FILE now belongs to root:root; its owner " + OwnerNames(65534, 65534) +
+             " could not be kept\n",
          [](Scene& s, bool u) {
              Replaced(s, u);
              const struct stat st = s.Stat(s.target);
@@ -381,10 +420,14 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
              EXPECT_EQ(st.st_mode & 07777, 0750u) << "set-user bit of another owner";
          },
          0, Fault::Owner},
-        {"leftovers of killed runs", PlantLeftovers, "Kalmin.exe", Done, 0, "", OnlyTheDeadRunsLeftoverRemoved},
-        {"SIGINT", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 130, "vykget: interrupted by SIGINT\n", Kept, SIGINT},
-        {"SIGTERM", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 143, "vykget: interrupted by SIGTERM\n", Kept, SIGTERM},
-        {"SIGHUP", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 129, "vykget: interrupted by SIGHUP\n", Kept, SIGHUP},
+        {"leftovers of killed runs", PlantLeftovers, "Kalmin.exe", Done, 0, "",
+         OnlyTheDeadRunsLeftoverRemoved},
+        {"SIGINT", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 130,
+         "vykget: interrupted by SIGINT\n", Kept, SIGINT},
+        {"SIGTERM", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 143,
+         "vykget: interrupted by SIGTERM\n", Kept, SIGTERM},
+        {"SIGHUP", [](Scene& s) { return Old(s, 0644); }, "Kalmin.exe", Done, 129,
+         "vykget: interrupted by SIGHUP\n", Kept, SIGHUP},
     };
     for (const Row& row : rows) {
         for (const bool updater : {true, false}) {
@@ -435,7 +478,8 @@ TEST(FileReplacement, TheFileReachesTheDiskBeforeItsNameAndTheFolderAfter) {
     std::istringstream lines(scene.Read(trace));
     for (std::string line; std::getline(lines, line);) {
         const auto result = line.substr(line.rfind("= ") + 2);
-        if (line.find(".vykget-") != std::string::npos && line.find("openat(") != std::string::npos) {
+        if (line.find(".vykget-") != std::string::npos &&
+            line.find("openat(") != std::string::npos) {
             EXPECT_NE(line.find("O_RDWR|O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC, 0600)"), std::string::npos) << line;
             temporaryFd = result;
             calls.push_back("create");
@@ -462,7 +506,8 @@ TEST(FileReplacement, ATargetNamedNearTheLimit) {
     TFileReplacement replacement(scene.dir + "/" + name, options);
     replacement.Stream().Write("MZ", 2);
     const std::string temporary = fs::path(replacement.TemporaryPath()).filename().string();
-    EXPECT_EQ(temporary.substr(0, 246), "." + std::string(237, 'k') + ".vykget-") << "named after its target";
+    EXPECT_EQ(temporary.substr(0, 246), "." + std::string(237, 'k') + ".vykget-")
+        << "named after its target";
     EXPECT_EQ(temporary.size(), 254u);
     replacement.Commit();
     EXPECT_EQ(scene.Read(scene.dir + "/" + name), "MZ");

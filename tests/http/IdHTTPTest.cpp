@@ -332,7 +332,9 @@ TEST(Connection, StalledServerEndsWithReadTimeoutAndABusyOneWithItsTimeLimit) {
         }
     } sink;
     const std::string body(64 * 1024, 'z');
-    MemoryIOHandler io("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body, 1024);
+    MemoryIOHandler io("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\n\r\n" + body,
+                       1024);
     TIdHTTP busy;
     busy.AttachHandler(&io);
     busy.TransferTimeout = 50;

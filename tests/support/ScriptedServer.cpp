@@ -109,7 +109,8 @@ void ScriptedServer::Play(int index, std::intptr_t socket) {
                 break;
             }
             // Piece by piece until done, or until the server is going away.
-            for (size_t at = 0; at < step.data.size() && !stop_; at += static_cast<size_t>(step.number)) {
+            for (size_t at = 0; at < step.data.size() && !stop_;
+                 at += static_cast<size_t>(step.number)) {
                 const size_t n = std::min(static_cast<size_t>(step.number), step.data.size() - at);
                 SendAll(fd, step.data.data() + at, n);
                 if (step.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));

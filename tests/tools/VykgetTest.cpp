@@ -136,17 +136,27 @@ TEST_F(VykgetTest, OptionsAndTheirErrors) {
         {"-q u f", 2, "vykget: unknown option '-q'\n"},
         {"u f --timeout", 2, "vykget: option --timeout needs a value\n"},
         {"--timeout 1,5 u f", 2, "vykget: option --timeout needs a number of seconds, not '1,5'\n"},
-        {"--connect-timeout=-1 u f", 2, "vykget: option --connect-timeout needs a number of seconds, not '-1'\n"},
-        {"--read-timeout . u f", 2, "vykget: option --read-timeout needs a number of seconds, not '.'\n"},
-        {"-m 2147484 u f", 2, "vykget: option --max-time allows at most 2147483 seconds, not '2147484'\n"},
+        {"--connect-timeout=-1 u f", 2,
+         "vykget: option --connect-timeout needs a number of seconds, not '-1'\n"},
+        {"--read-timeout . u f", 2,
+         "vykget: option --read-timeout needs a number of seconds, not '.'\n"},
+        {"-m 2147484 u f", 2,
+         "vykget: option --max-time allows at most 2147483 seconds, not '2147484'\n"},
         {"--max-redirs x u f", 2, "vykget: option --max-redirs needs a whole number, not 'x'\n"},
-        {"-Y x u f", 2, "vykget: option --speed-limit needs a number of bytes per second, not 'x'\n"},
+        {"-Y x u f", 2,
+         "vykget: option --speed-limit needs a number of bytes per second, not 'x'\n"},
         {"--location=yes u f", 2, "vykget: option --location takes no value\n"},
-        {"-x ftp://proxy:21 http://h/ f", 2, "vykget: option --proxy needs [http://][USER:PASSWORD@]HOST[:PORT], not 'ftp://proxy:21'\n"},
-        {"-x http://u:secret@h:0 http://h/ f", 2, "vykget: option --proxy has a bad port in 'http://u:***@h:0'\n"},
-        {"-x u:secret@h:x http://h/ f", 2, "vykget: option --proxy has a bad port in 'u:***@h:x'\n"},
-        {"-x u%zz:secret@h http://h/ f", 2, "vykget: option --proxy has an invalid escape in 'u%zz:***@h'\n"},
-        {"-x u:s%4@h http://h/ f", 2, "vykget: option --proxy has an invalid escape in 'u:***@h'\n"},
+        {"-x ftp://proxy:21 http://h/ f", 2,
+         "vykget: option --proxy needs [http://][USER:PASSWORD@]HOST[:PORT], not "
+         "'ftp://proxy:21'\n"},
+        {"-x http://u:secret@h:0 http://h/ f", 2,
+         "vykget: option --proxy has a bad port in 'http://u:***@h:0'\n"},
+        {"-x u:secret@h:x http://h/ f", 2,
+         "vykget: option --proxy has a bad port in 'u:***@h:x'\n"},
+        {"-x u%zz:secret@h http://h/ f", 2,
+         "vykget: option --proxy has an invalid escape in 'u%zz:***@h'\n"},
+        {"-x u:s%4@h http://h/ f", 2,
+         "vykget: option --proxy has an invalid escape in 'u:***@h'\n"},
         {"-v u", 2, "usage: vykget URL FILE"},
         {"--help", 0, "usage: vykget [options] URL FILE\n"},
         {"x -h", 0, "usage: vykget [options] URL FILE\n"},
@@ -327,8 +337,10 @@ TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
     vyktest::SaturatedListener full;
     const std::string unreachable = "http://127.0.0.1:" + std::to_string(full.Port()) + "/k ";
     // A head of 20 bytes a second, which every byte used to keep alive for 12 s.
-    const std::string head = "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(200, 'p') + "\r\nContent-Length: 2\r\n\r\nMZ";
-    ScriptedServer drip({Script().ReceiveHead().Send(head, 1, 50), Script().ReceiveHead().Send(head, 1, 50)});
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(200, 'p') + "\r\nContent-Length: 2\r\n\r\nMZ";
+    ScriptedServer drip(
+        {Script().ReceiveHead().Send(head, 1, 50), Script().ReceiveHead().Send(head, 1, 50)});
     const struct {
         std::string arguments;
         const char* err;
@@ -339,11 +351,15 @@ TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
         {"--connect-timeout 0.3 " + unreachable, "Connect timed out.\n"},
         {"--timeout 0.3 " + unreachable, "Connect timed out.\n"},
         {"-m 0.3 " + stalled.Url("/k"), "Maximum time reached: --max-time 0.3 seconds.\n"},
-        {"--max-time=0.3 --read-timeout 5 " + slow.Url("/k"), "Maximum time reached: --max-time 0.3 seconds.\n"},
+        {"--max-time=0.3 --read-timeout 5 " + slow.Url("/k"),
+         "Maximum time reached: --max-time 0.3 seconds.\n"},
         {"-m 0.3 " + unreachable, "Maximum time reached: --max-time 0.3 seconds.\n"},
-        {"--read-timeout 5 -m 1 " + drip.Url("/k"), "Maximum time reached: --max-time 1 seconds.\n", 2},
-        {"-Y 1000 -y 1 " + drip.Url("/k"), "Transfer too slow: under 1000 bytes per second for 1 seconds.\n", 2},
-        {"-y 1 " + stalled.Url("/k"), "Transfer too slow: under 1 bytes per second for 1 seconds.\n", 3},
+        {"--read-timeout 5 -m 1 " + drip.Url("/k"), "Maximum time reached: --max-time 1 seconds.\n",
+         2},
+        {"-Y 1000 -y 1 " + drip.Url("/k"),
+         "Transfer too slow: under 1000 bytes per second for 1 seconds.\n", 2},
+        {"-y 1 " + stalled.Url("/k"),
+         "Transfer too slow: under 1 bytes per second for 1 seconds.\n", 3},
         // A wait's own shorter limit still has its own message.
         {"--read-timeout 0.3 -m 5 " + stalled.Url("/k"), "Read Timeout.\n"},
         {"--connect-timeout 0.3 -m 5 " + unreachable, "Connect timed out.\n"},
@@ -360,7 +376,8 @@ TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
     }
     // Head bytes keep the pace too: 40 a second, where 20 are asked for.
     ScriptedServer slowHead(Script().ReceiveHead().Send(
-        "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(30, 'p') + "\r\nContent-Length: 2\r\n\r\nMZ", 1, 25));
+        "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(30, 'p') + "\r\nContent-Length: 2\r\n\r\nMZ", 1,
+        25));
     const ProgramRun paced = Vykget("-Y 20 -y 1 " + slowHead.Url("/k") + " -");
     EXPECT_EQ(paced.exitCode, 0) << paced.err;
     EXPECT_EQ(paced.out, "MZ");

@@ -107,7 +107,8 @@ class VykgetWindowsTest : public ::testing::Test {
 
     bool HasTemporary() const {
         for (const auto& entry : fs::directory_iterator(dir))
-            if (entry.path().filename().wstring().find(L".vykget-") != std::wstring::npos) return true;
+            if (entry.path().filename().wstring().find(L".vykget-") != std::wstring::npos)
+                return true;
         return false;
     }
 
@@ -131,8 +132,8 @@ TEST_F(VykgetWindowsTest, DownloadReplacesTheFile) {
     // What a killed run left goes; what a live run holds open stays.
     std::ofstream(dir / L".Kalmin.exe.vykget-0123abcd") << "dead";
     const fs::path live = dir / L".Kalmin.exe.vykget-89abcdef";
-    const HANDLE held = ::CreateFileW(live.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE held = ::CreateFileW(live.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const ProgramRun run = Vykget(server.Url("/instal/Kalmin.exe"), target);
     EXPECT_EQ(run.exitCode, 0u);
