@@ -83,8 +83,8 @@ private:
     // held so that a later run sees it is in use (locked on POSIX, open
     // without sharing but for deletion on Windows).
     std::uint32_t CreateTemporary(const std::string& path);
-    // Removes path when it is a regular file of this user that no live
-    // process holds: what a run that was killed left.
+    // Removes path when it is a regular file (on POSIX, of this user) that
+    // no live process holds: what a run that was killed left.
     static void RemoveIfAbandoned(const std::string& path);
     static bool NameTaken(std::uint32_t error);
     // The name, or the path, is longer than the folder takes.

@@ -339,6 +339,8 @@ void TIdCustomHTTP::PerformRequest(const std::string& verb, const std::string& u
         }
         throw;
     }
+    // The body is whole: looking at the connection is no longer the transfer's.
+    EndTransfer();
     settle();
 }
 
