@@ -1,7 +1,7 @@
 #pragma once
 // The platform's concrete socket stack, for tests that derive from it.
 
-#include "net/IdStackPosix.h"
+#include "net/posix/IdStackPosix.h"
 
 #include <string>
 

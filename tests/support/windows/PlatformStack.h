@@ -1,7 +1,7 @@
 #pragma once
 // The platform's concrete socket stack, for tests that derive from it.
 
-#include "net/IdStackWindows.h"
+#include "net/windows/IdStackWindows.h"
 
 using TIdPlatformStack = TIdStackWindows;
 

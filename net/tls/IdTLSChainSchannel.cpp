@@ -1,9 +1,10 @@
-#include "net/IdTLSChainSchannel.h"
+#include "net/tls/IdTLSChainSchannel.h"
 
 #include "host/windows/WideText.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdTLSEngine.h"
 
+#include <schannel.h>
 #include <wininet.h> // the SECURITY_FLAG_IGNORE_* checks of the SSL policy
 
 #include <algorithm>
@@ -182,4 +183,44 @@ std::string ServerCertificateProblem(PCCERT_CONTEXT server, HCERTSTORE anchors,
     if (errors & CERT_TRUST_IS_NOT_TIME_VALID) return TimeCheck(server);
     if (errors) return ChainErrorWords(errors);
     return PolicyCheck(chain, anchored, server);
+}
+
+namespace {
+
+// Only RSA key transport (TLS 1.2) leaves the server's key unused for signing.
+bool LeafSigns(CtxtHandle& context) {
+    SecPkgContext_ConnectionInfo connection{};
+    if (::QueryContextAttributesW(&context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK)
+        return true;
+    return connection.aiExch != CALG_RSA_KEYX || (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT);
+}
+
+} // namespace
+
+void VerifyServerCertificate(CtxtHandle& context, HCERTSTORE anchors, const TIdTLSPeer& peer,
+                             const std::string& host) {
+    const auto reject = [&](const std::string& check) {
+        throw EIdTLSCertificateError(CertificateRejected(host, check));
+    };
+    PCCERT_CONTEXT server = nullptr;
+    const SECURITY_STATUS sent =
+        ::QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server);
+    if (sent != SEC_E_OK || !server) reject("the server sent no certificate");
+    using TCertificateHeld =
+        std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)>;
+    const TCertificateHeld serverHeld(server, ::CertFreeCertificateContext);
+    TIdTLSPeer expected = peer;
+    expected.LeafSigns = LeafSigns(context);
+    const std::string problem = ServerCertificateProblem(server, anchors, expected);
+    if (!problem.empty()) reject(problem);
+}
+
+std::string NameText(const CERT_NAME_BLOB& name) {
+    CERT_NAME_BLOB copy = name;
+    const DWORD flags = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+    const DWORD size = ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, nullptr, 0);
+    std::wstring text(size, L'\0');
+    ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, text.data(), size);
+    if (!text.empty() && text.back() == L'\0') text.pop_back();
+    return WideToUtf8(text);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The server's certificate under Schannel, checked by this code rather than
+// The server's certificate under Schannel, fetched from the context and checked by this code rather than
 // by Schannel's automatic validation (which may check nothing, as under Wine):
 // the chain engine over the certificates the server sent and the local stores
 // only, its error bits named, then the checks both platforms share and the
@@ -7,8 +7,12 @@
 
 #include "net/IdTLSCertificateCheck.h"
 
+#ifndef SECURITY_WIN32
+#define SECURITY_WIN32
+#endif
 #include <windows.h>
-// after windows.h, which it needs
+// after windows.h, which they need
+#include <security.h>
 #include <wincrypt.h>
 
 #include <string>
@@ -22,3 +26,11 @@ HCERTSTORE ReadTrustAnchors(const std::string& fileName);
 // further roots, matched byte for byte.
 std::string ServerCertificateProblem(PCCERT_CONTEXT server, HCERTSTORE anchors,
                                      const TIdTLSPeer& peer);
+
+// Checks the certificate the server sent on an established context against
+// peer; raises EIdTLSCertificateError naming host and the refusal.
+void VerifyServerCertificate(CtxtHandle& context, HCERTSTORE anchors, const TIdTLSPeer& peer,
+                             const std::string& host);
+
+// A certificate's subject or issuer as text, for the connection's report.
+std::string NameText(const CERT_NAME_BLOB& name);

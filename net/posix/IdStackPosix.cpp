@@ -1,4 +1,4 @@
-#include "net/IdStackPosix.h"
+#include "net/posix/IdStackPosix.h"
 
 #include "host/Exception.h"
 #include "net/IdExceptionCore.h"

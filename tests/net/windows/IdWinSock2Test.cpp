@@ -1,4 +1,4 @@
-#include "net/IdWinSock2.h"
+#include "net/windows/IdWinSock2.h"
 
 #include "host/SystemError.h"
 #include "net/IdExceptionCore.h"

@@ -1,4 +1,4 @@
-#include "net/IdWinSock2.h"
+#include "net/windows/IdWinSock2.h"
 
 #include "host/Exception.h"
 #include "net/IdExceptionCore.h"

@@ -8,13 +8,9 @@
 #include "host/windows/WideText.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdGlobal.h"
-#include "net/IdTLSChainSchannel.h"
+#include "net/tls/IdTLSChainSchannel.h"
 
-#define SECURITY_WIN32
-#include <windows.h>
 #include <schannel.h>
-#include <security.h>
-#include <wincrypt.h>
 
 #include <algorithm>
 #include <chrono>
@@ -41,16 +37,6 @@ std::string StatusText(SECURITY_STATUS status) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
     return message.empty() ? std::string("error ") + code : message + " (" + code + ")";
-}
-
-std::string NameText(const CERT_NAME_BLOB& name) {
-    CERT_NAME_BLOB copy = name;
-    const DWORD flags = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
-    const DWORD size = ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, nullptr, 0);
-    std::wstring text(size, L'\0');
-    ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, text.data(), size);
-    if (!text.empty() && text.back() == L'\0') text.pop_back();
-    return WideToUtf8(text);
 }
 
 class TIdTLSEngineSchannel : public TIdTLSEngine {
@@ -94,7 +80,7 @@ public:
             if (status == SEC_E_INCOMPLETE_MESSAGE) return false;
             if (status == SEC_I_INCOMPLETE_CREDENTIALS || status == SEC_I_CONTINUE_NEEDED) continue;
             if (status != SEC_E_OK) throw EIdTLSError(HandshakeFailed(host_, StatusText(status)));
-            Verify();
+            VerifyServerCertificate(context_, anchors_, peer_, host_);
             const SECURITY_STATUS sized = ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
             if (sized != SEC_E_OK || sizes_.cbMaximumMessage == 0)
                 throw EIdTLSError(HandshakeFailed(host_, StatusText(sized)));
@@ -125,7 +111,7 @@ public:
                 if (step != SEC_E_OK)
                     throw EIdTLSError("TLS error on the connection to " + host_ + ": " + StatusText(step) + ".");
                 renegotiating_ = false;
-                Verify();
+                VerifyServerCertificate(context_, anchors_, peer_, host_);
                 continue;
             }
             // Wine answers the peer's close_notify with SEC_E_OK and no data;
@@ -260,32 +246,6 @@ private:
         else if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
             in_.clear();
         return status;
-    }
-
-    [[noreturn]] void Reject(const std::string& check) { throw EIdTLSCertificateError(CertificateRejected(host_, check)); }
-
-    void Verify() {
-        PCCERT_CONTEXT server = nullptr;
-        const SECURITY_STATUS sent =
-            ::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server);
-        if (sent != SEC_E_OK || !server) Reject("the server sent no certificate");
-        using TCertificateHeld =
-            std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)>;
-        const TCertificateHeld serverHeld(server, ::CertFreeCertificateContext);
-        TIdTLSPeer expected = peer_;
-        expected.LeafSigns = LeafSigns();
-        const std::string problem = ServerCertificateProblem(server, anchors_, expected);
-        if (!problem.empty()) Reject(problem);
-    }
-
-    // Only RSA key transport (TLS 1.2) leaves the server's key unused for signing.
-    bool LeafSigns() {
-        SecPkgContext_ConnectionInfo connection{};
-        if (::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection) !=
-            SEC_E_OK)
-            return true;
-        return connection.aiExch != CALG_RSA_KEYX ||
-               (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT);
     }
 
     // A request for a client certificate is answered by the same input again,

@@ -1,8 +1,8 @@
-#include "net/IdStackWindows.h"
+#include "net/windows/IdStackWindows.h"
 
 #include "host/Exception.h"
 #include "net/IdExceptionCore.h"
-#include "net/IdWinSock2.h"
+#include "net/windows/IdWinSock2.h"
 
 #include <windows.h>
 

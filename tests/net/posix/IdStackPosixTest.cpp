@@ -1,4 +1,4 @@
-#include "net/IdStackPosix.h"
+#include "net/posix/IdStackPosix.h"
 
 #include "PlatformStack.h"
 #include "net/IdExceptionCore.h"

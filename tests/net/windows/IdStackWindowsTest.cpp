@@ -1,4 +1,4 @@
-#include "net/IdStackWindows.h"
+#include "net/windows/IdStackWindows.h"
 
 #include "net/IdExceptionCore.h"
 #include "net/IdSocketList.h"
