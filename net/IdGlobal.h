@@ -2,6 +2,8 @@
 // Shared types and helpers of the network layers: byte blocks, 8-bit texts,
 // the integer conversion of address parts, address texts and the tick counter.
 
+#include "host/SysUtils.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -18,15 +20,6 @@ TIdBytes ToBytes(const std::string& text);
 std::string BytesToString(const TIdBytes& bytes, std::size_t offset = 0,
                           std::size_t count = std::string::npos);
 
-// Removes spaces and control characters (every byte up to 0x20) at both ends.
-std::string Trim(const std::string& text);
-std::string TrimRight(const std::string& text);
-std::string UpperCase(const std::string& text);
-std::string LowerCase(const std::string& text);
-bool TextIsSame(const std::string& a, const std::string& b);
-bool TextStartsWith(const std::string& text, const std::string& prefix);
-// The value of a hexadecimal digit in either case, -1 for any other byte.
-int HexDigit(char c);
 // Server bytes as a message may show them: control bytes (C0 and C1) and
 // bytes that are not UTF-8 become "?".
 std::string ShownText(const std::string& text);

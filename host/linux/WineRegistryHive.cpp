@@ -1,6 +1,6 @@
 #include "host/linux/WineRegistryHive.h"
 
-#include "net/IdGlobal.h"
+#include "host/SysUtils.h"
 
 #include <cctype>
 #include <fstream>
@@ -43,11 +43,18 @@ std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
     return out;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+// A value type as "str(2)" and "hex(7)" write it: hexadecimal digits up to
+// the largest positive 32-bit value.
+std::optional<std::uint32_t> HexType(const std::string& text) {
+    const std::string digits = TrimRight(text);
+    if (digits.empty()) return std::nullopt;
+    std::uint32_t n = 0;
+    for (char c : digits) {
+        const int d = HexDigit(c);
+        if (d < 0 || n > (0x7FFFFFFFu - static_cast<std::uint32_t>(d)) / 16) return std::nullopt;
+        n = n * 16 + static_cast<std::uint32_t>(d);
+    }
+    return n;
 }
 
 // Reads an escaped text from text[pos] up to the unescaped terminator; pos ends
@@ -74,8 +81,8 @@ std::optional<std::string> Unescape(const std::string& text, std::size_t& pos, c
         case 'x': {
             std::uint32_t code = 0;
             int digits = 0;
-            while (digits < 4 && pos < text.size() && HexValue(text[pos]) >= 0) {
-                code = code * 16 + static_cast<std::uint32_t>(HexValue(text[pos++]));
+            while (digits < 4 && pos < text.size() && HexDigit(text[pos]) >= 0) {
+                code = code * 16 + static_cast<std::uint32_t>(HexDigit(text[pos++]));
                 ++digits;
             }
             if (digits == 0) out += 'x';
@@ -112,11 +119,11 @@ std::optional<std::vector<std::uint8_t>> HexData(const std::string& text) {
         auto comma = text.find(',', start);
         if (comma == std::string::npos) comma = text.size();
         const std::string byte = Trim(text.substr(start, comma - start));
-        if (byte.empty() || byte.size() > 2 || HexValue(byte[0]) < 0 ||
-            (byte.size() == 2 && HexValue(byte[1]) < 0))
+        if (byte.empty() || byte.size() > 2 || HexDigit(byte[0]) < 0 ||
+            (byte.size() == 2 && HexDigit(byte[1]) < 0))
             return std::nullopt;
         data.push_back(static_cast<std::uint8_t>(
-            byte.size() == 1 ? HexValue(byte[0]) : HexValue(byte[0]) * 16 + HexValue(byte[1])));
+            byte.size() == 1 ? HexDigit(byte[0]) : HexDigit(byte[0]) * 16 + HexDigit(byte[1])));
         start = comma + 1;
     }
     return data;
@@ -134,7 +141,7 @@ std::optional<TWineRegValue> ParseData(const std::string& text) {
     if (text.compare(0, 4, "str(") == 0) {
         const auto close = text.find("):\"");
         if (close == std::string::npos) return std::nullopt;
-        const auto type = TryTextToInt32("$" + text.substr(4, close - 4));
+        const auto type = HexType(text.substr(4, close - 4));
         if (!type) return std::nullopt;
         pos = close + 3;
         const auto s = Unescape(text, pos, '"');
@@ -146,8 +153,8 @@ std::optional<TWineRegValue> ParseData(const std::string& text) {
         if (digits.empty() || digits.size() > 8) return std::nullopt;
         std::uint32_t n = 0;
         for (char c : digits) {
-            if (HexValue(c) < 0) return std::nullopt;
-            n = n * 16 + static_cast<std::uint32_t>(HexValue(c));
+            if (HexDigit(c) < 0) return std::nullopt;
+            n = n * 16 + static_cast<std::uint32_t>(HexDigit(c));
         }
         return TWineRegValue{rdInteger,
                              {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
@@ -159,7 +166,7 @@ std::optional<TWineRegValue> ParseData(const std::string& text) {
     } else if (text.compare(0, 4, "hex(") == 0) {
         const auto close = text.find("):");
         if (close == std::string::npos) return std::nullopt;
-        const auto parsed = TryTextToInt32("$" + text.substr(4, close - 4));
+        const auto parsed = HexType(text.substr(4, close - 4));
         if (!parsed) return std::nullopt;
         type = static_cast<std::uint32_t>(*parsed);
         pos = close + 2;
