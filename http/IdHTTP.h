@@ -19,12 +19,13 @@
 class TStream;
 class TIdCookieManager;
 class TIdCustomHTTP;
+class TIdHTTPRouter;
 
 // A request the client will not send as it stands: a line end inside a line,
 // a host or port that names no place to connect to.
 VYK_DECLARE_EXCEPTION(EIdHTTPRequestRefused, EIdException);
 
-enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
+enum TIdHTTPProtocolVersion : int { pv1_0, pv1_1 };
 enum TIdHTTPOption : unsigned { hoInProcessAuth = 1, hoKeepOrigProtocol = 2, hoForceEncodeParams = 4 };
 using TIdHTTPOptions = unsigned;
 enum TIdHTTPRoute { RouteDirect, RouteSecure, RouteProxy, RouteSecureProxy };
@@ -40,6 +41,7 @@ public:
 
 class TIdHTTPRequest : public TIdRequestHeaderInfo {
 public:
+    // The target as the request line names it, set as the head is sent.
     std::string RequestTarget;
     std::string Verb = "GET";
     TStream* BodySource = nullptr;
@@ -49,34 +51,28 @@ public:
 
 class TIdHTTPResponse : public TIdResponseHeaderInfo {
 public:
-    explicit TIdHTTPResponse(TIdCustomHTTP& client) : client_(client) {}
-
     std::string StatusLine;
     // Parsed from StatusLine on every call; -1 when it does not parse.
     int StatusCode() const;
     TIdHTTPProtocolVersion ServerVersion = pv1_1;
+    // Whether the connection was kept after this reply.
     bool KeepConnection = false;
-    TStream* BodySink = nullptr;
-
-    // Moves the body into BodySink by chunks, by length or until the peer closes.
-    void ReadBody();
-    // Reads the body into a bounded temporary stream and throws it away.
-    void DrainBody();
-    bool ComputeKeepConnection();
-
-private:
-    std::int64_t ReadChunkSize();
-    void ReadChunks(TStream& target);
-    TIdCustomHTTP& client_;
 };
 
 class TIdHTTPProtocol {
 public:
-    explicit TIdHTTPProtocol(TIdCustomHTTP& client)
-        : Request(std::make_unique<TIdHTTPRequest>()), Response(std::make_unique<TIdHTTPResponse>(client)) {}
+    TIdHTTPProtocol()
+        : Request(std::make_unique<TIdHTTPRequest>()),
+          Response(std::make_unique<TIdHTTPResponse>()) {}
     std::unique_ptr<TIdHTTPRequest> Request;
     std::unique_ptr<TIdHTTPResponse> Response;
 };
+
+// A line of a reply's head; one that does not arrive within the read time-out
+// raises EIdReadTimeout rather than reading as an empty line.
+std::string ReadHttpLine(TIdIOHandler& io);
+// The code of a status line: the word after the first blank, -1 for none.
+int StatusCodeOf(const std::string& statusLine);
 
 class TIdCustomHTTP : public TIdTCPClientCustom {
 public:
@@ -136,41 +132,35 @@ protected:
     void DoOnDisconnected() override;
 
 private:
-    friend class TIdHTTPResponse;
-
-    void PrepareTarget();
-    void OpenRoute();
-    void ApplyRouteHeaders();
-    // Opens a connection in the given address family unless one may be reused.
-    void EnsureConnected(TIdIPVersion family);
-    // Asks the proxy for a tunnel to TargetURI and runs TLS through it.
-    void OpenTunnel();
     // Sends the request and reads the reply's head; a kept connection that the
     // server closed before any byte of a reply is replaced once by a new one.
     void Exchange();
+    void SendRequest();
     bool MayRetryOnNewConnection();
-    void SendRequestHead();
+    // Whether the open connection may carry the next request, after this reply.
+    bool MayKeepConnection();
     void ReadResponseHead();
     void ReadHeaderBlock();
     void CollectCookies();
-    TIdHTTPWhatsNext DecideNextStep(const std::vector<int>& ignoredCodes);
+    // reference: where a redirect that is followed goes next.
+    TIdHTTPWhatsNext DecideNextStep(const std::vector<int>& ignoredCodes, TStream* sink,
+                                    std::string& reference);
+    TIdHTTPWhatsNext DecideRedirect(const std::vector<int>& ignoredCodes, std::string& reference);
+    // Moves the body into target by chunks, by length or until the peer closes.
+    void ReadBody(TStream& target);
+    // Reads the body into a bounded stream and throws it away.
+    void DrainBody();
     // Reads the body into memory and raises EIdHTTPProtocolException unless ignored.
     void FailUnlessIgnored(const std::vector<int>& ignoredCodes);
     void DrainRedirectBody();
-    bool ConnectionOpen();
 
     std::unique_ptr<TIdHTTPProtocol> protocol_;
     TIdProxyConnectionInfo proxyParams_;
+    std::unique_ptr<TIdHTTPRouter> router_;
     TIdCookieManager* cookieManager_ = nullptr;
     std::unique_ptr<TIdCookieManager> ownedCookieManager_;
     TIdHTTPCompressor* compressor_ = nullptr;
     bool stoppedByHeaderHandler_ = false;
-    // The request went out on a connection kept from an earlier one.
-    bool reusedConnection_ = false;
-    // Host and port the request's credentials were given for, as "host:port".
-    std::string credentialsAuthority_;
-    // The route the open connection was made for (the tunnel's host with it).
-    std::string connectedRoute_;
     // The current request follows a redirect.
     bool followingRedirect_ = false;
 };

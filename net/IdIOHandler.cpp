@@ -18,7 +18,6 @@ namespace {
 
 // The most that a body by length reserves before it arrives: ample for the
 // program the updater downloads.
-constexpr std::int64_t kPresizeLimit = 64 * 1024 * 1024;
 
 struct HandlerRegistry {
     std::mutex lock;
@@ -108,6 +107,14 @@ void TIdIOHandler::DetectClosed(bool raiseIfClosed, bool ignoreQueue) {
 
 bool TIdIOHandler::AwaitReadable(std::int32_t) { return false; }
 
+void TIdIOHandler::PlanTLS(TIdTLSStart start) {
+    if (start != TIdTLSStart::None) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+}
+
+void TIdIOHandler::StartTLS(const std::string&) {
+    throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+}
+
 bool TIdIOHandler::WaitWithinTransfer(std::int32_t limit,
                                       const std::function<bool(std::int32_t)>& wait) {
     if (!TransferWatch) return wait(limit);
@@ -157,7 +164,11 @@ std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32
         // A receive size below 1 would read nothing forever; one byte is the least.
         TIdBytes block = inputQueue_->TakeSpareBlock();
         block.resize(static_cast<std::size_t>(std::max(RecvBufferSize, 1)));
-        n = ReceiveFromTransport(block);
+        n = ReceiveFromTransport(block, timeLimit);
+        if (n == -1) {
+            if (raiseOnTimeout) throw EIdReadTimeout("Read Timeout");
+            return -1;
+        }
         block.resize(static_cast<std::size_t>(std::max(n, 0)));
         if (n > 0) {
             if (intercept_) {

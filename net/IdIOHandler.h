@@ -19,7 +19,14 @@ class TStream;
 class TIdConnectionIntercept;
 class TIdTransferWatch;
 
+// Room a stream is given at once for an announced count: the peer's word is
+// no reason to reserve 100 GB of disk or memory before a byte has arrived.
+constexpr std::int64_t kPresizeLimit = 64 * 1024 * 1024;
+
 enum TIdMaxLineAction { maException = 0, maSplit = 1 };
+// How a connection comes to TLS: not at all, with its connect, or later through
+// StartTLS (inside a proxy's tunnel).
+enum class TIdTLSStart { None, OnConnect, Later };
 
 class TIdIOHandler : public TIdComponent {
 public:
@@ -43,6 +50,14 @@ public:
     // True when the last close of a secured transport came without the peer's
     // close_notify, so that a body read until the close may be cut short.
     virtual bool ClosedWithoutNotify() const { return false; }
+
+    // --- TLS ---
+    // Set before connecting. A handler without TLS refuses all but None with
+    // EIdIOHandlerPropInvalid.
+    virtual void PlanTLS(TIdTLSStart start);
+    // Runs the handshake for serverName over the open connection; a handler
+    // without TLS refuses with EIdIOHandlerPropInvalid.
+    virtual void StartTLS(const std::string& serverName);
 
     // --- Reading ---
     std::string ReadLine(const std::string& terminator = "\n", std::int32_t timeLimit = -1,
@@ -120,8 +135,13 @@ protected:
     // Transport primitives.
     virtual bool TransportAllocated() const { return false; }
     virtual void CloseTransport() {}
-    // Bytes received into buffer; 0 when the peer has closed.
-    virtual std::int32_t ReceiveFromTransport(TIdBytes& buffer) { (void)buffer; return 0; }
+    // Bytes received into buffer; 0 when the peer has closed, -1 when the time
+    // limit (as for ReceiveIntoQueue, -2: none) passed within the receive.
+    virtual std::int32_t ReceiveFromTransport(TIdBytes& buffer, std::int32_t timeLimit) {
+        (void)buffer;
+        (void)timeLimit;
+        return 0;
+    }
     // Bytes of buffer[offset, offset + count) the transport took.
     virtual std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) {
         (void)buffer; (void)offset; return count;

@@ -62,21 +62,14 @@ void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
     if (OnSecured) OnSecured(info_);
 }
 
-std::int32_t TIdIOHandlerSecure::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32_t timeLimit,
-                                                  bool raiseOnTimeout) {
-    timeLimit_ = timeLimit != -1 ? timeLimit : (ReadTimeout == -1 || ReadTimeout == 0) ? -2 : ReadTimeout;
-    raiseOnTimeout_ = raiseOnTimeout;
-    return TIdIOHandlerStack::ReceiveIntoQueue(raiseIfDisconnected, timeLimit, raiseOnTimeout);
-}
-
 bool TIdIOHandlerSecure::AwaitReadable(std::int32_t timeLimit) {
     // A close_notify taken with the last records ends the read at once.
     if (engine_ && (engine_->HasPendingInput() || engine_->CloseNotifyReceived())) return true;
     return TIdIOHandlerStack::AwaitReadable(timeLimit);
 }
 
-std::int32_t TIdIOHandlerSecure::ReceiveFromTransport(TIdBytes& buffer) {
-    if (!engine_) return TIdIOHandlerStack::ReceiveFromTransport(buffer);
+std::int32_t TIdIOHandlerSecure::ReceiveFromTransport(TIdBytes& buffer, std::int32_t timeLimit) {
+    if (!engine_) return TIdIOHandlerStack::ReceiveFromTransport(buffer, timeLimit);
     for (;;) {
         // A record at a time, as many as are there and fit: one piece of the
         // queue's full size rather than one per record.
@@ -91,13 +84,10 @@ std::int32_t TIdIOHandlerSecure::ReceiveFromTransport(TIdBytes& buffer) {
         if (engine_->CloseNotifyReceived()) return 0;
         // A record in pieces: the rest is waited for as any read.
         bool timedOut = false;
-        if (ReceiveCiphertext(timeLimit_, timedOut) == 0) {
-            if (!timedOut) {
-                closedWithoutNotify_ = true;
-                return 0;
-            }
-            if (raiseOnTimeout_) throw EIdReadTimeout("Read Timeout");
-            return -1;
+        if (ReceiveCiphertext(timeLimit, timedOut) == 0) {
+            if (timedOut) return -1;
+            closedWithoutNotify_ = true;
+            return 0;
         }
     }
 }

@@ -20,6 +20,7 @@ public:
 
     // Set before connecting: the connect then ends with the handshake to Host.
     bool UseTLS = false;
+    void PlanTLS(TIdTLSStart start) override { UseTLS = start == TIdTLSStart::OnConnect; }
     // A PEM file of further trust anchors for this handler's sessions.
     std::string ExtraCAFile;
     // Called once a handshake has completed.
@@ -27,18 +28,16 @@ public:
 
     void ConnectSocket() override;
     // Runs the handshake over the open connection, for serverName.
-    void StartTLS(const std::string& serverName);
+    void StartTLS(const std::string& serverName) override;
     bool Secured() const { return static_cast<bool>(engine_); }
     const TIdTLSInfo& Info() const { return info_; }
 
-    std::int32_t ReceiveIntoQueue(bool raiseIfDisconnected = true, std::int32_t timeLimit = -1,
-                                  bool raiseOnTimeout = true) override;
     bool AwaitReadable(std::int32_t timeLimit) override;
     bool ClosedWithoutNotify() const override { return closedWithoutNotify_; }
 
 protected:
     void CloseTransport() override;
-    std::int32_t ReceiveFromTransport(TIdBytes& buffer) override;
+    std::int32_t ReceiveFromTransport(TIdBytes& buffer, std::int32_t timeLimit) override;
     std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) override;
 
 private:
@@ -50,6 +49,4 @@ private:
     std::unique_ptr<TIdTLSEngine> engine_;
     TIdTLSInfo info_;
     bool closedWithoutNotify_ = false;
-    std::int32_t timeLimit_ = -2;
-    bool raiseOnTimeout_ = true;
 };

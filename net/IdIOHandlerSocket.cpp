@@ -72,7 +72,7 @@ void TIdIOHandlerSocket::CloseTransport() {
     if (binding_) binding_->CloseBinding();
 }
 
-std::int32_t TIdIOHandlerSocket::ReceiveFromTransport(TIdBytes& buffer) {
+std::int32_t TIdIOHandlerSocket::ReceiveFromTransport(TIdBytes& buffer, std::int32_t) {
     const std::int32_t n = binding_->ReceiveData(buffer);
     if (n > 0 && TransferWatch) TransferWatch->Received(n);
     return n;

@@ -56,7 +56,7 @@ protected:
     void Notification(TIdBaseComponent* component) override;
     bool TransportAllocated() const override { return binding_ && binding_->IsOpen(); }
     void CloseTransport() override;
-    std::int32_t ReceiveFromTransport(TIdBytes& buffer) override;
+    std::int32_t ReceiveFromTransport(TIdBytes& buffer, std::int32_t timeLimit) override;
     std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) override;
 
     std::unique_ptr<TIdSocketHandle> binding_;

@@ -31,7 +31,7 @@ std::size_t MemoryIOHandler::MaxSendBlock() const {
     return SendLimit > 0 ? SendLimit : TIdIOHandler::MaxSendBlock();
 }
 
-std::int32_t MemoryIOHandler::ReceiveFromTransport(TIdBytes& buffer) {
+std::int32_t MemoryIOHandler::ReceiveFromTransport(TIdBytes& buffer, std::int32_t) {
     if (++reads_ == FailOnRead) throw EIdSocketError(10054, SocketErrorText(10054));
     const int cap = reads_ == 1 && FirstReadSize > 0 ? FirstReadSize : MaxReadSize;
     const std::size_t n = std::min({buffer.size(), Reply.size(), static_cast<std::size_t>(cap)});

@@ -56,7 +56,7 @@ public:
 protected:
     bool TransportAllocated() const override { return open_; }
     void CloseTransport() override { open_ = false; }
-    std::int32_t ReceiveFromTransport(TIdBytes& buffer) override;
+    std::int32_t ReceiveFromTransport(TIdBytes& buffer, std::int32_t timeLimit) override;
     std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) override;
 
 private:
