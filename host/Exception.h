@@ -27,15 +27,16 @@ private:
 // Silent abort: the error display shows nothing for it.
 VYK_DECLARE_EXCEPTION(EAbort, Exception);
 
-class ERangeError : public Exception {
-public:
-    ERangeError() : Exception("Range check error") {}
-};
+// Declares an error class that always carries the same text. Only for classes
+// without subclasses, whose default constructor would inherit the text.
+#define VYK_DECLARE_EXCEPTION_TEXT(Name, Base, Text)                                               \
+    class Name : public Base {                                                                     \
+    public:                                                                                        \
+        Name() : Base(Text) {}                                                                     \
+    }
 
-class EIntOverflow : public Exception {
-public:
-    EIntOverflow() : Exception("Integer overflow") {}
-};
+VYK_DECLARE_EXCEPTION_TEXT(ERangeError, Exception, "Range check error");
+VYK_DECLARE_EXCEPTION_TEXT(EIntOverflow, Exception, "Integer overflow");
 
 class EConvertError : public Exception {
 public:

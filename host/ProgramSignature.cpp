@@ -24,7 +24,7 @@ TProgramSignature Refused(TSignatureState state, std::string why) {
 TDerElement ContentOf(const TSignatureBytes& message, const char* type) {
     TDerReader outer(message.data(), message.size());
     TDerReader info(outer.Expect(kDerSequence));
-    if (OidText(info.Expect(kDerOid)) != kSignedData) throw EDerError("no PKCS#7 SignedData");
+    if (OidText(info.Expect(kDerOid)) != kSignedData) throw EDerError(kSignatureNoSignedData);
     TDerReader signedData(TDerReader(info.Expect(DerContext(0))).Expect(kDerSequence));
     signedData.Expect(kDerInteger);
     signedData.Expect(kDerSet);

@@ -17,6 +17,11 @@ using TSignatureBytes = std::vector<std::uint8_t>;
 
 // Bytes that are no signed message of the expected shape.
 VYK_DECLARE_EXCEPTION(ESignatureFormatError, Exception);
+// The shapes both engines refuse in the same words.
+constexpr const char* kSignatureNoSignedData = "no PKCS#7 SignedData";
+constexpr const char* kSignatureNotOneSigner = "not exactly one signer";
+constexpr const char* kSignatureCertificateMissing =
+    "the signer's certificate is not in the signature";
 // The platform's cryptography itself failed (no provider, a hash that cannot
 // be made): no verdict on the file, so the caller's operation fails.
 VYK_DECLARE_EXCEPTION(ESignatureEngineError, Exception);

@@ -12,15 +12,8 @@ VYK_DECLARE_EXCEPTION(EStreamError, Exception);
 VYK_DECLARE_EXCEPTION(EFCreateError, EStreamError);
 VYK_DECLARE_EXCEPTION(EFOpenError, EStreamError);
 
-class EReadError : public EStreamError {
-public:
-    EReadError() : EStreamError("Stream read error") {}
-};
-
-class EWriteError : public EStreamError {
-public:
-    EWriteError() : EStreamError("Stream write error") {}
-};
+VYK_DECLARE_EXCEPTION_TEXT(EReadError, EStreamError, "Stream read error");
+VYK_DECLARE_EXCEPTION_TEXT(EWriteError, EStreamError, "Stream write error");
 
 enum class TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 

@@ -211,8 +211,7 @@ TDateTime GMTToLocalDateTime(const std::string& text, std::optional<int> localOf
     if (text.empty()) return 0;
     const ParsedDate parsed = ParseHttpDate(text);
     if (!localOffsetMinutes)
-        throw EIdFailedToRetreiveTimeZoneInfo(
-            "Failed attempting to retrieve time zone information.");
+        throw EIdFailedToRetreiveTimeZoneInfo();
     return parsed.datePart.value_or(0) - ZoneOffsetMinutes(parsed.zone) / kMinutesPerDay +
            *localOffsetMinutes / kMinutesPerDay;
 }

@@ -28,7 +28,7 @@ bool Contains(const std::vector<int>& codes, int code) {
 
 std::string ReadHttpLine(TIdIOHandler& io) {
     std::string line = io.ReadLine();
-    if (io.LineTimedOut) throw EIdReadTimeout("Read Timeout");
+    if (io.LineTimedOut) throw EIdReadTimeout();
     return line;
 }
 
@@ -182,7 +182,7 @@ void TIdCustomHTTP::Exchange() {
         if (!MayRetryOnNewConnection()) throw;
     } catch (const EIdSocketError& e) {
         // A reset: Wine and some stacks report it as the close above.
-        if (e.ErrorNumber() != 10054 || !MayRetryOnNewConnection()) throw;
+        if (e.ErrorNumber() != Id_WSAECONNRESET || !MayRetryOnNewConnection()) throw;
     }
     CloseConnection();
     if (IOHandler() && IOHandler()->InputQueue()) IOHandler()->InputQueue()->DiscardAll();
@@ -418,8 +418,7 @@ void TIdCustomHTTP::ReadBody(TStream& sink) {
         // Over TLS only the peer's close_notify says that the body is whole;
         // a bare close may be anyone's cut.
         if (io.ClosedWithoutNotify())
-            throw EIdTLSTruncated("The connection ended without the server's TLS close_notify: "
-                                  "the body may be cut short.");
+            throw EIdTLSTruncated();
     }
     if (compressed) {
         compressed->SetPosition(0);

@@ -88,7 +88,7 @@ std::size_t TIdHTTPBodyDecoder::PutLine(const std::uint8_t* data, std::size_t co
     const auto* end = static_cast<const std::uint8_t*>(std::memchr(data, '\n', count));
     const std::size_t piece = end ? static_cast<std::size_t>(end - data) : count;
     if (maxLine_ > 0 && line_.size() + piece > static_cast<std::size_t>(maxLine_))
-        throw EIdReadLnMaxLineLengthExceeded("Max line length exceeded.");
+        throw EIdReadLnMaxLineLengthExceeded();
     line_.append(reinterpret_cast<const char*>(data), piece);
     if (!end) return count;
     if (!line_.empty() && line_.back() == '\r') line_.pop_back();
@@ -192,7 +192,7 @@ void FeedUntilDone(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TGatheredWrite
 
 void ReadFramedBody(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TStream& target,
                     std::int64_t announced) {
-    if (!io.InputQueue()) throw EIdException("Not Connected");
+    if (!io.InputQueue()) throw EIdException(kNotConnectedText);
     if (announced >= 0) Presize(target, announced);
     TGatheredWrites writes(target, decoder.Chunked());
     // Whatever happens, progress ends and the stream is cut to what was written.

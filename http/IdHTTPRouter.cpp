@@ -85,11 +85,11 @@ void TIdHTTPRouter::Resolve(const std::string& reference, TIdURI& target,
     else target.Protocol = TextIsSame(target.Protocol, "https") ? "https" : "http";
     // Another scheme (ftp:, a mistyped one) is not fetched as if it were http.
     if (!TextIsSame(target.Protocol, "http") && !TextIsSame(target.Protocol, "https"))
-        throw EIdUnknownProtocol("Unknown Protocol");
+        throw EIdUnknownProtocol();
     if (!location.Port.empty()) target.Port = location.Port;
     else if (TextIsSame(location.Protocol, "http")) target.Port = "80";
     else if (TextIsSame(location.Protocol, "https")) target.Port = "443";
-    else if (target.Port.empty()) throw EIdUnknownProtocol("Unknown Protocol");
+    else if (target.Port.empty()) throw EIdUnknownProtocol();
     CheckHost(target);
     // A port that is no number from 1 to 65535 is not taken for 80.
     const auto port = target.Port.find_first_not_of("0123456789") == std::string::npos
@@ -170,7 +170,7 @@ void TIdHTTPRouter::Open(const TIdURI& target, TIdHTTPRequest& request, int head
                             : route == RouteSecureProxy ? TIdTLSStart::Later
                                                         : TIdTLSStart::None;
     if (connection.IOHandler()) connection.IOHandler()->PlanTLS(tls);
-    else if (secure) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+    else if (secure) throw EIdIOHandlerPropInvalid();
     // A plain connection is no secure one, and a tunnel leads to one host only.
     const std::string routeKey =
         std::to_string(route) +

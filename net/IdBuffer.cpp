@@ -36,7 +36,7 @@ void TIdBuffer::AppendBytes(const TIdBytes& block) {
 void TIdBuffer::AppendBytes(TIdBytes&& block) {
     const auto length = static_cast<std::int64_t>(block.size());
     if (std::numeric_limits<std::int32_t>::max() - length < pending_)
-        throw EIdTooMuchDataInBuffer("Too much data in buffer.");
+        throw EIdTooMuchDataInBuffer();
     if (pending_ == 0) {
         frontOffset_ = 0;
         storage_ = std::move(block);

@@ -8,6 +8,10 @@
 
 VYK_DECLARE_EXCEPTION(EIdException, Exception);
 
+// Raised as EIdException itself by a read or a look at a handler that has no
+// connection; EIdNotConnected, raised by the connection, says "Not connected.".
+constexpr const char* kNotConnectedText = "Not Connected";
+
 template <typename E> [[noreturn]] void RaiseNow(const std::string& message = {}) {
     throw E(message);
 }

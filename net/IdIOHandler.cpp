@@ -108,11 +108,11 @@ void TIdIOHandler::DetectClosed(bool raiseIfClosed, bool ignoreQueue) {
 bool TIdIOHandler::AwaitReadable(std::int32_t) { return false; }
 
 void TIdIOHandler::PlanTLS(TIdTLSStart start) {
-    if (start != TIdTLSStart::None) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+    if (start != TIdTLSStart::None) throw EIdIOHandlerPropInvalid();
 }
 
 void TIdIOHandler::StartTLS(const std::string&) {
-    throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+    throw EIdIOHandlerPropInvalid();
 }
 
 bool TIdIOHandler::WaitWithinTransfer(std::int32_t limit,
@@ -151,22 +151,22 @@ std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32
     if (timeLimit == -1) timeLimit = (ReadTimeout == -1 || ReadTimeout == 0) ? -2 : ReadTimeout;
     DetectClosed(raiseIfDisconnected, false);
     if (!TransportAllocated()) {
-        if (raiseIfDisconnected) throw EIdException("Not Connected");
+        if (raiseIfDisconnected) throw EIdException(kNotConnectedText);
         return 0;
     }
     std::int32_t n;
     do {
         if (!WaitWithinTransfer(timeLimit, [this](std::int32_t ms) { return AwaitReadable(ms); })) {
-            if (raiseOnTimeout) throw EIdReadTimeout("Read Timeout");
+            if (raiseOnTimeout) throw EIdReadTimeout();
             return -1;
         }
-        if (!TransportAllocated()) throw EIdClosedSocket("Disconnected.");
+        if (!TransportAllocated()) throw EIdClosedSocket();
         // A receive size below 1 would read nothing forever; one byte is the least.
         TIdBytes block = inputQueue_->TakeSpareBlock();
         block.resize(static_cast<std::size_t>(std::max(RecvBufferSize, 1)));
         n = ReceiveFromTransport(block, timeLimit);
         if (n == -1) {
-            if (raiseOnTimeout) throw EIdReadTimeout("Read Timeout");
+            if (raiseOnTimeout) throw EIdReadTimeout();
             return -1;
         }
         block.resize(static_cast<std::size_t>(std::max(n, 0)));
@@ -195,7 +195,7 @@ std::string TIdIOHandler::ReadLine(const std::string& terminatorText, std::int32
                                    std::int32_t maxLength) {
     const std::string terminator = terminatorText.empty() ? "\n" : terminatorText;
     if (maxLength < 0) maxLength = MaxLineLength;
-    if (!inputQueue_) throw EIdException("Not Connected");
+    if (!inputQueue_) throw EIdException(kNotConnectedText);
     LineWasSplit = false;
     LineTimedOut = false;
     const TIdBytes pattern = ToBytes(terminator);
@@ -210,7 +210,7 @@ std::string TIdIOHandler::ReadLine(const std::string& terminatorText, std::int32
         }
         if (maxLength > 0 && (found > maxLength || (found == -1 && scanned > maxLength))) {
             if (MaxLineAction == maException)
-                throw EIdReadLnMaxLineLengthExceeded("Max line length exceeded.");
+                throw EIdReadLnMaxLineLengthExceeded();
             LineWasSplit = true;
             return inputQueue_->ExtractText(maxLength);
         }
@@ -230,7 +230,7 @@ std::string TIdIOHandler::ReadLine(const std::string& terminatorText, std::int32
 }
 
 void TIdIOHandler::ReadCount(TIdBytes& target, std::int32_t count, bool append) {
-    if (!inputQueue_) throw EIdException("Not Connected");
+    if (!inputQueue_) throw EIdException(kNotConnectedText);
     if (count > 0) {
         while (inputQueue_->Size() < count) {
             ReceiveIntoQueue(false, -1, true);
@@ -245,7 +245,7 @@ void TIdIOHandler::ReadCount(TIdBytes& target, std::int32_t count, bool append) 
 }
 
 void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool untilClose) {
-    if (!inputQueue_) throw EIdException("Not Connected");
+    if (!inputQueue_) throw EIdException(kNotConnectedText);
     if (count < -1) throw ERangeError();
     if (count == -1 && !untilClose) {
         count = WideCounts ? ReadInt64() : ReadInt32();
@@ -379,13 +379,13 @@ std::string TIdIOHandler::ReadLineWithRetries(int maxTries) {
 
 void TIdIOHandler::CaptureLines(std::vector<std::string>* lines, TStream* stream, const std::string& endText,
                                 bool unescapeDots, int maxLines) {
-    if (!lines && !stream) throw EIdObjectTypeNotSupported("Object type not supported.");
+    if (!lines && !stream) throw EIdObjectTypeNotSupported();
     int count = 0;
     while (true) {
         std::string line = ReadLine();
         if (line == endText) return;
         if (maxLines != -1 && ++count > maxLines)
-            throw EIdMaxCaptureLineExceeded("Maximum number of line allowed exceeded");
+            throw EIdMaxCaptureLineExceeded();
         if (unescapeDots && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
         if (lines) lines->push_back(line);
         else {
@@ -454,7 +454,7 @@ void TIdIOHandler::WriteFromStream(TStream& stream, std::int64_t size, bool send
         stream.SetPosition(0);
     }
     if (size > std::numeric_limits<std::int32_t>::max() && !WideCounts)
-        throw EIdIoHandlerRequiresLargeStream("");
+        throw EIdIoHandlerRequiresLargeStream();
     if (sendSize) {
         if (WideCounts) WriteInt64(size);
         else WriteInt32(static_cast<std::int32_t>(size));
@@ -465,7 +465,7 @@ void TIdIOHandler::WriteFromStream(TStream& stream, std::int64_t size, bool send
         while (size > 0) {
             block.resize(static_cast<std::size_t>(std::min<std::int64_t>(size, SendBufferSize)));
             const std::int64_t n = stream.Read(block.data(), static_cast<std::int64_t>(block.size()));
-            if (n <= 0) throw EIdNoDataToRead("No data to read.");
+            if (n <= 0) throw EIdNoDataToRead();
             block.resize(static_cast<std::size_t>(n));
             WriteBytes(block);
             size -= n;
@@ -479,7 +479,7 @@ void TIdIOHandler::WriteFromStream(TStream& stream, std::int64_t size, bool send
 
 void TIdIOHandler::SendBytesNow(TIdBytes bytes) {
     // Every write ends here; a handler that was never opened has no transport.
-    if (!inputQueue_) throw EIdException("Not Connected");
+    if (!inputQueue_) throw EIdException(kNotConnectedText);
     DetectClosed(true, true);
     if (intercept_) intercept_->Send(bytes);
     CheckSendable(bytes.size()); // an intercept may have grown it

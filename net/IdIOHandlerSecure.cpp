@@ -43,8 +43,8 @@ void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
             bool timedOut = limit != -2 && left <= 0;
             const std::int32_t wait = limit == -2 ? -2 : static_cast<std::int32_t>(left);
             if (timedOut || ReceiveCiphertext(wait, timedOut) == 0) {
-                if (timedOut && byConnectLimit) throw EIdConnectTimeout("Connect timed out.");
-                if (timedOut) throw EIdReadTimeout("Read Timeout");
+                if (timedOut && byConnectLimit) throw EIdConnectTimeout();
+                if (timedOut) throw EIdReadTimeout();
                 throw EIdTLSError(HandshakeFailed(serverName, "the server closed the connection"));
             }
         }
@@ -120,7 +120,7 @@ void TIdIOHandlerSecure::SendOutgoing() {
     std::size_t sent = 0;
     while (sent < out.size()) {
         const int n = binding_->SendData(out, static_cast<int>(sent), static_cast<int>(out.size() - sent));
-        if (n <= 0) throw EIdNotAllBytesSent("Not all bytes sent.");
+        if (n <= 0) throw EIdNotAllBytesSent();
         sent += static_cast<std::size_t>(n);
     }
 }

@@ -20,8 +20,8 @@ void TIdConnectThread::Run() {
     try {
         binding_.ConnectToPeer();
     } catch (const EIdSocketError& e) {
-        // 10009 and 10038 are what the connect reports when its socket is closed under it.
-        if (e.ErrorNumber() != 10009 && e.ErrorNumber() != 10038) {
+        // Id_WSAEBADF and Id_WSAENOTSOCK are what the connect reports when its socket is closed under it.
+        if (e.ErrorNumber() != Id_WSAEBADF && e.ErrorNumber() != Id_WSAENOTSOCK) {
             ConnectErrorText = e.what();
             ConnectErrorNumber = e.ErrorNumber();
         }
@@ -117,7 +117,7 @@ void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
             CloseHandler();
             thread.WaitFor();
         }
-        throw EIdConnectTimeout("Connect timed out.");
+        throw EIdConnectTimeout();
     }
     if (!thread.ConnectErrorText.empty()) {
         if (thread.ConnectErrorNumber != 0) throw EIdSocketError(thread.ConnectErrorNumber, thread.ConnectErrorText);

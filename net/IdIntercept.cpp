@@ -27,7 +27,7 @@ void TIdConnectionIntercept::Send(TIdBytes& buffer) {
 
 void TIdConnectionIntercept::SetIntercept(TIdConnectionIntercept* next) {
     for (auto* link = next; link; link = link->intercept_)
-        if (link == this) throw EIdInterceptCircularLink("TIdConnectionIntercept: Circular links are not allowed");
+        if (link == this) throw EIdInterceptCircularLink();
     if (intercept_) intercept_->RemoveFreeNotification(this);
     intercept_ = next;
     if (intercept_) intercept_->FreeNotification(this);

@@ -35,7 +35,7 @@ void TIdSocketHandle::OpenHandle(int socketType, int protocol) {
 void TIdSocketHandle::BindLocal() {
     if (Port != 0 || ClientPortMin == 0 || ClientPortMax == 0) {
         if (!AttemptBind())
-            throw EIdCouldNotBindSocket("Could not bind socket. Address and port are already in use.");
+            throw EIdCouldNotBindSocket();
         return;
     }
     if (ClientPortMin > ClientPortMax)
@@ -152,6 +152,6 @@ void TIdSocketHandle::TakeEndpointsFrom(const TIdSocketHandle& other) {
 void TIdSocketHandle::SetIPVersion(TIdIPVersion version) {
     if (version == ipVersion_) return;
     if (isOpen_)
-        throw EIdCannotSetIPVersionWhenConnected("Cannot change IPVersion when connected");
+        throw EIdCannotSetIPVersionWhenConnected();
     ipVersion_ = version;
 }

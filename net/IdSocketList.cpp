@@ -4,7 +4,7 @@
 
 namespace {
 
-[[noreturn]] void SetSizeExceeded() { throw EIdStackSetSizeExceeded("Set Size Exceeded."); }
+[[noreturn]] void SetSizeExceeded() { throw EIdStackSetSizeExceeded(); }
 
 } // namespace
 

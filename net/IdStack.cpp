@@ -69,7 +69,7 @@ int StackLibraryStartCount() { return gLibraryStartCount; }
 void EnsureStackLibraryStarted(const std::function<int()>& start) {
     if (gLibraryStarted) return;
     ++gLibraryStartCount;
-    if (start() != 0) throw EIdStackInitializationFailed("Winsock Initialization Error.");
+    if (start() != 0) throw EIdStackInitializationFailed();
     gLibraryStarted = true;
 }
 
@@ -87,7 +87,7 @@ std::string TIdStack::LookupHost(const std::string& host, TIdIPVersion version) 
         return NameToAddress(host, Id_IPv6);
     }
     }
-    throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
+    throw EIdIPVersionUnsupported();
 }
 
 std::string TIdStack::OwnAddress() {
@@ -135,15 +135,11 @@ std::uint16_t TIdStack::InternetChecksum(const TIdBytes& data) {
 
 std::string TIdStack::SocketErrorText(int errorNumber) { return ::SocketErrorText(errorNumber); }
 
-bool TIdStack::IsWouldBlock(int result) { return CheckSocketResultTolerating(result, {10035}) == 10035; }
+bool TIdStack::IsWouldBlock(int result) { return CheckSocketResultTolerating(result, {Id_WSAEWOULDBLOCK}) == Id_WSAEWOULDBLOCK; }
 
 void TIdStack::RaiseFromLastError() { RaiseForErrorNumber(LastSocketError()); }
 
-void TIdStack::RaiseForErrorNumber(int errorNumber) {
-    const std::string message = SocketErrorText(errorNumber);
-    if (errorNumber == 10038) throw EIdNotASocket(errorNumber, message);
-    throw EIdSocketError(errorNumber, message);
-}
+void TIdStack::RaiseForErrorNumber(int errorNumber) { ::RaiseForErrorNumber(errorNumber); }
 
 int TIdStack::CheckSocketResult(int result) {
     if (result == Id_SOCKET_ERROR) RaiseFromLastError();
@@ -176,7 +172,7 @@ std::string TIdStack::AddressToText(const std::uint8_t* address, TIdIPVersion ve
         }
         return out;
     }
-    throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
+    throw EIdIPVersionUnsupported();
 }
 
 TIdBytes TIdStack::TextToAddress(const std::string& text, TIdIPVersion version) {
@@ -209,5 +205,5 @@ TIdBytes TIdStack::TextToAddress(const std::string& text, TIdIPVersion version) 
         std::memcpy(out.data(), net.data(), 16);
         return out;
     }
-    throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
+    throw EIdIPVersionUnsupported();
 }

@@ -35,7 +35,7 @@ TIdEndpoint TIdStackBSDBase::ReadAddress(const SocketAddress& address) {
         endpoint.IPVersion = Id_IPv6;
         endpoint.IP = AddressToText(address.Bytes + 8, Id_IPv6);
     } else {
-        throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
+        throw EIdIPVersionUnsupported();
     }
     endpoint.Port = NetOrder16ToHost(netPort);
     return endpoint;
@@ -140,10 +140,10 @@ int TIdStackBSDBase::SendDatagram(TIdStackSocketHandle socket, const TIdBytes& b
     const int sent = RawSendTo(socket, buffer.data(), length, address.Bytes, address.Length);
     if (sent == Id_SOCKET_ERROR) {
         const int error = LastSocketError();
-        if (error == 10040) throw EIdPackageSizeTooBig("Package Size Too Big.");
+        if (error == Id_WSAEMSGSIZE) throw EIdPackageSizeTooBig();
         RaiseForErrorNumber(error);
     }
-    if (sent < length) throw EIdNotAllBytesSent("Not all bytes sent.");
+    if (sent < length) throw EIdNotAllBytesSent();
     return length;
 }
 
@@ -162,6 +162,35 @@ bool TIdStackBSDBase::CanOpenFamily(TIdIPVersion version) {
     if (socket == Id_INVALID_SOCKET) return false;
     RawClose(socket);
     return true;
+}
+
+void TIdStackBSDBase::SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) {
+    const MulticastOptions& o = Multicast();
+    if (version == Id_IPv4) WriteIntOption(socket, o.IPv4Level, o.IPv4TTL, ttl);
+    else WriteIntOption(socket, o.IPv6Level, o.IPv6Hops, ttl);
+}
+
+void TIdStackBSDBase::SetGroupLoopback(TIdStackSocketHandle socket, bool on,
+                                       TIdIPVersion version) {
+    const MulticastOptions& o = Multicast();
+    if (version == Id_IPv4) WriteIntOption(socket, o.IPv4Level, o.IPv4Loop, on ? 1 : 0);
+    else WriteIntOption(socket, o.IPv6Level, o.IPv6Loop, on ? 1 : 0);
+}
+
+void TIdStackBSDBase::ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
+                                            const std::string& local, TIdIPVersion version,
+                                            bool join) {
+    const MulticastOptions& o = Multicast();
+    if (version == Id_IPv4) {
+        std::uint8_t request[8] = {}; // ip_mreq: the group, then the interface
+        std::memcpy(request, TextToAddress(group, Id_IPv4).data(), 4);
+        if (!local.empty()) std::memcpy(request + 4, TextToAddress(local, Id_IPv4).data(), 4);
+        WriteOption(socket, o.IPv4Level, join ? o.IPv4Join : o.IPv4Leave, request, sizeof request);
+    } else {
+        std::uint8_t request[20] = {}; // ipv6_mreq: the group, then the interface index
+        std::memcpy(request, TextToAddress(group, Id_IPv6).data(), 16);
+        WriteOption(socket, o.IPv6Level, join ? o.IPv6Join : o.IPv6Leave, request, sizeof request);
+    }
 }
 
 void TIdStackBSDBase::JoinGroup(TIdStackSocketHandle socket, const std::string& group,

@@ -32,6 +32,8 @@ class TIdStackBSDBase : public TIdStack {
     void ShutdownAndClose(TIdStackSocketHandle socket) override;
     void InterruptBlockedCalls(TIdStackSocketHandle socket) override;
     bool CanOpenFamily(TIdIPVersion version) override;
+    void SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) override;
+    void SetGroupLoopback(TIdStackSocketHandle socket, bool on, TIdIPVersion version) override;
     void JoinGroup(TIdStackSocketHandle socket, const std::string& group, const std::string& local,
                    TIdIPVersion version) override;
     void LeaveGroup(TIdStackSocketHandle socket, const std::string& group, const std::string& local,
@@ -45,10 +47,16 @@ class TIdStackBSDBase : public TIdStack {
     SocketAddress MakeAddress(const std::string& ip, TIdIPVersion version, int port);
     TIdEndpoint ReadAddress(const SocketAddress& address);
 
-    // Adds (join) or drops multicast membership; the option records are the platform's.
-    virtual void ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
-                                       const std::string& local, TIdIPVersion version,
-                                       bool join) = 0;
+    // The platform's numbers of the multicast options; the records they take
+    // (ip_mreq, ipv6_mreq) have the same layout everywhere.
+    struct MulticastOptions {
+        int IPv4Level, IPv6Level;
+        int IPv4TTL, IPv6Hops, IPv4Loop, IPv6Loop;
+        int IPv4Join, IPv4Leave, IPv6Join, IPv6Leave;
+    };
+    virtual const MulticastOptions& Multicast() const = 0;
+    void ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
+                               const std::string& local, TIdIPVersion version, bool join);
     virtual int RawBind(TIdStackSocketHandle socket, const void* address, int length) = 0;
     virtual int RawConnect(TIdStackSocketHandle socket, const void* address, int length) = 0;
     virtual int RawGetSockName(TIdStackSocketHandle socket, void* address, int& length) = 0;

@@ -28,9 +28,9 @@ void TIdTCPClientCustom::HandlerAttached() {
 }
 
 void TIdTCPClientCustom::EstablishConnection() {
-    if (IsConnected()) throw EIdAlreadyConnected("Already connected.");
-    if (host_.empty()) throw EIdHostRequired("");
-    if (port_ == 0) throw EIdPortRequired("");
+    if (IsConnected()) throw EIdAlreadyConnected();
+    if (host_.empty()) throw EIdHostRequired();
+    if (port_ == 0) throw EIdPortRequired();
     if (!IOHandler()) {
         AdoptHandler(CreateDefaultHandler());
         IOHandler()->OnStatus = OnStatus;

@@ -81,18 +81,18 @@ void TIdTCPConnection::DoOnDisconnected() {
 
 void TIdTCPConnection::CheckPeerClosed(bool raiseIfClosed) {
     if (ioHandler_) ioHandler_->DetectClosed(raiseIfClosed, false);
-    else if (raiseIfClosed) throw EIdException("Not Connected");
+    else if (raiseIfClosed) throw EIdException(kNotConnectedText);
 }
 
 int TIdTCPConnection::SendCmd(const std::string& command) {
-    if (!ioHandler_) throw EIdNotConnected("Not connected.");
+    if (!ioHandler_) throw EIdNotConnected();
     ioHandler_->WriteLine(command);
     GetResponse();
     return lastCmdResult_.NumericCode();
 }
 
 void TIdTCPConnection::GetResponse() {
-    if (!ioHandler_) throw EIdNotConnected("Not connected.");
+    if (!ioHandler_) throw EIdNotConnected();
     lastCmdResult_.Clear();
     // "123-text" continues the reply, "123 text" ends it.
     while (true) {

@@ -50,7 +50,7 @@ std::int32_t TIdTransferWatch::BoundTo(Clock::time_point until, std::int32_t lim
 }
 
 void TIdTransferWatch::Check(Clock::time_point now) const {
-    if (now >= deadline_) throw EIdTransferTimeout("Transfer timed out.");
+    if (now >= deadline_) throw EIdTransferTimeout();
     if (spanBytesDue_ != 0 && now - spanStart_ >= std::chrono::seconds(lowSpeedTime_))
         throw EIdLowSpeedTimeout(
             Format("Transfer too slow: under %d bytes per second for %d seconds", lowSpeedLimit_,

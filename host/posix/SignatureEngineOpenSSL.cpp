@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr const char* kDigestFailed = "OpenSSL's digest failed";
+
 template <typename T, void (*Free)(T*)> struct TFreer {
     void operator()(T* object) const { Free(object); }
 };
@@ -44,13 +46,13 @@ public:
             throw ESignatureEngineError("OpenSSL cannot set up a digest");
     }
     void Update(const std::uint8_t* bytes, std::size_t count) override {
-        if (EVP_DigestUpdate(context_.get(), bytes, count) != 1) throw ESignatureEngineError("OpenSSL's digest failed");
+        if (EVP_DigestUpdate(context_.get(), bytes, count) != 1) throw ESignatureEngineError(kDigestFailed);
     }
     TSignatureBytes Final() override {
         TSignatureBytes digest(EVP_MAX_MD_SIZE);
         unsigned int size = 0;
         if (EVP_DigestFinal_ex(context_.get(), digest.data(), &size) != 1)
-            throw ESignatureEngineError("OpenSSL's digest failed");
+            throw ESignatureEngineError(kDigestFailed);
         digest.resize(size);
         return digest;
     }
@@ -125,16 +127,16 @@ TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t*
     const unsigned char* at = message.data();
     const TPKCS7 p7(d2i_PKCS7(nullptr, &at, static_cast<long>(message.size())));
     if (!p7 || !PKCS7_type_is_signed(p7.get()) || p7->d.sign == nullptr)
-        throw ESignatureFormatError("no PKCS#7 SignedData");
+        throw ESignatureFormatError(kSignatureNoSignedData);
     STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(p7.get());
     if (signers == nullptr || sk_PKCS7_SIGNER_INFO_num(signers) != 1)
-        throw ESignatureFormatError("not exactly one signer");
+        throw ESignatureFormatError(kSignatureNotOneSigner);
     PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);
     STACK_OF(X509)* carried = p7->d.sign->cert;
     X509* certificate = carried ? X509_find_by_issuer_and_serial(carried, signer->issuer_and_serial->issuer,
                                                                  signer->issuer_and_serial->serial)
                                 : nullptr;
-    if (certificate == nullptr) throw ESignatureFormatError("the signer's certificate is not in the signature");
+    if (certificate == nullptr) throw ESignatureFormatError(kSignatureCertificateMissing);
 
     TSignerCheck check;
     check.Signer = Encoded(certificate);

@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr const char* kDigestFailed = "the system's digest failed";
+
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 struct TProviderHeld {
@@ -48,7 +50,7 @@ public:
     void Update(const std::uint8_t* bytes, std::size_t count) override {
         while (count > 0) {
             const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
-            if (!::CryptHashData(hash_, bytes, piece, 0)) throw ESignatureEngineError("the system's digest failed");
+            if (!::CryptHashData(hash_, bytes, piece, 0)) throw ESignatureEngineError(kDigestFailed);
             bytes += piece;
             count -= piece;
         }
@@ -58,7 +60,7 @@ public:
         TSignatureBytes digest;
         if (::CryptGetHashParam(hash_, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &sizeSize, 0)) digest.resize(size);
         if (digest.empty() || !::CryptGetHashParam(hash_, HP_HASHVAL, digest.data(), &size, 0))
-            throw ESignatureEngineError("the system's digest failed");
+            throw ESignatureEngineError(kDigestFailed);
         digest.resize(size);
         return digest;
     }
@@ -187,15 +189,15 @@ TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t*
     if (!decoded.handle) throw ESignatureEngineError("the system cannot decode a signed message");
     if (!::CryptMsgUpdate(decoded.handle, message.data(), static_cast<DWORD>(message.size()), TRUE) ||
         MessageNumber(decoded.handle, CMSG_TYPE_PARAM) != CMSG_SIGNED)
-        throw ESignatureFormatError("no PKCS#7 SignedData");
-    if (MessageNumber(decoded.handle, CMSG_SIGNER_COUNT_PARAM) != 1) throw ESignatureFormatError("not exactly one signer");
+        throw ESignatureFormatError(kSignatureNoSignedData);
+    if (MessageNumber(decoded.handle, CMSG_SIGNER_COUNT_PARAM) != 1) throw ESignatureFormatError(kSignatureNotOneSigner);
     const std::vector<std::uint8_t> signerInfo = MessageParam(decoded.handle, CMSG_SIGNER_INFO_PARAM);
     const std::vector<std::uint8_t> certInfo = MessageParam(decoded.handle, CMSG_SIGNER_CERT_INFO_PARAM);
     const TStoreHeld carried{::CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, decoded.handle)};
     if (signerInfo.empty() || certInfo.empty() || !carried.handle) throw ESignatureFormatError("no signer");
     const TCertificateHeld certificate{::CertGetSubjectCertificateFromStore(
         carried.handle, kEncoding, reinterpret_cast<PCERT_INFO>(const_cast<std::uint8_t*>(certInfo.data())))};
-    if (!certificate.context) throw ESignatureFormatError("the signer's certificate is not in the signature");
+    if (!certificate.context) throw ESignatureFormatError(kSignatureCertificateMissing);
     const auto& signer = *reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfo.data());
 
     TSignerCheck check;

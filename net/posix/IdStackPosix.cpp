@@ -38,31 +38,31 @@ int Fd(TIdStackSocketHandle socket) {
 int MapResolverError(int code) {
     switch (code) {
     case EAI_NONAME:
-        return 11001;
+        return Id_WSAHOST_NOT_FOUND;
     case EAI_AGAIN:
-        return 11002;
+        return Id_WSATRY_AGAIN;
     case EAI_FAIL:
-        return 11003;
+        return Id_WSANO_RECOVERY;
 #ifdef EAI_NODATA
     case EAI_NODATA:
-        return 11004;
+        return Id_WSANO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
-        return 11004;
+        return Id_WSANO_DATA;
 #endif
     case EAI_BADFLAGS:
-        return 10022;
+        return Id_WSAEINVAL;
     case EAI_FAMILY:
-        return 10047;
+        return Id_WSAEAFNOSUPPORT;
     case EAI_MEMORY:
-        return 10055;
+        return Id_WSAENOBUFS;
     case EAI_SERVICE:
-        return 10109;
+        return Id_WSATYPE_NOT_FOUND;
     case EAI_SOCKTYPE:
-        return 10044;
+        return Id_WSAESOCKTNOSUPPORT;
     default:
-        return 11003;
+        return Id_WSANO_RECOVERY;
     }
 }
 
@@ -95,90 +95,90 @@ struct AddrInfoList {
 int MapErrnoToSocketError(int error) {
     switch (error) {
     case EINTR:
-        return 10004;
+        return Id_WSAEINTR;
     case EBADF:
-        return 10009;
+        return Id_WSAEBADF;
     case EPERM:
     case EACCES:
-        return 10013;
+        return Id_WSAEACCES;
     case EFAULT:
-        return 10014;
+        return Id_WSAEFAULT;
     case EINVAL:
-        return 10022;
+        return Id_WSAEINVAL;
     case ENFILE:
     case EMFILE:
-        return 10024;
+        return Id_WSAEMFILE;
     case EAGAIN:
-        return 10035;
+        return Id_WSAEWOULDBLOCK;
     case EINPROGRESS:
-        return 10036;
+        return Id_WSAEINPROGRESS;
     case EALREADY:
-        return 10037;
+        return Id_WSAEALREADY;
     case ENOTSOCK:
-        return 10038;
+        return Id_WSAENOTSOCK;
     case EDESTADDRREQ:
-        return 10039;
+        return Id_WSAEDESTADDRREQ;
     case EMSGSIZE:
-        return 10040;
+        return Id_WSAEMSGSIZE;
     case EPROTOTYPE:
-        return 10041;
+        return Id_WSAEPROTOTYPE;
     case ENOPROTOOPT:
-        return 10042;
+        return Id_WSAENOPROTOOPT;
     case EPROTONOSUPPORT:
-        return 10043;
+        return Id_WSAEPROTONOSUPPORT;
     case ESOCKTNOSUPPORT:
-        return 10044;
+        return Id_WSAESOCKTNOSUPPORT;
     case EOPNOTSUPP:
-        return 10045;
+        return Id_WSAEOPNOTSUPP;
     case EPFNOSUPPORT:
-        return 10046;
+        return Id_WSAEPFNOSUPPORT;
     case EAFNOSUPPORT:
-        return 10047;
+        return Id_WSAEAFNOSUPPORT;
     case EADDRINUSE:
-        return 10048;
+        return Id_WSAEADDRINUSE;
     case EADDRNOTAVAIL:
-        return 10049;
+        return Id_WSAEADDRNOTAVAIL;
     case ENETDOWN:
-        return 10050;
+        return Id_WSAENETDOWN;
     case ENETUNREACH:
-        return 10051;
+        return Id_WSAENETUNREACH;
     case ENETRESET:
-        return 10052;
+        return Id_WSAENETRESET;
     case ECONNABORTED:
-        return 10053;
+        return Id_WSAECONNABORTED;
     case ECONNRESET:
-        return 10054;
+        return Id_WSAECONNRESET;
     case EPIPE:
-        return 10054;
+        return Id_WSAECONNRESET;
     case ENOMEM:
     case ENOBUFS:
-        return 10055;
+        return Id_WSAENOBUFS;
     case EISCONN:
-        return 10056;
+        return Id_WSAEISCONN;
     case ENOTCONN:
-        return 10057;
+        return Id_WSAENOTCONN;
     case ESHUTDOWN:
-        return 10058;
+        return Id_WSAESHUTDOWN;
     case ETOOMANYREFS:
-        return 10059;
+        return Id_WSAETOOMANYREFS;
     case ETIMEDOUT:
-        return 10060;
+        return Id_WSAETIMEDOUT;
     case ECONNREFUSED:
-        return 10061;
+        return Id_WSAECONNREFUSED;
     case ELOOP:
-        return 10062;
+        return Id_WSAELOOP;
     case ENAMETOOLONG:
-        return 10063;
+        return Id_WSAENAMETOOLONG;
     case EHOSTDOWN:
-        return 10064;
+        return Id_WSAEHOSTDOWN;
     case EHOSTUNREACH:
-        return 10065;
+        return Id_WSAEHOSTUNREACH;
     case ENOTEMPTY:
-        return 10066;
+        return Id_WSAENOTEMPTY;
     default:
         // Every number raised has a text: what the table does not know
         // ended the operation from within this machine.
-        return 10053;
+        return Id_WSAECONNABORTED;
     }
 }
 
@@ -194,7 +194,7 @@ int TIdStackPosix::FamilyOf(TIdIPVersion version) {
     case Id_IPv6:
         return AF_INET6;
     }
-    throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
+    throw EIdIPVersionUnsupported();
 }
 
 std::string TIdStackPosix::NameToAddress(const std::string& host, TIdIPVersion version) {
@@ -215,7 +215,7 @@ std::string TIdStackPosix::NameToAddress(const std::string& host, TIdIPVersion v
             return AddressToText(reinterpret_cast<const std::uint8_t*>(&sin6->sin6_addr), Id_IPv6);
         }
     }
-    tLastSocketError = 11004;
+    tLastSocketError = Id_WSANO_DATA;
     RaiseFromLastError();
 }
 
@@ -279,36 +279,12 @@ bool TIdStackPosix::HasIPv6Transport() {
     return CanOpenFamily(Id_IPv6);
 }
 
-void TIdStackPosix::SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) {
-    if (version == Id_IPv4)
-        WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl);
-    else
-        WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, ttl);
-}
-
-void TIdStackPosix::SetGroupLoopback(TIdStackSocketHandle socket, bool on, TIdIPVersion version) {
-    if (version == Id_IPv4)
-        WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, on ? 1 : 0);
-    else
-        WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, on ? 1 : 0);
-}
-
-void TIdStackPosix::ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
-                                          const std::string& local, TIdIPVersion version,
-                                          bool join) {
-    if (version == Id_IPv4) {
-        ip_mreq request{};
-        std::memcpy(&request.imr_multiaddr, TextToAddress(group, Id_IPv4).data(), 4);
-        if (!local.empty())
-            std::memcpy(&request.imr_interface, TextToAddress(local, Id_IPv4).data(), 4);
-        WriteOption(socket, IPPROTO_IP, join ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP, &request,
-                    sizeof request);
-    } else {
-        ipv6_mreq request{};
-        std::memcpy(&request.ipv6mr_multiaddr, TextToAddress(group, Id_IPv6).data(), 16);
-        WriteOption(socket, IPPROTO_IPV6, join ? IPV6_JOIN_GROUP : IPV6_LEAVE_GROUP, &request,
-                    sizeof request);
-    }
+const TIdStackBSDBase::MulticastOptions& TIdStackPosix::Multicast() const {
+    static const MulticastOptions options{IPPROTO_IP,         IPPROTO_IPV6,       IP_MULTICAST_TTL,
+                                          IPV6_MULTICAST_HOPS, IP_MULTICAST_LOOP, IPV6_MULTICAST_LOOP,
+                                          IP_ADD_MEMBERSHIP,  IP_DROP_MEMBERSHIP, IPV6_JOIN_GROUP,
+                                          IPV6_LEAVE_GROUP};
+    return options;
 }
 
 int TIdStackPosix::RawClose(TIdStackSocketHandle socket) {
@@ -392,7 +368,7 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
     }
     if (count == 0) {
         // Nothing to wait on would wait forever; select refuses it too.
-        tLastSocketError = 10022;
+        tLastSocketError = Id_WSAEINVAL;
         return Id_SOCKET_ERROR;
     }
     // A wait restarted after a signal waits only for what is left of its time.
@@ -411,7 +387,7 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
     if (r < 0) return Fail();
     for (nfds_t i = 0; i < count; ++i) {
         if (fds[i].revents & POLLNVAL) {
-            tLastSocketError = 10038;
+            tLastSocketError = Id_WSAENOTSOCK;
             return Id_SOCKET_ERROR;
         }
     }
@@ -451,7 +427,7 @@ int TIdStackPosix::RawConnect(TIdStackSocketHandle socket, const void* address, 
     } while (r < 0 && errno == EINTR);
     if (r < 0) return Fail();
     if (fd.revents & POLLNVAL) {
-        tLastSocketError = 10038;
+        tLastSocketError = Id_WSAENOTSOCK;
         return Id_SOCKET_ERROR;
     }
     int error = 0;

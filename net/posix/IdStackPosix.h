@@ -27,8 +27,6 @@ class TIdStackPosix : public TIdStackBSDBase {
     std::uint16_t NetOrder16ToHost(std::uint16_t value) override;
     std::uint32_t NetOrder32ToHost(std::uint32_t value) override;
     bool HasIPv6Transport() override;
-    void SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) override;
-    void SetGroupLoopback(TIdStackSocketHandle socket, bool on, TIdIPVersion version) override;
     int RawClose(TIdStackSocketHandle socket) override;
     int RawReceive(TIdStackSocketHandle socket, void* buffer, int length, int flags) override;
     int RawSend(TIdStackSocketHandle socket, const void* buffer, int length, int flags) override;
@@ -44,8 +42,7 @@ class TIdStackPosix : public TIdStackBSDBase {
     int FamilyOf(TIdIPVersion version) override;
 
   protected:
-    void ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
-                               const std::string& local, TIdIPVersion version, bool join) override;
+    const MulticastOptions& Multicast() const override;
     int RawBind(TIdStackSocketHandle socket, const void* address, int length) override;
     int RawConnect(TIdStackSocketHandle socket, const void* address, int length) override;
     int RawGetSockName(TIdStackSocketHandle socket, void* address, int& length) override;
@@ -64,7 +61,7 @@ class TIdStackPosix : public TIdStackBSDBase {
 };
 
 // Windows Sockets number for an errno value; one the table does not know
-// becomes 10053, so that every number raised has its text.
+// becomes Id_WSAECONNABORTED, so that every number raised has its text.
 int MapErrnoToSocketError(int error);
 // Windows Sockets number for a getaddrinfo failure code.
 int MapResolverError(int code);

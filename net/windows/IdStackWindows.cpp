@@ -49,7 +49,7 @@ int TIdStackWindows::FamilyOf(TIdIPVersion version) {
     case Id_IPv6:
         return AF_INET6;
     }
-    throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
+    throw EIdIPVersionUnsupported();
 }
 
 // The name look-up's result codes in the numbering of the error texts. The
@@ -59,23 +59,23 @@ int MapAddrInfoError(int code) {
     case 1:
         return 0;
     case 2:
-        return 11002;
+        return Id_WSATRY_AGAIN;
     case 3:
-        return 10022;
+        return Id_WSAEINVAL;
     case 4:
-        return 11003;
+        return Id_WSANO_RECOVERY;
     case 5:
-        return 10047;
+        return Id_WSAEAFNOSUPPORT;
     case 6:
         return 8;
     case 7:
-        return 11004;
+        return Id_WSANO_DATA;
     case 8:
-        return 11001;
+        return Id_WSAHOST_NOT_FOUND;
     case 9:
-        return 10109;
+        return Id_WSATYPE_NOT_FOUND;
     case 10:
-        return 10044;
+        return Id_WSAESOCKTNOSUPPORT;
     default:
         return code;
     }
@@ -103,7 +103,7 @@ std::string TIdStackWindows::NameToAddress(const std::string& host, TIdIPVersion
         const auto* address = reinterpret_cast<const sockaddr_in6*>(list.head->ai_addr);
         return AddressToText(reinterpret_cast<const std::uint8_t*>(&address->sin6_addr), Id_IPv6);
     }
-    throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
+    throw EIdIPVersionUnsupported();
 }
 
 std::string TIdStackWindows::LocalHostName() {
@@ -152,7 +152,7 @@ std::string TIdStackWindows::AddressToName(const std::string& ip, TIdIPVersion v
         if (code != 0) RaiseForAddrInfoError(code);
         return host;
     }
-    throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
+    throw EIdIPVersionUnsupported();
 }
 
 std::uint16_t TIdStackWindows::HostOrder16ToNet(std::uint16_t value) {
@@ -180,36 +180,12 @@ bool TIdStackWindows::HasIPv6Transport() {
     return false;
 }
 
-void TIdStackWindows::SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) {
-    if (version == Id_IPv4)
-        WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl);
-    else
-        WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, ttl);
-}
-
-void TIdStackWindows::SetGroupLoopback(TIdStackSocketHandle socket, bool on, TIdIPVersion version) {
-    if (version == Id_IPv4)
-        WriteIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, on ? 1 : 0);
-    else
-        WriteIntOption(socket, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, on ? 1 : 0);
-}
-
-void TIdStackWindows::ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
-                                            const std::string& local, TIdIPVersion version,
-                                            bool join) {
-    if (version == Id_IPv4) {
-        ip_mreq request{};
-        std::memcpy(&request.imr_multiaddr, TextToAddress(group, Id_IPv4).data(), 4);
-        if (!local.empty())
-            std::memcpy(&request.imr_interface, TextToAddress(local, Id_IPv4).data(), 4);
-        WriteOption(socket, IPPROTO_IP, join ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP, &request,
-                    sizeof request);
-    } else {
-        ipv6_mreq request{};
-        std::memcpy(&request.ipv6mr_multiaddr, TextToAddress(group, Id_IPv6).data(), 16);
-        WriteOption(socket, IPPROTO_IPV6, join ? IPV6_ADD_MEMBERSHIP : IPV6_DROP_MEMBERSHIP,
-                    &request, sizeof request);
-    }
+const TIdStackBSDBase::MulticastOptions& TIdStackWindows::Multicast() const {
+    static const MulticastOptions options{IPPROTO_IP,         IPPROTO_IPV6,       IP_MULTICAST_TTL,
+                                          IPV6_MULTICAST_HOPS, IP_MULTICAST_LOOP, IPV6_MULTICAST_LOOP,
+                                          IP_ADD_MEMBERSHIP,  IP_DROP_MEMBERSHIP, IPV6_ADD_MEMBERSHIP,
+                                          IPV6_DROP_MEMBERSHIP};
+    return options;
 }
 
 int TIdStackWindows::RawClose(TIdStackSocketHandle socket) {
@@ -302,10 +278,10 @@ int TIdStackWindows::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
         ToFdSet(*arrays[i], sets[i]);
         total += arrays[i]->Count;
     }
-    // Windows' select refuses three empty sets with 10022; Wine may not, so the
+    // Windows' select refuses three empty sets with Id_WSAEINVAL; Wine may not, so the
     // refusal is made here, the same on every system.
     if (total == 0) {
-        ws::WSASetLastError(10022);
+        ws::WSASetLastError(Id_WSAEINVAL);
         return Id_SOCKET_ERROR;
     }
     timeval limit{};

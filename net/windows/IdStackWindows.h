@@ -20,8 +20,6 @@ class TIdStackWindows : public TIdStackBSDBase {
     std::uint16_t NetOrder16ToHost(std::uint16_t value) override;
     std::uint32_t NetOrder32ToHost(std::uint32_t value) override;
     bool HasIPv6Transport() override;
-    void SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) override;
-    void SetGroupLoopback(TIdStackSocketHandle socket, bool on, TIdIPVersion version) override;
     int RawClose(TIdStackSocketHandle socket) override;
     int RawReceive(TIdStackSocketHandle socket, void* buffer, int length, int flags) override;
     int RawSend(TIdStackSocketHandle socket, const void* buffer, int length, int flags) override;
@@ -38,8 +36,7 @@ class TIdStackWindows : public TIdStackBSDBase {
     int FamilyOf(TIdIPVersion version) override;
 
   protected:
-    void ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,
-                               const std::string& local, TIdIPVersion version, bool join) override;
+    const MulticastOptions& Multicast() const override;
     // A failed name look-up's result code, raised as a socket error (code 11:
     // the system's last error as EOSError).
     [[noreturn]] void RaiseForAddrInfoError(int code);

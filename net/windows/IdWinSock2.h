@@ -147,7 +147,7 @@ constexpr std::size_t EntryCount = static_cast<std::size_t>(Entry::Count_);
 const char* EntryName(Entry entry);
 
 // Looks an entry's function up in the loaded library and stores it. Raises
-// EIdWinsockStubError "Error on call Winsock2 library function %s" with 10093
+// EIdWinsockStubError "Error on call Winsock2 library function %s" with Id_WSANOTINITIALISED
 // while the library is not loaded; a name the library does not export raises
 // the same with the system's "procedure not found" number.
 void* BindEntry(Entry entry);

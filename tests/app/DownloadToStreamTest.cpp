@@ -60,7 +60,7 @@ TEST(DownloadToStream, OnlyACompleteDownloadReplacesTheInstalledFile) {
         {"length above 2^63, cut", "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nMZ new",
          "Invalid Content-Length in response: \"9223372036854775808\"", OldProgram},
         {"not a program", Reply("200 OK", "<html>portal</html>", 19), "", OldProgram},
-        {"server down", "", SocketErrorText(10061), OldProgram},
+        {"server down", "", SocketErrorText(Id_WSAECONNREFUSED), OldProgram},
     };
     for (const auto& c : cases) {
         vyktest::TempPrefix prefix;

@@ -1,6 +1,7 @@
 #include "app/uFrmVYKPatch.h"
 
 #include "net/IdExceptionCore.h"
+#include "tests/support/BoxRecordingHost.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +20,6 @@ std::string Key(const std::string& path) {
     }
     return out;
 }
-
-struct Box {
-    std::string text, caption;
-    std::uint32_t flags;
-};
 
 class FakeHost;
 
@@ -79,7 +75,7 @@ private:
     };
 };
 
-class FakeHost : public THostServices {
+class FakeHost : public vyktest::BoxRecordingHost {
 public:
     TRegistryHive& Registry() override { return hive; }
     bool FileExists(const std::string& path) override { return files.count(Key(path)) > 0; }
@@ -94,13 +90,6 @@ public:
         dialog.FileName = choice;
         return true;
     }
-    int ShowMessageBox(const std::string& text, const std::string& caption,
-                       std::uint32_t flags) override {
-        boxes.push_back({text, caption, flags});
-        return 1;
-    }
-    std::string ApplicationTitle() override { return "Vykpatch"; }
-
     void Open(const std::string& path) {
         if (locked.count(Key(path)) || open.count(Key(path)))
             throw EFCreateError("Cannot create file \"" + path + "\". Resource busy");
@@ -114,7 +103,6 @@ public:
     std::size_t diskSpace = 1 << 20;
     std::string choice; // the dialog's answer; empty: cancelled
     std::vector<std::string> dialogShownWith;
-    std::vector<Box> boxes;
     int replacements = 0;
 };
 
@@ -326,13 +314,13 @@ TEST_F(Fixture, FailedDownloadsKeepTheOldFile) {
         std::exception_ptr error;
         std::string shown; // the error that escapes, or the warning box
     } cases[] = {
-        {"server down", {}, std::make_exception_ptr(EIdSocketError(10061, SocketErrorText(10061))),
-         SocketErrorText(10061)},
+        {"server down", {}, std::make_exception_ptr(EIdSocketError(Id_WSAECONNREFUSED, SocketErrorText(Id_WSAECONNREFUSED))),
+         SocketErrorText(Id_WSAECONNREFUSED)},
         {"404", {}, std::make_exception_ptr(EIdHTTPProtocolException(404, "HTTP/1.1 404 Not Found", "<html>")),
          "HTTP/1.1 404 Not Found"},
         {"cut short", {"MZ", "half"}, std::make_exception_ptr(EIdConnClosedGracefully()),
          "Connection Closed Gracefully."},
-        {"time-out", {"MZ"}, std::make_exception_ptr(EIdReadTimeout("Read Timeout")), "Read Timeout"},
+        {"time-out", {"MZ"}, std::make_exception_ptr(EIdReadTimeout()), "Read Timeout"},
         {"not a program", {"<html>captive portal</html>"}, nullptr,
          "Stažený soubor není platný program. Původní soubor zůstal beze změny."},
         {"only the first byte right", {"MX rest"}, nullptr,

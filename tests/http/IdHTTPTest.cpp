@@ -307,13 +307,13 @@ TEST(Connection, RefusedAndUnknownHostPassThrough) {
         http.GetToStream("http://127.0.0.1:" + std::to_string(vyktest::ClosedLoopbackPort()) + "/x", stream);
         FAIL();
     } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), 10061);
+        EXPECT_EQ(e.ErrorNumber(), Id_WSAECONNREFUSED);
     }
     try {
         http.GetToStream("http://no-such-host.invalid/x", stream);
         FAIL();
     } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), 11001);
+        EXPECT_EQ(e.ErrorNumber(), Id_WSAHOST_NOT_FOUND);
     }
 }
 

@@ -115,7 +115,7 @@ TEST_F(SocketHandleTest, RefusedConnectPassesTheSocketErrorThrough) {
         handle.ConnectToPeer();
         FAIL();
     } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), 10061);
+        EXPECT_EQ(e.ErrorNumber(), Id_WSAECONNREFUSED);
     }
     EXPECT_TRUE(handle.IsOpen());
 }

@@ -74,7 +74,7 @@ TEST_F(StackTest, UnknownHostRaises11001) {
         stack.LookupHost("no-such-host.invalid", Id_IPv4);
         FAIL();
     } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), 11001);
+        EXPECT_EQ(e.ErrorNumber(), Id_WSAHOST_NOT_FOUND);
         EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
     }
 }
@@ -120,7 +120,7 @@ TEST_F(StackTest, RefusedConnectRaises10061) {
         stack.ConnectEndpoint(socket, "127.0.0.1", Id_IPv4, port);
         FAIL();
     } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), 10061);
+        EXPECT_EQ(e.ErrorNumber(), Id_WSAECONNREFUSED);
         EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
     }
     stack.ShutdownAndClose(socket);

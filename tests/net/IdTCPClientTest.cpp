@@ -98,7 +98,7 @@ TEST(TCPClient, RefusedConnectLeavesNoHandlerAndTheNextConnectStartsFresh) {
         client.EstablishConnection();
         FAIL();
     } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), 10061);
+        EXPECT_EQ(e.ErrorNumber(), Id_WSAECONNREFUSED);
         EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
     }
     EXPECT_EQ(client.IOHandler(), nullptr);
@@ -193,7 +193,7 @@ TEST(TCPClient, ConnectTimeoutReportsARefusalOnTheCallersThread) {
         client.EstablishConnection();
         FAIL();
     } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), 10061);
+        EXPECT_EQ(e.ErrorNumber(), Id_WSAECONNREFUSED);
     }
     ScriptedServer server(Script().Stall());
     client.SetPort(server.Port());

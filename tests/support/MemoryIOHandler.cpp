@@ -23,7 +23,7 @@ void MemoryIOHandler::OpenHandler() {
 bool MemoryIOHandler::AwaitReadable(std::int32_t timeLimit) {
     LongestWait = std::max(LongestWait, timeLimit);
     const bool readable = !Reply.empty() || !HoldOpen || peerDone_;
-    if (!readable && StallTimesOut && timeLimit != 0) throw EIdReadTimeout("Read Timeout");
+    if (!readable && StallTimesOut && timeLimit != 0) throw EIdReadTimeout();
     return readable;
 }
 
@@ -32,7 +32,7 @@ std::size_t MemoryIOHandler::MaxSendBlock() const {
 }
 
 std::int32_t MemoryIOHandler::ReceiveFromTransport(TIdBytes& buffer, std::int32_t) {
-    if (++reads_ == FailOnRead) throw EIdSocketError(10054, SocketErrorText(10054));
+    if (++reads_ == FailOnRead) throw EIdSocketError(Id_WSAECONNRESET, SocketErrorText(Id_WSAECONNRESET));
     const int cap = reads_ == 1 && FirstReadSize > 0 ? FirstReadSize : MaxReadSize;
     const std::size_t n = std::min({buffer.size(), Reply.size(), static_cast<std::size_t>(cap)});
     std::copy_n(Reply.begin(), n, buffer.begin());
@@ -42,7 +42,7 @@ std::int32_t MemoryIOHandler::ReceiveFromTransport(TIdBytes& buffer, std::int32_
 }
 
 std::int32_t MemoryIOHandler::SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) {
-    if (++writes_ == FailOnWrite) throw EIdSocketError(10054, SocketErrorText(10054));
+    if (++writes_ == FailOnWrite) throw EIdSocketError(Id_WSAECONNRESET, SocketErrorText(Id_WSAECONNRESET));
     sends_.emplace_back(reinterpret_cast<const char*>(buffer.data()) + offset, static_cast<std::size_t>(count));
     incoming_ += sends_.back();
     CollectRequests();

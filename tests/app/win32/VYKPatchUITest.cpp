@@ -85,7 +85,7 @@ template <typename Probe> auto WaitFor(Probe probe, int timeoutMs = 20000) -> de
     }
 }
 
-struct Box {
+struct ShownBox {
     HWND handle = nullptr;
     std::string title;
     std::string text;
@@ -177,7 +177,7 @@ class Updater {
     DWORD ThreadId() const { return process_.dwThreadId; }
 
     // The next box or dialog the program shows.
-    Box NextBox() {
+    ShownBox NextBox() {
         const HWND handle = WaitFor([&]() -> HWND {
             const auto found = WindowsOf(process_.dwProcessId, L"#32770");
             return found.empty() ? nullptr : found.front();
@@ -185,11 +185,11 @@ class Updater {
         if (!handle) return {};
         // Let the box finish laying itself out before it is read.
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        return Box{handle, WindowText(handle), BoxText(handle)};
+        return ShownBox{handle, WindowText(handle), BoxText(handle)};
     }
 
     // Dismisses a box and waits until it has gone.
-    void Dismiss(const Box& box, int id = IDOK) {
+    void Dismiss(const ShownBox& box, int id = IDOK) {
         Press(box.handle, id);
         WaitFor([&] { return !::IsWindow(box.handle) || !::IsWindowVisible(box.handle); });
     }
@@ -332,7 +332,7 @@ TEST_F(UpdaterUITest, RegisteredDirectoryIsUpdatedAfterSpaceIsPressed) {
 
     ::PostMessageW(updater.Button, WM_KEYDOWN, VK_SPACE, 0x00390001);
     ::PostMessageW(updater.Button, WM_KEYUP, VK_SPACE, 0xC0390001);
-    const Box done = updater.NextBox();
+    const ShownBox done = updater.NextBox();
     EXPECT_EQ(done.title, "Informace");
     EXPECT_EQ(done.text, "Aktualizace dokončena.");
     updater.Dismiss(done);
@@ -356,7 +356,7 @@ TEST_F(UpdaterUITest, DefaultDirectoryShowsA404AndStaysOpenForAnotherAttempt) {
     // Enter presses the focused button.
     ::PostMessageW(updater.Button, WM_KEYDOWN, VK_RETURN, 0x001C0001);
     ::PostMessageW(updater.Button, WM_KEYUP, VK_RETURN, 0xC01C0001);
-    const Box error = updater.NextBox();
+    const ShownBox error = updater.NextBox();
     EXPECT_EQ(error.title, "Vykpatch");
     EXPECT_EQ(error.text, "HTTP/1.1 404 Not Found.");
     updater.Dismiss(error);
@@ -364,7 +364,7 @@ TEST_F(UpdaterUITest, DefaultDirectoryShowsA404AndStaysOpenForAnotherAttempt) {
     EXPECT_TRUE(::IsWindowVisible(updater.Main));
 
     ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-    const Box done = updater.NextBox();
+    const ShownBox done = updater.NextBox();
     EXPECT_EQ(done.text, "Aktualizace dokončena.");
     updater.Dismiss(done);
     EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), kNewProgram);
@@ -382,13 +382,13 @@ TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
     Updater updater(work / "app", server.Port());
 
     ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-    const Box warning = updater.NextBox();
+    const ShownBox warning = updater.NextBox();
     EXPECT_EQ(warning.title, "Upozornění");
     EXPECT_EQ(warning.text,
               "VYK nelze nalézt automaticky. Vyberte umístění ručně a vyberte soubor tesmir.ini.");
     updater.Dismiss(warning);
 
-    const Box dialog = updater.NextBox();
+    const ShownBox dialog = updater.NextBox();
     EXPECT_EQ(dialog.title, "Najděte soubor tesmir.ini");
     // Centred across the monitor, one third of the free height down.
     RECT frame{};
@@ -402,7 +402,7 @@ TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
     EXPECT_FALSE(::IsWindowEnabled(updater.Main)); // the dialog is modal to the program
     updater.Dismiss(dialog, IDCANCEL);
 
-    const Box cancelled = updater.NextBox();
+    const ShownBox cancelled = updater.NextBox();
     EXPECT_EQ(cancelled.title, "Informace");
     EXPECT_EQ(cancelled.text, "Aktualizace přerušena uživatelem.");
     updater.Dismiss(cancelled);
@@ -433,7 +433,7 @@ TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
         WriteFile(installed / "Kalmin.exe", kOldProgram);
         Updater updater(work / "app", s.Url(row.server));
         ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-        const Box box = updater.NextBox();
+        const ShownBox box = updater.NextBox();
         EXPECT_EQ(box.title, row.title);
         EXPECT_EQ(box.text, row.text);
         updater.Dismiss(box);
@@ -457,7 +457,7 @@ TEST_F(UpdaterUITest, OnlyThePublishersProgramReplacesKalmin) {
         ::SetEnvironmentVariableW(L"VYK_TEST_PUBLISHER_KEYS", row.pin ? Utf8ToWide(vyktest::PinOf(row.pin)).c_str() : nullptr);
         Updater updater(work / "app", vyktest::SignedProgramUrl(row));
         ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-        const Box box = updater.NextBox();
+        const ShownBox box = updater.NextBox();
         EXPECT_EQ(box.title, row.refusal ? "Upozornění" : "Informace");
         EXPECT_EQ(box.text, row.refusal ? vyktest::kNotThePublishers : "Aktualizace dokončena.");
         updater.Dismiss(box);

@@ -26,7 +26,7 @@ class WindowsStackTest : public ::testing::Test {
 
 TEST_F(WindowsStackTest, ErrorNumbersAreTheNativeOnes) {
     EXPECT_EQ(stack.RawClose(12345), Id_SOCKET_ERROR);
-    EXPECT_EQ(stack.LastSocketError(), 10038);
+    EXPECT_EQ(stack.LastSocketError(), Id_WSAENOTSOCK);
     EXPECT_THROW(stack.CheckSocketResult(stack.RawClose(12345)), EIdNotASocket);
     const auto socket = stack.OpenSocket(Id_SOCK_STREAM, 0, false, Id_IPv4);
     EXPECT_FALSE(stack.IsWouldBlock(0));
@@ -34,7 +34,7 @@ TEST_F(WindowsStackTest, ErrorNumbersAreTheNativeOnes) {
     TIdBytes buffer(8);
     // Not connected: a non-blocking receive fails with the native "not connected".
     EXPECT_EQ(stack.RawReceive(socket, buffer.data(), 8, 0), Id_SOCKET_ERROR);
-    EXPECT_EQ(stack.LastSocketError(), 10057);
+    EXPECT_EQ(stack.LastSocketError(), Id_WSAENOTCONN);
     stack.RawClose(socket);
 }
 
@@ -43,7 +43,7 @@ TEST_F(WindowsStackTest, UnknownIPv6NamePassesTheLibraryNumberThrough) {
         stack.NameToAddress("no-such-host.invalid", Id_IPv6);
         FAIL();
     } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), 11001);
+        EXPECT_EQ(e.ErrorNumber(), Id_WSAHOST_NOT_FOUND);
         EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
     }
 }
@@ -77,15 +77,15 @@ TEST_F(WindowsStackTest, ReadinessWaitKeepsExactlyTheReadySockets) {
         empty.WaitReadableFor(20);
         ADD_FAILURE() << "an empty set was waited on";
     } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), 10022);
+        EXPECT_EQ(e.ErrorNumber(), Id_WSAEINVAL);
     }
     stack.ShutdownAndClose(quiet);
     stack.ShutdownAndClose(talking);
 }
 
 TEST(WindowsErrorMapping, AddrInfoCodes) {
-    const std::pair<int, int> rows[] = {{1, 0},      {2, 11002},  {3, 10022}, {4, 11003},
-                                        {5, 10047},  {6, 8},      {7, 11004}, {8, 11001},
-                                        {9, 10109},  {10, 10044}, {11001, 11001}, {10060, 10060}};
+    const std::pair<int, int> rows[] = {{1, 0},      {2, Id_WSATRY_AGAIN},  {3, Id_WSAEINVAL}, {4, Id_WSANO_RECOVERY},
+                                        {5, Id_WSAEAFNOSUPPORT},  {6, 8},      {7, Id_WSANO_DATA}, {8, Id_WSAHOST_NOT_FOUND},
+                                        {9, Id_WSATYPE_NOT_FOUND},  {10, Id_WSAESOCKTNOSUPPORT}, {Id_WSAHOST_NOT_FOUND, Id_WSAHOST_NOT_FOUND}, {Id_WSAETIMEDOUT, Id_WSAETIMEDOUT}};
     for (const auto& [code, number] : rows) EXPECT_EQ(MapAddrInfoError(code), number) << code;
 }
