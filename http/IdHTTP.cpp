@@ -4,7 +4,7 @@
 #include "host/Stream.h"
 #include "http/IdCappedStream.h"
 #include "http/IdCookieManager.h"
-#include "http/IdHTTPBodyDecoder.h"
+#include "http/IdHTTPReplyReader.h"
 #include "http/IdHTTPRouter.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdIOHandler.h"
@@ -25,20 +25,6 @@ bool Contains(const std::vector<int>& codes, int code) {
 }
 
 } // namespace
-
-std::string ReadHttpLine(TIdIOHandler& io) {
-    std::string line = io.ReadLine();
-    if (io.LineTimedOut) throw EIdReadTimeout();
-    return line;
-}
-
-int StatusCodeOf(const std::string& statusLine) {
-    std::string rest;
-    const auto space = statusLine.find(' ');
-    if (space != std::string::npos) rest = Trim(statusLine.substr(space + 1));
-    const std::string code = rest.substr(0, rest.find(' '));
-    return TryDecimalToInt32(code).value_or(-1);
-}
 
 int TIdHTTPResponse::StatusCode() const { return StatusCodeOf(StatusLine); }
 
@@ -240,33 +226,10 @@ bool TIdCustomHTTP::MayKeepConnection() {
 
 void TIdCustomHTTP::ReadResponseHead() {
     TIdHTTPResponse& response = Response();
-    // Some servers send a line end more after an interim reply, or before the first.
-    response.StatusLine = ReadHttpLine(*IOHandler());
-    for (int blank = 1; response.StatusLine.empty(); ++blank) {
-        if (blank > HeaderLineLimit)
-            throw EIdException(Format("Response has more than %d empty lines before its status line.", HeaderLineLimit));
-        response.StatusLine = ReadHttpLine(*IOHandler());
-    }
-    ReadHeaderBlock();
+    response.StatusLine = ReadStatusLine(*IOHandler(), HeaderLineLimit);
+    ReadHeaderBlock(*IOHandler(), response.HeaderLines, HeaderLineLimit);
     response.ProcessHeaders();
     CollectCookies();
-}
-
-void TIdCustomHTTP::ReadHeaderBlock() {
-    // A block cut short by the peer's close is an incomplete response: the
-    // connection's error passes on rather than ending the block quietly.
-    TIdIOHandler& io = *IOHandler();
-    TIdHeaderList& lines = Response().HeaderLines;
-    lines.Clear();
-    std::string line = ReadHttpLine(io);
-    while (!line.empty() && lines.Count() < HeaderLineLimit) {
-        lines.Add(line);
-        line = ReadHttpLine(io);
-    }
-    // Lines past the limit are never taken for the body. Dropping them could
-    // lose the lines that frame the body, so such a reply is refused.
-    if (!line.empty())
-        throw EIdException(Format("Response has more than %d header lines.", HeaderLineLimit));
 }
 
 void TIdCustomHTTP::CollectCookies() {
@@ -398,33 +361,8 @@ void TIdCustomHTTP::FailUnlessIgnored(const std::vector<int>& ignoredCodes) {
 
 void TIdCustomHTTP::ReadBody(TStream& sink) {
     TIdHTTPResponse& response = Response();
-    const bool deflate = compressor_ && response.ContentEncoding == "deflate";
-    const bool gzip = compressor_ && response.ContentEncoding == "gzip";
-    std::unique_ptr<TMemoryStream> compressed;
-    if (deflate || gzip) compressed = std::make_unique<TMemoryStream>();
-    TStream& target = compressed ? *compressed : sink;
-    TIdIOHandler& io = *IOHandler();
-    using TFraming = TIdHTTPBodyDecoder::TFraming;
-    if (response.ChunkedTransfer()) {
-        NotifyStatus(hsStatusText, {"Chunk Started"});
-        TIdHTTPBodyDecoder decoder(TFraming::Chunked, 0, io.MaxLineLength);
-        ReadFramedBody(io, decoder, target, -1);
-    } else if (response.ContentLength() > 0) {
-        TIdHTTPBodyDecoder decoder(TFraming::Length, response.ContentLength(), 0);
-        ReadFramedBody(io, decoder, target, response.ContentLength());
-    } else if (!response.ContentLengthKnown()) {
-        TIdHTTPBodyDecoder decoder(TFraming::UntilClose, 0, 0);
-        ReadFramedBody(io, decoder, target, -1);
-        // Over TLS only the peer's close_notify says that the body is whole;
-        // a bare close may be anyone's cut.
-        if (io.ClosedWithoutNotify())
-            throw EIdTLSTruncated();
-    }
-    if (compressed) {
-        compressed->SetPosition(0);
-        if (deflate) compressor_->DecompressDeflateStream(*compressed, sink);
-        else compressor_->DecompressGZipStream(*compressed, sink);
-    }
+    if (response.ChunkedTransfer()) NotifyStatus(hsStatusText, {"Chunk Started"});
+    ReadResponseBody(*IOHandler(), response, compressor_, sink);
 }
 
 void TIdCustomHTTP::DrainBody() {

@@ -68,12 +68,6 @@ public:
     std::unique_ptr<TIdHTTPResponse> Response;
 };
 
-// A line of a reply's head; one that does not arrive within the read time-out
-// raises EIdReadTimeout rather than reading as an empty line.
-std::string ReadHttpLine(TIdIOHandler& io);
-// The code of a status line: the word after the first blank, -1 for none.
-int StatusCodeOf(const std::string& statusLine);
-
 class TIdCustomHTTP : public TIdTCPClientCustom {
 public:
     using THeadersAvailableEvent = std::function<void(TIdCustomHTTP* sender, TIdHeaderList& headers, bool& continueRequest)>;
@@ -140,7 +134,6 @@ private:
     // Whether the open connection may carry the next request, after this reply.
     bool MayKeepConnection();
     void ReadResponseHead();
-    void ReadHeaderBlock();
     void CollectCookies();
     // reference: where a redirect that is followed goes next.
     TIdHTTPWhatsNext DecideNextStep(const std::vector<int>& ignoredCodes, TStream* sink,

@@ -2,20 +2,13 @@
 
 #include "net/IdExceptionCore.h"
 #include "net/IdGlobal.h"
-#include "net/IdIOHandler.h"
-#include "host/Stream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <utility>
 
 namespace {
 
-// Pieces of the body below this size are gathered; larger ones go straight
-// from the input queue to the stream.
-constexpr std::size_t kDirectPiece = 16 * 1024;
-constexpr std::size_t kGatherLimit = 64 * 1024;
 
 // The value of a size line, or none when it is not one.
 std::int64_t ChunkSize(const std::string& line) {
@@ -126,100 +119,4 @@ void TIdHTTPBodyDecoder::LineEnded() {
 void TIdHTTPBodyDecoder::SizeLineEnded() {
     remaining_ = ChunkSize(line_);
     state_ = remaining_ > 0 ? TState::Data : TState::Trailer;
-}
-
-namespace {
-
-// Gathers small pieces of the body for the target, written in larger ones.
-class TGatheredWrites {
-public:
-    TGatheredWrites(TStream& target, bool gather) : target_(target), gather_(gather) {}
-
-    void Write(const std::uint8_t* bytes, std::size_t count) {
-        if (!gather_ || count >= kDirectPiece) {
-            Flush();
-            target_.WriteBuffer(bytes, static_cast<std::int64_t>(count));
-            return;
-        }
-        if (gathered_.capacity() == 0) gathered_.reserve(kGatherLimit);
-        gathered_.insert(gathered_.end(), bytes, bytes + count);
-        if (gathered_.size() >= kGatherLimit) Flush();
-    }
-
-    // Emptied also when the write fails, so that no byte is written twice.
-    void Flush() {
-        if (gathered_.empty()) return;
-        const TIdBytes pending = std::exchange(gathered_, {});
-        target_.WriteBuffer(pending.data(), static_cast<std::int64_t>(pending.size()));
-    }
-
-private:
-    TStream& target_;
-    bool gather_;
-    TIdBytes gathered_;
-};
-
-void Presize(TStream& target, std::int64_t announced) {
-    const std::int64_t position = target.Position();
-    if (announced > std::numeric_limits<std::int64_t>::max() - position) throw EIntOverflow();
-    target.SetSize(position + std::min(announced, kPresizeLimit));
-    target.SetPosition(position);
-}
-
-void FeedUntilDone(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TGatheredWrites& writes) {
-    TIdBuffer& queue = *io.InputQueue();
-    const TIdHTTPBodyDecoder::TBodyBytes body = [&writes](const std::uint8_t* bytes,
-                                                          std::size_t count) {
-        writes.Write(bytes, count);
-    };
-    while (!decoder.Done()) {
-        if (queue.Size() == 0) {
-            try {
-                io.ReceiveIntoQueue(true, -1, true);
-            } catch (const EIdConnClosedGracefully&) {
-                decoder.Closed();
-                if (!decoder.Done()) throw;
-            }
-            continue;
-        }
-        const std::size_t taken = decoder.Put(queue.StorageData() + queue.FrontOffset(),
-                                              static_cast<std::size_t>(queue.Size()), body);
-        queue.DropFront(static_cast<std::int32_t>(taken));
-    }
-}
-
-} // namespace
-
-void ReadFramedBody(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TStream& target,
-                    std::int64_t announced) {
-    if (!io.InputQueue()) throw EIdException(kNotConnectedText);
-    if (announced >= 0) Presize(target, announced);
-    TGatheredWrites writes(target, decoder.Chunked());
-    // Whatever happens, progress ends and the stream is cut to what was written.
-    const auto cut = [&target] {
-        if (target.Size() > target.Position()) target.SetSize(target.Position());
-    };
-    io.StartWork(wmRead, std::max<std::int64_t>(announced, 0));
-    try {
-        FeedUntilDone(io, decoder, writes);
-        writes.Flush();
-    } catch (...) {
-        try {
-            writes.Flush();
-        } catch (...) {
-        }
-        try {
-            cut();
-            io.FinishWork(wmRead);
-        } catch (...) {
-        }
-        throw;
-    }
-    try {
-        io.FinishWork(wmRead);
-    } catch (...) {
-        cut();
-        throw;
-    }
-    cut();
 }

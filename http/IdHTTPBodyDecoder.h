@@ -20,9 +20,6 @@
 #include <functional>
 #include <string>
 
-class TIdIOHandler;
-class TStream;
-
 class TIdHTTPBodyDecoder {
 public:
     using TBodyBytes = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
@@ -55,12 +52,3 @@ private:
     std::string line_;
     int trailers_ = 0;
 };
-
-// Feeds the decoder from io until the body is whole and writes the body into
-// target from its position on; the stream ends where the body ends. Small
-// pieces of a chunked body are gathered before they are written (a write for
-// each of a million one-byte chunks would cost a system call each), and what
-// was gathered is written also when the body fails: target holds every byte
-// that arrived. announced: the length a Content-Length gave, -1 for none.
-void ReadFramedBody(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TStream& target,
-                    std::int64_t announced);

@@ -3,6 +3,7 @@
 #include "host/Stream.h"
 #include "http/IdCookieManager.h"
 #include "http/IdHTTP.h"
+#include "http/IdHTTPReplyReader.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdIOHandlerSocket.h"
 #include "net/IdTCPClient.h"
@@ -214,11 +215,8 @@ void TIdHTTPRouter::OpenTunnel(const TIdURI& target, const std::string& userAgen
 
     // Only a 2xx opens the tunnel; the proxy's refusal is its status line.
     const std::string status = ReadHttpLine(io);
-    int lines = 0;
-    for (std::string line = ReadHttpLine(io); !line.empty(); line = ReadHttpLine(io))
-        if (++lines > headerLineLimit)
-            throw EIdException(
-                Format("Response has more than %d header lines.", headerLineLimit));
+    TIdHeaderList lines;
+    ReadHeaderBlock(io, lines, headerLineLimit);
     const int code = status.compare(0, 7, "HTTP/1.") == 0 ? StatusCodeOf(status) : -1;
     if (code / 100 != 2) {
         connection_.CloseConnection();

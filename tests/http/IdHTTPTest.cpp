@@ -651,8 +651,7 @@ TEST(Authentication, RetriesRunOutForServerAndProxy) {
     }
 }
 
-TEST(Review, RedirectCountByReferenceAndNoProxySchemeAskedFor) {
-    // A redirect handler that lowers the count allows more redirects.
+TEST(Redirects, AHandlerThatLowersTheCountAllowsMore) {
     Script script;
     for (int i = 0; i < 4; ++i)
         script.ReceiveHead().Send("HTTP/1.1 302 Found\r\nLocation: /r" + std::to_string(i) + "\r\nContent-Length: 0\r\n\r\n");
@@ -664,8 +663,10 @@ TEST(Review, RedirectCountByReferenceAndNoProxySchemeAskedFor) {
     TMemoryStream stream;
     http.GetToStream(server.Url("/x"), stream);
     EXPECT_EQ(stream.DataString(), "ok");
+}
 
-    // A proxy challenge with no registered scheme asks no handler.
+TEST(Authentication, AProxySchemeNobodyRegisteredAsksNoHandler) {
+    TMemoryStream stream;
     MemoryIOHandler proxy("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM\r\n"
                           "Content-Length: 0\r\n\r\n");
     TIdHTTP viaProxy;
