@@ -34,7 +34,15 @@ void TIdBuffer::AppendBytes(const TIdBytes& block) {
 }
 
 void TIdBuffer::AppendBytes(TIdBytes&& block) {
-    const auto length = static_cast<std::int64_t>(block.size());
+    const auto size = static_cast<std::int32_t>(
+        std::min<std::size_t>(block.size(), std::numeric_limits<std::int32_t>::max()));
+    if (static_cast<std::size_t>(size) != block.size()) throw EIdTooMuchDataInBuffer();
+    AppendBytes(std::move(block), size);
+}
+
+void TIdBuffer::AppendBytes(TIdBytes&& block, std::int32_t count) {
+    if (count < 0 || static_cast<std::size_t>(count) > block.size()) throw ERangeError();
+    const std::int64_t length = count;
     if (std::numeric_limits<std::int32_t>::max() - length < pending_)
         throw EIdTooMuchDataInBuffer();
     if (pending_ == 0) {

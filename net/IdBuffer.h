@@ -30,6 +30,9 @@ public:
     void DiscardAll();
     // Takes ownership of the block's bytes (moved from when the queue is empty).
     void AppendBytes(TIdBytes&& block);
+    // The same for the first length bytes of block: a block moved in keeps its
+    // size, so that as the next spare it needs no clearing to be filled again.
+    void AppendBytes(TIdBytes&& block, std::int32_t length);
     void AppendBytes(const TIdBytes& block);
     // Raises EIdNotEnoughDataInBuffer when count exceeds the pending bytes.
     void ExtractBytes(TIdBytes& target, std::int32_t count = -1, bool append = true);

@@ -169,13 +169,13 @@ std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32
             if (raiseOnTimeout) throw EIdReadTimeout();
             return -1;
         }
-        block.resize(static_cast<std::size_t>(std::max(n, 0)));
         if (n > 0) {
             if (intercept_) {
+                block.resize(static_cast<std::size_t>(n));
                 intercept_->Receive(block);
                 n = static_cast<std::int32_t>(block.size());
             }
-            inputQueue_->AppendBytes(std::move(block));
+            inputQueue_->AppendBytes(std::move(block), n);
         }
         PeerClosed = n == 0;
         DetectClosed(raiseIfDisconnected, false);

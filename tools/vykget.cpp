@@ -295,6 +295,7 @@ int Download(const TVykgetOptions& options) {
             // https and http alike go through the secure handler, which
             // outlives the client that watches it.
             TIdIOHandlerSecure secure;
+            secure.RecvBufferSize = 64 * 1024;
             TIdHTTP http;
             TVykgetSession session(http, secure, options);
             try {
