@@ -3,7 +3,9 @@
 #include "http/IdHTTP.h"
 #include "net/IdIOHandlerSecure.h"
 
-void DownloadToStream(const std::string& url, TStream& stream) { DownloadThrough(url, stream, nullptr); }
+void DownloadToStream(const std::string& url, TStream& stream) {
+    DownloadThrough(url, stream, nullptr);
+}
 
 void DownloadThrough(const std::string& url, TStream& stream, TIdIOHandler* transport) {
     // An https address is fetched with the server's certificate verified

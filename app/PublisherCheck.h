@@ -43,7 +43,8 @@ std::vector<std::string> PublisherKeyPins(const std::string& list);
 
 class TPublisherRule {
 public:
-    explicit TPublisherRule(std::vector<std::string> pinnedKeys = {}) : pinned_(std::move(pinnedKeys)) {}
+    explicit TPublisherRule(std::vector<std::string> pinnedKeys = {})
+        : pinned_(std::move(pinnedKeys)) {}
 
     // Raises EPublisherRefused naming what failed; returns when download may
     // replace the program whose signature is installed (nullptr: none known).

@@ -48,7 +48,8 @@ private:
 } // namespace
 
 TForm1::TForm1(THostServices& host, TDownloader downloader)
-    : PublisherRule(PublisherKeyPins(PublisherKeys)), host_(host), downloader_(std::move(downloader)) {
+    : PublisherRule(PublisherKeyPins(PublisherKeys)), host_(host),
+      downloader_(std::move(downloader)) {
     Button1.Left = 8;
     Button1.Top = 8;
     Button1.Width = 225;
@@ -127,7 +128,8 @@ void TForm1::ReplaceFromDownload(const std::string& target) {
         PublisherRule.Check(replacement->Stream(), &installed);
     } catch (const EPublisherRefused&) {
         replacement.reset();
-        ShowWarningBox("Stažený soubor není podepsán vydavatelem VYK. Původní soubor zůstal beze změny.");
+        ShowWarningBox(
+            "Stažený soubor není podepsán vydavatelem VYK. Původní soubor zůstal beze změny.");
         return;
     }
     replacement->Commit();

@@ -9,7 +9,9 @@ namespace vykfuzz {
 namespace {
 
 bool IsTokenChar(unsigned char c) {
-    return std::isalnum(c) || (c != 0 && std::string("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string::npos);
+    return std::isalnum(c) ||
+           (c != 0 &&
+            std::string("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string::npos);
 }
 
 bool IsToken(const std::string& text) {
@@ -27,7 +29,8 @@ bool IsFieldText(const std::string& text) {
 }
 
 std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
@@ -45,7 +48,8 @@ std::string Authority(const std::string& host, int port) {
 
 } // namespace
 
-void CheckRequest(const vyktest::MemoryIOHandler::Request& request, const RequestExpectation& expected) {
+void CheckRequest(const vyktest::MemoryIOHandler::Request& request,
+                  const RequestExpectation& expected) {
     const std::string& bytes = request.bytes;
     const auto headEnd = bytes.find("\r\n\r\n");
     Require(headEnd != std::string::npos, "request without an end of head: " + bytes);
@@ -71,18 +75,22 @@ void CheckRequest(const vyktest::MemoryIOHandler::Request& request, const Reques
     Require(IsToken(method), "request method not a token: " + first);
     Require(version == "HTTP/1.1" || version == "HTTP/1.0", "request version: " + first);
     Require(!target.empty(), "empty request target: " + first);
-    for (unsigned char c : target) Require(c > 0x20 && c != 0x7F, "blank or control byte in the target: " + first);
+    for (unsigned char c : target)
+        Require(c > 0x20 && c != 0x7F, "blank or control byte in the target: " + first);
     Require(target.find('#') == std::string::npos, "fragment sent in the target: " + first);
-    if (!expected.target.empty()) Require(target == expected.target, "target " + target + " instead of " + expected.target);
+    if (!expected.target.empty())
+        Require(target == expected.target, "target " + target + " instead of " + expected.target);
 
     // Header lines.
     std::vector<std::string> hosts;
     bool length = false;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const std::string& line = lines[i];
-        Require(!line.empty() && line[0] != ' ' && line[0] != '\t', "folded or empty header line: " + line);
+        Require(!line.empty() && line[0] != ' ' && line[0] != '\t',
+                "folded or empty header line: " + line);
         const auto colon = line.find(':');
-        Require(colon != std::string::npos && IsToken(line.substr(0, colon)), "header line without a name: " + line);
+        Require(colon != std::string::npos && IsToken(line.substr(0, colon)),
+                "header line without a name: " + line);
         const std::string name = Lower(line.substr(0, colon));
         const std::string value = TrimBlanks(line.substr(colon + 1));
         Require(IsFieldText(value), "control byte in a header value: " + line);
@@ -91,18 +99,22 @@ void CheckRequest(const vyktest::MemoryIOHandler::Request& request, const Reques
     }
     Require(hosts.size() == 1, "not exactly one Host header");
     Require(!length || method != "GET", "a GET with a body length");
-    Require(bytes.size() == headEnd + 4 || length, "bytes after the head of a request without a length");
+    Require(bytes.size() == headEnd + 4 || length,
+            "bytes after the head of a request without a length");
 
     // Where it goes: the connection's peer, or through a proxy the target's authority.
     if (expected.viaProxy) {
         const std::string prefix = "http://" + hosts[0];
         Require(target.compare(0, prefix.size(), prefix) == 0 &&
-                    (target.size() == prefix.size() || target[prefix.size()] == '/' || target[prefix.size()] == '?'),
+                    (target.size() == prefix.size() || target[prefix.size()] == '/' ||
+                     target[prefix.size()] == '?'),
                 "proxy target " + target + " for Host " + hosts[0]);
     } else {
-        Require(target[0] == '/' || (method == "OPTIONS" && target == "*"), "target not a path: " + first);
+        Require(target[0] == '/' || (method == "OPTIONS" && target == "*"),
+                "target not a path: " + first);
         Require(Lower(hosts[0]) == Lower(Authority(request.host, request.port)),
-                "Host " + hosts[0] + " on a connection to " + Authority(request.host, request.port));
+                "Host " + hosts[0] + " on a connection to " +
+                    Authority(request.host, request.port));
     }
 }
 

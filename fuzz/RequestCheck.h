@@ -11,10 +11,11 @@
 namespace vykfuzz {
 
 struct RequestExpectation {
-    bool viaProxy = false;        // absolute-form target; Host taken from it, not from the connection
-    std::string target;           // the exact request target, when the caller knows it
+    bool viaProxy = false; // absolute-form target; Host taken from it, not from the connection
+    std::string target;    // the exact request target, when the caller knows it
 };
 
-void CheckRequest(const vyktest::MemoryIOHandler::Request& request, const RequestExpectation& expected);
+void CheckRequest(const vyktest::MemoryIOHandler::Request& request,
+                  const RequestExpectation& expected);
 
 } // namespace vykfuzz

@@ -6,8 +6,10 @@ namespace vykfuzz {
 
 std::string TrimControls(const std::string& text) {
     std::size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+    while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
+        --e;
     return text.substr(b, e - b);
 }
 
@@ -27,7 +29,8 @@ std::optional<std::int64_t> Decimal(const std::string& raw) {
     for (; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9') return std::nullopt;
         value = value * 10 + (text[i] - '0');
-        if (value > static_cast<__int128>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0))
+        if (value >
+            static_cast<__int128>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0))
             return std::nullopt;
     }
     return static_cast<std::int64_t>(negative ? -value : value);
@@ -37,8 +40,10 @@ namespace {
 
 std::string TrimBlanks(const std::string& text) {
     std::size_t b = 0, e = text.size();
-    while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
-    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+    while (b < e && (text[b] == ' ' || text[b] == '\t'))
+        ++b;
+    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t'))
+        --e;
     return text.substr(b, e - b);
 }
 
@@ -75,8 +80,8 @@ std::vector<Field> ReadFields(const std::vector<std::string>& lines) {
         const std::string name = lines[i].substr(0, colon);
         // A continuation line belongs to the value above: it frames nothing itself.
         const bool continuation = lines[i][0] == ' ' || lines[i][0] == '\t';
-        fields.push_back({Lower(name), TrimControls(value), continuation ? "" : Lower(TrimBlanks(name)),
-                          TrimBlanks(raw)});
+        fields.push_back({Lower(name), TrimControls(value),
+                          continuation ? "" : Lower(TrimBlanks(name)), TrimBlanks(raw)});
     }
     return fields;
 }
@@ -102,7 +107,8 @@ std::optional<std::int64_t> ContentLengthOf(const std::vector<Field>& fields) {
 std::optional<bool> ChunkedOf(const std::vector<Field>& fields) {
     bool present = false;
     std::vector<std::string> codings;
-    for (const auto& field : fields) present = present || field.framingName == "transfer-encoding";
+    for (const auto& field : fields)
+        present = present || field.framingName == "transfer-encoding";
     for (const auto& member : Members(fields, "transfer-encoding"))
         if (!member.empty()) codings.push_back(Lower(member));
     if (!present) return false;

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string canonical = CanonicalIPv6Text(text);
     if (!canonical.empty()) {
         const std::string again = CanonicalIPv6Text(canonical);
-        vykfuzz::Require(!again.empty() && CanonicalIPv6Text(again) == again, "canonical IPv6 text moves: " + text);
+        vykfuzz::Require(!again.empty() && CanonicalIPv6Text(again) == again,
+                         "canonical IPv6 text moves: " + text);
         const auto first = TIdIPAddress::ParseAddress(canonical);
         const auto second = TIdIPAddress::ParseAddress(again);
         vykfuzz::Require(first && second && first->IPv6Words == second->IPv6Words,

@@ -83,7 +83,8 @@ Rendered Render(Framing framing, const std::string& body, vykfuzz::FuzzInput& in
         at += size;
     }
     Append(out, std::string(input.Byte() % 3, '0') + "0\r\n", true);
-    for (int trailers = input.Byte() % 3; trailers > 0; --trailers) Append(out, "X-Trailer: t\r\n", true);
+    for (int trailers = input.Byte() % 3; trailers > 0; --trailers)
+        Append(out, "X-Trailer: t\r\n", true);
     Append(out, "\r\n", true);
     return out;
 }
@@ -99,22 +100,33 @@ std::string Mutate(const Rendered& rendered, vykfuzz::FuzzInput& input) {
     };
     std::vector<Change> changes;
     for (int n = 1 + input.Byte() % 4; n > 0 && !rendered.framing.empty(); --n) {
-        const std::size_t at = rendered.framing[((input.Byte() << 8) | input.Byte()) % rendered.framing.size()];
-        const bool inValue = std::find(rendered.inValues.begin(), rendered.inValues.end(), at) != rendered.inValues.end();
+        const std::size_t at =
+            rendered.framing[((input.Byte() << 8) | input.Byte()) % rendered.framing.size()];
+        const bool inValue = std::find(rendered.inValues.begin(), rendered.inValues.end(), at) !=
+                             rendered.inValues.end();
         const std::uint8_t op = input.Byte();
         char c = static_cast<char>(input.Byte());
         if (inValue && (c == '\r' || c == '\n' || c == 0)) c = 'x';
         changes.push_back({at, op, c});
     }
     // From the back, so that every offset still names the byte it was picked for.
-    std::sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) { return a.at > b.at; });
+    std::sort(changes.begin(), changes.end(),
+              [](const Change& a, const Change& b) { return a.at > b.at; });
     std::string bytes = rendered.bytes;
     for (const Change& change : changes) {
         switch (change.op % 4) {
-        case 0: bytes[change.at] = change.c; break;
-        case 1: bytes.erase(change.at, 1); break;
-        case 2: bytes.insert(change.at, 1, change.c); break;
-        default: bytes.insert(change.at, 1, bytes[change.at]); break;
+        case 0:
+            bytes[change.at] = change.c;
+            break;
+        case 1:
+            bytes.erase(change.at, 1);
+            break;
+        case 2:
+            bytes.insert(change.at, 1, change.c);
+            break;
+        default:
+            bytes.insert(change.at, 1, bytes[change.at]);
+            break;
         }
     }
     return bytes;
@@ -161,14 +173,17 @@ std::optional<std::string> StrictBody(const std::string& bytes) {
             if (digits.empty()) return std::nullopt;
             std::uint64_t size = 0;
             for (char c : digits) {
-                const int d = c >= '0' && c <= '9' ? c - '0'
+                const int d = c >= '0' && c <= '9'   ? c - '0'
                               : c >= 'a' && c <= 'f' ? c - 'a' + 10
                               : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                      : -1;
-                if (d < 0 || size > (static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) >> 4))
+                if (d < 0 ||
+                    size >
+                        (static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) >> 4))
                     return std::nullopt;
                 size = size * 16 + static_cast<std::uint64_t>(d);
-                if (size > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+                if (size > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+                    return std::nullopt;
             }
             if (size == 0) break;
             if (bytes.size() - reader.at < size) return std::nullopt;
@@ -229,8 +244,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto got = Get(http, "http://vendor.test/instal/Kalmin.exe");
     // To see what a failing input does: VYKFUZZ_SHOW=1 fuzz_http_framing <input>
     if (std::getenv("VYKFUZZ_SHOW"))
-        std::fprintf(stderr, "reply %zu bytes:\n%s\nclient: %s\nstrict: %s\n", reply.size(), reply.c_str(),
-                     got ? ("\"" + *got + "\"").c_str() : "failed",
+        std::fprintf(stderr, "reply %zu bytes:\n%s\nclient: %s\nstrict: %s\n", reply.size(),
+                     reply.c_str(), got ? ("\"" + *got + "\"").c_str() : "failed",
                      StrictBody(reply) ? ("\"" + *StrictBody(reply) + "\"").c_str() : "refused");
     if (!mutate) {
         vykfuzz::Require(got.has_value(), "a well-framed reply failed");
@@ -242,7 +257,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Whatever the first reply left behind is never read as the second.
     const auto next = Get(http, "/instal/Kalmin.exe");
-    vykfuzz::Require(next == std::optional<std::string>("second"), "the second reply was not delivered whole");
-    for (const auto& request : io.Requests()) vykfuzz::CheckRequest(request, {false, "/instal/Kalmin.exe"});
+    vykfuzz::Require(next == std::optional<std::string>("second"),
+                     "the second reply was not delivered whole");
+    for (const auto& request : io.Requests())
+        vykfuzz::CheckRequest(request, {false, "/instal/Kalmin.exe"});
     return 0;
 }

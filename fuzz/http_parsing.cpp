@@ -7,9 +7,9 @@
 #include "host/Exception.h"
 #include "http/IdCookieManager.h"
 #include "http/IdDateTime.h"
-#include "net/IdExceptionCore.h"
 #include "http/IdHTTPHeaderInfo.h"
 #include "http/IdURI.h"
+#include "net/IdExceptionCore.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,7 +46,8 @@ void Url(vykfuzz::FuzzInput& input) {
 
 std::vector<std::string> Lines(const TIdHeaderList& list) {
     std::vector<std::string> lines;
-    for (int i = 0; i < list.Count(); ++i) lines.push_back(list[i]);
+    for (int i = 0; i < list.Count(); ++i)
+        lines.push_back(list[i]);
     return lines;
 }
 
@@ -87,10 +88,14 @@ void Headers(vykfuzz::FuzzInput& input) {
     list.CollectValues(name, &collected);
     reread.SetText(list.Text());
     // A value set under a plain name reads back, however it was wrapped.
-    const bool plainName = !name.empty() && name.find_first_of(std::string(":\r\n\0 \t", 6)) == std::string::npos;
-    const bool plainValue = std::none_of(value.begin(), value.end(), [](char c) {
-        return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
-    }) && !vykfuzz::TrimControls(value).empty();
+    const bool plainName =
+        !name.empty() && name.find_first_of(std::string(":\r\n\0 \t", 6)) == std::string::npos;
+    const bool plainValue =
+        std::none_of(value.begin(), value.end(),
+                     [](char c) {
+                         return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
+                     }) &&
+        !vykfuzz::TrimControls(value).empty();
     if (set && plainName && plainValue && list.JoinContinuations && !list.NamesCaseSensitive) {
         const auto fields = vykfuzz::ReadFields(Lines(reread));
         const std::string stored = vykfuzz::FirstValue(fields, vykfuzz::Lower(name));
@@ -103,7 +108,8 @@ void Dates(vykfuzz::FuzzInput& input) {
     const std::uint8_t offset = input.Byte();
     const std::string text = input.Rest();
     try {
-        (void)GMTToLocalDateTime(text, offset == 255 ? std::nullopt : std::optional<int>(offset * 7 - 840));
+        (void)GMTToLocalDateTime(text, offset == 255 ? std::nullopt
+                                                     : std::optional<int>(offset * 7 - 840));
     } catch (const EIdFailedToRetreiveTimeZoneInfo&) {
         vykfuzz::Require(offset == 255, "time zone failure with a known offset");
     }
@@ -111,7 +117,8 @@ void Dates(vykfuzz::FuzzInput& input) {
     if (!utc || !std::isfinite(*utc) || *utc < 0 || *utc > 2958465) return; // years 1899 to 9999
     // A parsed date written out reads back as the same second.
     const auto again = HttpDateToUTC(DateTimeGMTToHttpStr(*utc));
-    vykfuzz::Require(again && std::fabs(*again - *utc) < 1.5 / 86400, "date changed by writing: " + text);
+    vykfuzz::Require(again && std::fabs(*again - *utc) < 1.5 / 86400,
+                     "date changed by writing: " + text);
 }
 
 void Cookies(vykfuzz::FuzzInput& input) {
@@ -122,8 +129,10 @@ void Cookies(vykfuzz::FuzzInput& input) {
     std::string value;
     while (!(value = input.Text()).empty()) {
         try {
-            if (flags & 1) store.AddServerCookie2(value, host, flags & 4);
-            else store.AddServerCookie(value, host, flags & 4);
+            if (flags & 1)
+                store.AddServerCookie2(value, host, flags & 4);
+            else
+                store.AddServerCookie(value, host, flags & 4);
         } catch (const Exception&) {
         }
     }
@@ -132,8 +141,10 @@ void Cookies(vykfuzz::FuzzInput& input) {
     if (!(flags & 4))
         vykfuzz::Require(store.CookieText(uri, true) == store.CookieText(uri, false),
                          "a Secure cookie kept from a plain reply");
-    else (void)store.CookieText(uri, flags & 2);
-    vykfuzz::Require(store.Count() <= TIdCookieManager::MaxCookies, "cookie store beyond its bound");
+    else
+        (void)store.CookieText(uri, flags & 2);
+    vykfuzz::Require(store.Count() <= TIdCookieManager::MaxCookies,
+                     "cookie store beyond its bound");
 }
 
 // Each field the response takes from its block is what a look-up of the
@@ -154,22 +165,29 @@ void ResponseHeaders(vykfuzz::FuzzInput& input) {
         return; // a time-zone failure while a date converts
     }
     vykfuzz::Require(length.has_value(), "differing Content-Length values accepted");
-    vykfuzz::Require(response.ContentLength() == *length && response.ContentLengthKnown() == (*length >= 0),
+    vykfuzz::Require(response.ContentLength() == *length &&
+                         response.ContentLengthKnown() == (*length >= 0),
                      "Content-Length " + std::to_string(response.ContentLength()) + " instead of " +
                          std::to_string(*length));
     const std::pair<const std::string*, const char*> texts[] = {
-        {&response.Location, "location"},          {&response.Server, "server"},
-        {&response.ProxyConnection, "proxy-connection"}, {&response.AcceptRanges, "accept-ranges"},
-        {&response.Connection, "connection"},      {&response.ContentType, "content-type"},
-        {&response.ContentEncoding, "content-encoding"}, {&response.ContentLanguage, "content-language"},
+        {&response.Location, "location"},
+        {&response.Server, "server"},
+        {&response.ProxyConnection, "proxy-connection"},
+        {&response.AcceptRanges, "accept-ranges"},
+        {&response.Connection, "connection"},
+        {&response.ContentType, "content-type"},
+        {&response.ContentEncoding, "content-encoding"},
+        {&response.ContentLanguage, "content-language"},
         {&response.Pragma, "pragma"},
     };
     for (const auto& [field, name] : texts)
-        vykfuzz::Require(*field == vykfuzz::FirstValue(fields, name), std::string("field ") + name + ": " + *field);
+        vykfuzz::Require(*field == vykfuzz::FirstValue(fields, name),
+                         std::string("field ") + name + ": " + *field);
     std::vector<std::string> challenges;
     for (const auto& field : fields)
         if (field.name == "www-authenticate") challenges.push_back(field.value);
-    vykfuzz::Require(Lines(response.WWWAuthenticate) == challenges, "the challenges differ from the lines");
+    vykfuzz::Require(Lines(response.WWWAuthenticate) == challenges,
+                     "the challenges differ from the lines");
 }
 
 } // namespace
@@ -177,11 +195,21 @@ void ResponseHeaders(vykfuzz::FuzzInput& input) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     vykfuzz::FuzzInput input(data, size);
     switch (input.Byte() % 5) {
-    case 0: Url(input); break;
-    case 1: Headers(input); break;
-    case 2: Dates(input); break;
-    case 3: Cookies(input); break;
-    default: ResponseHeaders(input); break;
+    case 0:
+        Url(input);
+        break;
+    case 1:
+        Headers(input);
+        break;
+    case 2:
+        Dates(input);
+        break;
+    case 3:
+        Cookies(input);
+        break;
+    default:
+        ResponseHeaders(input);
+        break;
     }
     return 0;
 }

@@ -23,10 +23,14 @@ public:
 
 std::unique_ptr<TStream> MakeSink(int kind) {
     switch (kind) {
-    case 0: return std::make_unique<TMemoryStream>();
-    case 1: return std::make_unique<TStringStream>("prefix");
-    case 2: return std::make_unique<TIdCappedStream>(16);
-    default: return std::make_unique<RefusingStream>();
+    case 0:
+        return std::make_unique<TMemoryStream>();
+    case 1:
+        return std::make_unique<TStringStream>("prefix");
+    case 2:
+        return std::make_unique<TIdCappedStream>(16);
+    default:
+        return std::make_unique<RefusingStream>();
     }
 }
 
@@ -42,7 +46,8 @@ std::vector<std::string> SplitReplies(const std::string& text) {
     static const std::string separator = "\xff\xff\xff";
     std::vector<std::string> replies;
     std::size_t at = 0;
-    for (auto next = text.find(separator); next != std::string::npos; next = text.find(separator, at)) {
+    for (auto next = text.find(separator); next != std::string::npos;
+         next = text.find(separator, at)) {
         replies.push_back(text.substr(at, next - at));
         at = next + separator.size();
     }
@@ -89,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Get(http, *sink, ("http://" + authority + path).c_str());
     vykfuzz::Require(http.RedirectCounter <= http.RedirectMaximum, "redirects beyond the maximum");
     if (((flags >> 5) & 3) == 0)
-        vykfuzz::Require(sink->Size() <= static_cast<std::int64_t>(rest.size()), "a body larger than the replies");
+        vykfuzz::Require(sink->Size() <= static_cast<std::int64_t>(rest.size()),
+                         "a body larger than the replies");
     if (flags & 0x08) {
         auto second = MakeSink((flags >> 5) & 3);
         Get(http, *second, "/instal/Kalmin.exe");

@@ -17,14 +17,16 @@ namespace {
 
 std::uint64_t Hash(const std::uint8_t* data, std::size_t size) {
     std::uint64_t hash = 14695981039346656037ull;
-    for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
+    for (std::size_t i = 0; i < size; ++i)
+        hash = (hash ^ data[i]) * 1099511628211ull;
     return hash;
 }
 
 // The offset of the n-th digested byte.
 std::int64_t DigestedOffset(const TPEImageLayout& layout, std::uint64_t n) {
     std::uint64_t total = 0;
-    for (const TByteRange& range : layout.Digested) total += static_cast<std::uint64_t>(range.End - range.Start);
+    for (const TByteRange& range : layout.Digested)
+        total += static_cast<std::uint64_t>(range.End - range.Start);
     n %= total;
     for (const TByteRange& range : layout.Digested) {
         const auto size = static_cast<std::uint64_t>(range.End - range.Start);
@@ -48,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t hash = Hash(data, size);
     const std::int64_t offset = DigestedOffset(ReadPEImageLayout(file), hash);
     bytes[static_cast<std::size_t>(offset)] ^= static_cast<char>(1 + hash % 255);
-    vykfuzz::Require(!Read(bytes).Valid(),
-                     "a change of the digested byte at " + std::to_string(offset) + " left the signature valid");
+    vykfuzz::Require(!Read(bytes).Valid(), "a change of the digested byte at " +
+                                               std::to_string(offset) +
+                                               " left the signature valid");
     return 0;
 }

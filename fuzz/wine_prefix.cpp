@@ -40,7 +40,8 @@ void Hive(vykfuzz::FuzzInput& input) {
     const std::string name = input.Text();
     const std::string text = input.Rest();
     (void)ParseWineRegistry(text);
-    std::ofstream(PrefixRoot() + (flags & 1 ? "/user.reg" : "/system.reg"), std::ios::binary | std::ios::trunc)
+    std::ofstream(PrefixRoot() + (flags & 1 ? "/user.reg" : "/system.reg"),
+                  std::ios::binary | std::ios::trunc)
         << text;
     TWineRegistryHive hive(PrefixRoot());
     TRegistry registry(hive);
@@ -53,8 +54,10 @@ void Hive(vykfuzz::FuzzInput& input) {
 }
 
 std::string LowerNoTrailingSeparator(std::string path) {
-    while (path.size() > 3 && path.back() == '\\') path.pop_back();
-    for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    while (path.size() > 3 && path.back() == '\\')
+        path.pop_back();
+    for (char& c : path)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return path;
 }
 
@@ -73,8 +76,10 @@ void Paths(vykfuzz::FuzzInput& input) {
         vykfuzz::Require(host.empty(), "a missing drive mapped: " + host);
         return;
     }
-    const std::string driveFolder = PrefixRoot() + "/dosdevices/" + static_cast<char>(std::tolower(drive)) + ":";
-    vykfuzz::Require(host.compare(0, driveFolder.size(), driveFolder) == 0, "host path outside the drive: " + host);
+    const std::string driveFolder =
+        PrefixRoot() + "/dosdevices/" + static_cast<char>(std::tolower(drive)) + ":";
+    vykfuzz::Require(host.compare(0, driveFolder.size(), driveFolder) == 0,
+                     "host path outside the drive: " + host);
     vykfuzz::Require(("/" + host + "/").find("/../") == std::string::npos &&
                          ("/" + host + "/").find("/./") == std::string::npos,
                      "dot segment in a host path: " + host);
@@ -87,7 +92,9 @@ void Paths(vykfuzz::FuzzInput& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     vykfuzz::FuzzInput input(data, size);
-    if (input.Byte() & 1) Hive(input);
-    else Paths(input);
+    if (input.Byte() & 1)
+        Hive(input);
+    else
+        Paths(input);
     return 0;
 }

@@ -70,7 +70,8 @@ void ReadExtensions(const TDerElement& extensions, TCertificateFacts& facts) {
         if (id != kExtendedKeyUsage) continue;
         facts.HasExtendedKeyUsage = true;
         TDerReader usages(inner.Expect(kDerSequence));
-        while (!usages.AtEnd()) facts.ExtendedKeyUsages.push_back(OidText(usages.Expect(kDerOid)));
+        while (!usages.AtEnd())
+            facts.ExtendedKeyUsages.push_back(OidText(usages.Expect(kDerOid)));
     }
 }
 
@@ -115,8 +116,8 @@ int KeyBits(TCertificateFacts& facts) {
 } // namespace
 
 bool TCertificateFacts::Allows(const std::string& usage) const {
-    return !HasExtendedKeyUsage ||
-           std::find(ExtendedKeyUsages.begin(), ExtendedKeyUsages.end(), usage) != ExtendedKeyUsages.end();
+    return !HasExtendedKeyUsage || std::find(ExtendedKeyUsages.begin(), ExtendedKeyUsages.end(),
+                                             usage) != ExtendedKeyUsages.end();
 }
 
 TCertificateFacts ReadCertificate(const TSignatureBytes& certificate) {

@@ -19,9 +19,9 @@ constexpr const char* kEcKey = "1.2.840.10045.2.1";
 constexpr unsigned kDigitalSignatureUsage = 0x80;
 
 struct TCertificateFacts {
-    TSignatureBytes Subject;       // DER of the subject's name
-    TSignatureBytes Issuer;        // DER of the issuer's name
-    TSignatureBytes PublicKeyInfo; // DER of the SubjectPublicKeyInfo
+    TSignatureBytes Subject;           // DER of the subject's name
+    TSignatureBytes Issuer;            // DER of the issuer's name
+    TSignatureBytes PublicKeyInfo;     // DER of the SubjectPublicKeyInfo
     bool CertificateAuthority = false; // basicConstraints says cA
     int PathLength = -1;               // basicConstraints' pathLenConstraint, -1 for none
     bool HasExtendedKeyUsage = false;

@@ -5,7 +5,8 @@ namespace {
 int Digits(const std::uint8_t* text, int count) {
     int value = 0;
     for (int i = 0; i < count; ++i) {
-        if (text[i] < '0' || text[i] > '9') throw EDerError("a time holds a character other than a digit");
+        if (text[i] < '0' || text[i] > '9')
+            throw EDerError("a time holds a character other than a digit");
         value = value * 10 + (text[i] - '0');
     }
     return value;
@@ -40,9 +41,11 @@ TDerElement TDerReader::Next() {
         if (octets == 0 || octets > 4) throw EDerError("an indefinite or oversized length");
         if (static_cast<std::size_t>(end_ - at_) < octets) throw EDerError("a length is cut short");
         length = 0;
-        for (std::size_t i = 0; i < octets; ++i) length = (length << 8) | *at_++;
+        for (std::size_t i = 0; i < octets; ++i)
+            length = (length << 8) | *at_++;
     }
-    if (length > static_cast<std::size_t>(end_ - at_)) throw EDerError("an element runs past its container");
+    if (length > static_cast<std::size_t>(end_ - at_))
+        throw EDerError("an element runs past its container");
     element.Value = at_;
     element.ValueSize = length;
     at_ += length;
@@ -105,7 +108,8 @@ std::int64_t DerTimeSeconds(const TDerElement& time) {
     std::size_t rest = 10;
     if (rest < size && t[rest] == '.') {
         ++rest;
-        while (rest < size && t[rest] >= '0' && t[rest] <= '9') ++rest;
+        while (rest < size && t[rest] >= '0' && t[rest] <= '9')
+            ++rest;
     }
     if (rest + 1 != size || t[rest] != 'Z') throw EDerError("a time not in UTC");
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)

@@ -22,7 +22,9 @@ constexpr std::uint8_t kDerGeneralizedTime = 0x18;
 constexpr std::uint8_t kDerSequence = 0x30;
 constexpr std::uint8_t kDerSet = 0x31;
 // [n] of a constructed, context-specific element.
-constexpr std::uint8_t DerContext(int n) { return static_cast<std::uint8_t>(0xA0 + n); }
+constexpr std::uint8_t DerContext(int n) {
+    return static_cast<std::uint8_t>(0xA0 + n);
+}
 
 struct TDerElement {
     std::uint8_t Tag = 0;

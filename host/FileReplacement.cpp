@@ -131,17 +131,27 @@ void TFileReplacement::RemoveTemporary() {
     TInterruptCleanup::Unwatch();
 }
 
-void TFileReplacement::Fail(std::uint32_t error) const { RaiseReplacementError(shown_, SystemErrorText(error)); }
+void TFileReplacement::Fail(std::uint32_t error) const {
+    RaiseReplacementError(shown_, SystemErrorText(error));
+}
 
-TStream& TFileReplacement::Stream() { return *stream_; }
+TStream& TFileReplacement::Stream() {
+    return *stream_;
+}
 
-bool TFileReplacement::InPlace() const { return inPlace_; }
+bool TFileReplacement::InPlace() const {
+    return inPlace_;
+}
 
-const std::string& TFileReplacement::TemporaryPath() const { return temporary_; }
+const std::string& TFileReplacement::TemporaryPath() const {
+    return temporary_;
+}
 
 void TFileReplacement::Commit() {
     if (done_) return;
-    if (inPlace_) done_ = true;
-    else PutInPlace();
+    if (inPlace_)
+        done_ = true;
+    else
+        PutInPlace();
     stream_.reset();
 }

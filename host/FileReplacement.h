@@ -109,14 +109,14 @@ private:
 
     std::string shown_;
     std::string shownTarget_; // the target as given, native
-    std::string real_;      // the file replaced, links followed
-    std::string temporary_; // the file written; real_ itself in place
+    std::string real_;        // the file replaced, links followed
+    std::string temporary_;   // the file written; real_ itself in place
     std::vector<std::string> warnings_;
     bool inPlace_ = false;
     bool done_ = false;
     std::unique_ptr<TStream> stream_;
     TFileStream* file_ = nullptr; // stream_, when it is the temporary file
-    struct TImpl; // the hold on the old file and what it carried
+    struct TImpl;                 // the hold on the old file and what it carried
     struct TImplDeleter {
         void operator()(TImpl* impl) const;
     };
@@ -126,4 +126,3 @@ private:
 // "Cannot create file "<shown>". <reason>", as every refusal above reads.
 [[noreturn]] void RaiseReplacementError(const std::string& shown, const std::string& reason);
 [[noreturn]] void RaiseNotRegularFile(const std::string& shown);
-

@@ -20,7 +20,8 @@ public:
     // fmCreate makes a new file or truncates an existing one, opened for reading
     // and writing with no sharing. Failure raises EFCreateError (create) or
     // EFOpenError (open) naming displayName, or the full file name when empty.
-    TFileStream(const std::string& fileName, std::uint16_t mode, const std::string& displayName = {});
+    TFileStream(const std::string& fileName, std::uint16_t mode,
+                const std::string& displayName = {});
     // Takes over a file opened for reading and writing; the stream closes it.
     TFileStream(std::intptr_t handle, const std::string& fileName);
     ~TFileStream() override;

@@ -7,8 +7,8 @@
 void THostServices::LastResortBox(const std::string& className) {
     // The message fields stay empty and no address is known for a thrown C++ object.
     ShowMessageBox(Format("Exception %s in module %s at %08X.\r\n%s%s\r\n", className.c_str(),
-                      ApplicationTitle().c_str(), 0u, "", ""),
-               "Application Error", mbOk | mbIconStop);
+                          ApplicationTitle().c_str(), 0u, "", ""),
+                   "Application Error", mbOk | mbIconStop);
 }
 
 void THostServices::ShowException(std::exception_ptr error) {

@@ -64,7 +64,7 @@ public:
     virtual std::unique_ptr<TStream> OpenToRead(const std::string& path) = 0;
     virtual bool ExecuteOpenDialog(TOpenDialog& dialog) = 0;
     virtual int ShowMessageBox(const std::string& text, const std::string& caption,
-                           std::uint32_t flags) = 0;
+                               std::uint32_t flags) = 0;
     virtual std::string ApplicationTitle() = 0;
     virtual void CancelMode() {}
 

@@ -15,12 +15,14 @@ public:
 
     std::int64_t Size() const { return size_; }
     std::uint32_t Bytes(std::int64_t offset, int count) {
-        if (offset < 0 || offset > size_ - count) throw EPEImageError("the PE headers point past the end of the file");
+        if (offset < 0 || offset > size_ - count)
+            throw EPEImageError("the PE headers point past the end of the file");
         std::uint8_t raw[4] = {};
         if (file_.Seek(offset, TSeekOrigin::soBeginning) != offset) throw EReadError();
         file_.ReadBuffer(raw, count);
         std::uint32_t value = 0;
-        for (int i = count - 1; i >= 0; --i) value = (value << 8) | raw[i];
+        for (int i = count - 1; i >= 0; --i)
+            value = (value << 8) | raw[i];
         return value;
     }
     std::uint16_t U16(std::int64_t offset) { return static_cast<std::uint16_t>(Bytes(offset, 2)); }
@@ -35,7 +37,8 @@ private:
 
 bool StartsAsWindowsProgram(TStream& file) {
     char head[2] = {};
-    return file.Seek(0, TSeekOrigin::soBeginning) == 0 && file.Read(head, 2) == 2 && head[0] == 'M' && head[1] == 'Z';
+    return file.Seek(0, TSeekOrigin::soBeginning) == 0 && file.Read(head, 2) == 2 &&
+           head[0] == 'M' && head[1] == 'Z';
 }
 
 TPEImageLayout ReadPEImageLayout(TStream& file) {
@@ -46,7 +49,8 @@ TPEImageLayout ReadPEImageLayout(TStream& file) {
     const std::int64_t optionalSize = headers.U16(pe + 20);
     const std::int64_t optional = pe + 24;
     const std::uint16_t magic = headers.U16(optional);
-    if (magic != kPE32 && magic != kPE32Plus) throw EPEImageError("an optional header of unknown kind");
+    if (magic != kPE32 && magic != kPE32Plus)
+        throw EPEImageError("an optional header of unknown kind");
     const std::int64_t directories = optional + (magic == kPE32 ? 96 : 112);
     const std::uint32_t directoryCount = headers.U32(directories - 4);
     const std::int64_t entry = directories + 8 * kSecurityDirectory;
@@ -78,7 +82,8 @@ TSignatureBytes ReadSignedDataEntry(TStream& file, const TPEImageLayout& layout)
     while (end - at >= 8) {
         const std::int64_t length = headers.U32(at);
         const std::uint16_t type = headers.U16(at + 6);
-        if (length < 8 || length > end - at) throw EPEImageError("a certificate entry runs past its table");
+        if (length < 8 || length > end - at)
+            throw EPEImageError("a certificate entry runs past its table");
         if (type == kCertificateTypePKCS7) {
             TSignatureBytes message(static_cast<std::size_t>(length - 8));
             file.Seek(at + 8, TSeekOrigin::soBeginning);

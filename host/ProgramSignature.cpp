@@ -29,7 +29,8 @@ TDerElement ContentOf(const TSignatureBytes& message, const char* type) {
     signedData.Expect(kDerInteger);
     signedData.Expect(kDerSet);
     TDerReader encapsulated(signedData.Expect(kDerSequence));
-    if (OidText(encapsulated.Expect(kDerOid)) != type) throw EDerError("signed content of another type");
+    if (OidText(encapsulated.Expect(kDerOid)) != type)
+        throw EDerError("signed content of another type");
     return TDerReader(encapsulated.Expect(DerContext(0))).Next();
 }
 
@@ -42,7 +43,8 @@ struct TDigestInfo {
 TDigestInfo ImageDigestOf(const TDerElement& content) {
     TDerReader indirect(content);
     TDerReader data(indirect.Expect(kDerSequence));
-    if (OidText(data.Expect(kDerOid)) != kPEImageData) throw EDerError("signed data of another kind than a PE image");
+    if (OidText(data.Expect(kDerOid)) != kPEImageData)
+        throw EDerError("signed data of another kind than a PE image");
     TDerReader digestInfo(indirect.Expect(kDerSequence));
     TDigestInfo info;
     info.Algorithm = OidText(TDerReader(digestInfo.Expect(kDerSequence)).Expect(kDerOid));
@@ -56,12 +58,14 @@ std::string AlgorithmName(const std::string& oid) {
     return oid;
 }
 
-TSignatureBytes DigestOfRanges(TStream& file, const std::vector<TByteRange>& ranges, TImageDigest& digest) {
+TSignatureBytes DigestOfRanges(TStream& file, const std::vector<TByteRange>& ranges,
+                               TImageDigest& digest) {
     std::vector<std::uint8_t> piece(64 * 1024);
     for (const TByteRange& range : ranges) {
         if (file.Seek(range.Start, TSeekOrigin::soBeginning) != range.Start) throw EReadError();
         for (std::int64_t left = range.End - range.Start; left > 0;) {
-            const auto count = std::min<std::int64_t>(left, static_cast<std::int64_t>(piece.size()));
+            const auto count =
+                std::min<std::int64_t>(left, static_cast<std::int64_t>(piece.size()));
             file.ReadBuffer(piece.data(), count);
             digest.Update(piece.data(), static_cast<std::size_t>(count));
             left -= count;
@@ -78,16 +82,19 @@ std::optional<std::int64_t> TimestampOf(const TSignerCheck& signer) {
     try {
         const TDerElement content = ContentOf(signer.TimestampToken, kTimeStampInfo);
         if (content.Tag != kDerOctetString) return std::nullopt;
-        const TSignerCheck token = CheckSignedData(signer.TimestampToken, content.Value, content.ValueSize);
+        const TSignerCheck token =
+            CheckSignedData(signer.TimestampToken, content.Value, content.ValueSize);
         // A time-stamping authority's certificate must name that usage.
         const TCertificateFacts authority = ReadCertificate(token.Signer);
-        if (!token.SignatureValid || !authority.HasExtendedKeyUsage || !authority.Allows(kTimeStampingUsage))
+        if (!token.SignatureValid || !authority.HasExtendedKeyUsage ||
+            !authority.Allows(kTimeStampingUsage))
             return std::nullopt;
         TDerReader info(TDerReader(content.Value, content.ValueSize).Expect(kDerSequence));
         info.Expect(kDerInteger);
         info.Expect(kDerOid);
         TDerReader imprint(info.Expect(kDerSequence));
-        const std::string algorithm = OidText(TDerReader(imprint.Expect(kDerSequence)).Expect(kDerOid));
+        const std::string algorithm =
+            OidText(TDerReader(imprint.Expect(kDerSequence)).Expect(kDerOid));
         const TSignatureBytes hashed = imprint.Expect(kDerOctetString).Bytes();
         info.Expect(kDerInteger);
         const std::int64_t time = DerTimeSeconds(info.Expect(kDerGeneralizedTime));
@@ -95,7 +102,8 @@ std::optional<std::int64_t> TimestampOf(const TSignerCheck& signer) {
         if (!digest) return std::nullopt;
         digest->Update(signer.SignatureValue.data(), signer.SignatureValue.size());
         if (digest->Final() != hashed) return std::nullopt;
-        if (!ChainsToTrustedRoot(token.Signer, token.Certificates, time, TChainPurpose::cpTimeStamping))
+        if (!ChainsToTrustedRoot(token.Signer, token.Certificates, time,
+                                 TChainPurpose::cpTimeStamping))
             return std::nullopt;
         return time;
     } catch (const EDerError&) {
@@ -108,26 +116,33 @@ std::optional<std::int64_t> TimestampOf(const TSignerCheck& signer) {
 // The verdict, raising for what cannot be read.
 TProgramSignature Verdict(TStream& program) {
     const TPEImageLayout layout = ReadPEImageLayout(program);
-    if (!layout.HasCertificateTable()) return Refused(TSignatureState::ssNone, "the program carries no signature");
+    if (!layout.HasCertificateTable())
+        return Refused(TSignatureState::ssNone, "the program carries no signature");
     if (layout.BytesAfterTable() != 0)
         return Refused(TSignatureState::ssDigestMismatch,
-                       std::to_string(layout.BytesAfterTable()) + " bytes after the certificate table are not signed");
+                       std::to_string(layout.BytesAfterTable()) +
+                           " bytes after the certificate table are not signed");
     const TSignatureBytes message = ReadSignedDataEntry(program, layout);
-    if (message.empty()) return Refused(TSignatureState::ssNone, "the program carries no signature");
+    if (message.empty())
+        return Refused(TSignatureState::ssNone, "the program carries no signature");
 
     const TDerElement content = ContentOf(message, kIndirectData);
     const TDigestInfo signedDigest = ImageDigestOf(content);
     auto digest = CreateImageDigest(signedDigest.Algorithm);
     if (!digest)
-        return Refused(TSignatureState::ssNone,
-                       "the image digest is " + AlgorithmName(signedDigest.Algorithm) + ", which is not accepted");
+        return Refused(TSignatureState::ssNone, "the image digest is " +
+                                                    AlgorithmName(signedDigest.Algorithm) +
+                                                    ", which is not accepted");
     if (DigestOfRanges(program, layout.Digested, *digest) != signedDigest.Digest)
-        return Refused(TSignatureState::ssDigestMismatch, "the program's bytes are not the ones signed");
+        return Refused(TSignatureState::ssDigestMismatch,
+                       "the program's bytes are not the ones signed");
     const TSignerCheck signer = CheckSignedData(message, content.Value, content.ValueSize);
     if (!signer.SignatureValid)
-        return Refused(TSignatureState::ssSignatureInvalid, "the signer's signature does not verify");
+        return Refused(TSignatureState::ssSignatureInvalid,
+                       "the signer's signature does not verify");
     if (!ReadCertificate(signer.Signer).Allows(kCodeSigningUsage))
-        return Refused(TSignatureState::ssSignatureInvalid, "the signer's certificate is not for code signing");
+        return Refused(TSignatureState::ssSignatureInvalid,
+                       "the signer's certificate is not for code signing");
     TProgramSignature result;
     result.State = TSignatureState::ssValid;
     result.Signer = signer.Signer;

@@ -16,10 +16,14 @@ void TRegistry::CloseKey() {
 
 bool TRegistry::OpenKey(const std::string& key, bool /*canCreate*/) {
     std::string path;
-    if (!key.empty() && key[0] == '\\') path = key.substr(1);
-    else if (current_ && !key.empty()) path = currentPath_ + "\\" + key;
-    else if (current_) path = currentPath_;
-    else path = key;
+    if (!key.empty() && key[0] == '\\')
+        path = key.substr(1);
+    else if (current_ && !key.empty())
+        path = currentPath_ + "\\" + key;
+    else if (current_)
+        path = currentPath_;
+    else
+        path = key;
     auto opened = hive_.OpenKey(root_, path, Access);
     if (!opened) return false;
     current_ = std::move(opened);

@@ -4,8 +4,7 @@
 
 #include <utility>
 
-template <typename TAction>
-class TScopeExit {
+template <typename TAction> class TScopeExit {
 public:
     explicit TScopeExit(TAction action) : action_(std::move(action)) {}
     ~TScopeExit() { action_(); }

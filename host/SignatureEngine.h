@@ -47,13 +47,15 @@ struct TSignerCheck {
     // never counts as valid.
     bool SignatureValid = false;
     TSignatureBytes SignatureValue; // the signer's signature: what a timestamp covers
-    TSignatureBytes TimestampToken; // an RFC 3161 token among the unsigned attributes (DER), or empty
+    TSignatureBytes
+        TimestampToken; // an RFC 3161 token among the unsigned attributes (DER), or empty
 };
 
 // Checks the one signer of a PKCS#7 SignedData whose encapsulated content has
 // the given value octets. Raises ESignatureFormatError for bytes that are no
 // SignedData with exactly one signer whose certificate the message carries.
-TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t* content, std::size_t size);
+TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t* content,
+                             std::size_t size);
 
 // The text of a distinguished name (DER), most significant part last
 // ("CN=...,O=..."), for people to read.
@@ -68,5 +70,6 @@ enum class TChainPurpose { cpCodeSigning, cpTimeStamping };
 // Windows; OpenSSL 3.0 knows a time-stamping purpose but no code-signing one,
 // so there the signer's extended key usage, which the caller checks on both
 // platforms, is all that says "code signing".
-bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<TSignatureBytes>& others,
-                         std::int64_t at, TChainPurpose purpose);
+bool ChainsToTrustedRoot(const TSignatureBytes& certificate,
+                         const std::vector<TSignatureBytes>& others, std::int64_t at,
+                         TChainPurpose purpose);

@@ -9,7 +9,8 @@ std::string ExtractFilePath(const std::string& path) {
 
 std::string ApplicationTitleFromFileName(const std::string& moduleFileName) {
     const auto slash = moduleFileName.find_last_of("\\/");
-    std::string name = slash == std::string::npos ? moduleFileName : moduleFileName.substr(slash + 1);
+    std::string name =
+        slash == std::string::npos ? moduleFileName : moduleFileName.substr(slash + 1);
     const auto dot = name.find('.');
     if (dot != std::string::npos) name.resize(dot);
     for (std::size_t i = 1; i < name.size(); ++i)
@@ -24,14 +25,17 @@ std::string ErrorDisplayText(const std::string& message) {
 
 std::string Trim(const std::string& text) {
     std::size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+    while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
+        --e;
     return text.substr(b, e - b);
 }
 
 std::string TrimRight(const std::string& text) {
     std::size_t e = text.size();
-    while (e > 0 && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+    while (e > 0 && static_cast<unsigned char>(text[e - 1]) <= ' ')
+        --e;
     return text.substr(0, e);
 }
 

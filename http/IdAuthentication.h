@@ -12,7 +12,7 @@
 enum TIdAuthWhatsNext { wnAskTheProgram, wnDoRequest, wnFail };
 
 class TIdAuthentication {
-  public:
+public:
     TIdAuthentication() = default;
     virtual ~TIdAuthentication() = default;
     TIdAuthentication(const TIdAuthentication&) = delete;
@@ -36,17 +36,17 @@ class TIdAuthentication {
     // The challenge lines ("WWW-Authenticate" or "Proxy-Authenticate" values).
     TIdHeaderList AuthParams;
 
-  protected:
+protected:
     void AdvanceStep() {
         if (currentStep_ < Steps()) ++currentStep_;
     }
 
-  private:
+private:
     int currentStep_ = 0;
 };
 
 class TIdBasicAuthentication : public TIdAuthentication {
-  public:
+public:
     // Reads the realm from the first challenge line that starts with "Basic";
     // sends when a user name is known, else asks the program for one.
     TIdAuthWhatsNext Next() override;

@@ -33,5 +33,6 @@ std::int64_t TIdCappedStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 
 void TIdCappedStream::SetSize(std::int64_t size) {
     size_ = std::max<std::int64_t>(size, 0);
-    if (static_cast<std::int64_t>(data_.size()) > size_) data_.resize(static_cast<std::size_t>(size_));
+    if (static_cast<std::int64_t>(data_.size()) > size_)
+        data_.resize(static_cast<std::size_t>(size_));
 }

@@ -184,7 +184,8 @@ bool TIdCookieManager::Store(std::shared_ptr<TIdCookie> cookie, const std::strin
         list.erase(list.begin());
         --count_;
     }
-    while (count_ > MaxCookies) DropOldestOfAll();
+    while (count_ > MaxCookies)
+        DropOldestOfAll();
     return true;
 }
 
@@ -192,9 +193,9 @@ void TIdCookieManager::DropOldestOfAll() {
     // Every list is in order of arrival, so the oldest cookie heads one of them.
     auto oldest = domains_.end();
     for (auto it = domains_.begin(); it != domains_.end(); ++it) {
-        if (!it->second.empty() && (oldest == domains_.end() ||
-                                    it->second.front()->CreationIndex <
-                                        oldest->second.front()->CreationIndex))
+        if (!it->second.empty() &&
+            (oldest == domains_.end() ||
+             it->second.front()->CreationIndex < oldest->second.front()->CreationIndex))
             oldest = it;
     }
     if (oldest == domains_.end()) return;

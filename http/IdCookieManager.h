@@ -22,7 +22,7 @@ struct TIdCookieAttribute {
 };
 
 class TIdCookie {
-  public:
+public:
     virtual ~TIdCookie() = default;
 
     // Reads "name=value; attr=value; FLAG". Attributes not known to the kind
@@ -45,35 +45,35 @@ class TIdCookie {
     // Order of arrival in a store, kept when a cookie replaces one of its name.
     std::uint64_t CreationIndex = 0;
 
-  protected:
+protected:
     virtual void LoadAttributes(const std::vector<TIdCookieAttribute>& attributes);
 };
 
 class TIdCookieRFC2109 : public TIdCookie {
-  public:
+public:
     std::int32_t MaxAge = -1; // -1 when absent or not a number
     std::string Version;
     std::string Comment;
 
-  protected:
+protected:
     void LoadAttributes(const std::vector<TIdCookieAttribute>& attributes) override;
 };
 
 class TIdCookieRFC2965 : public TIdCookieRFC2109 {
-  public:
+public:
     std::string CommentURL;
     bool Discard = false;
     // 80 when "Port" is absent or an empty quoted list; none for an unquoted value.
     std::vector<int> Ports;
 
-  protected:
+protected:
     // Raises EConvertError when an entry of a quoted "Port" list is not an integer.
     void LoadAttributes(const std::vector<TIdCookieAttribute>& attributes) override;
 };
 
 // A component, so that a client using a store made elsewhere hears of its end.
 class TIdCookieManager : public TIdBaseComponent {
-  public:
+public:
     using TIdBaseComponent::TIdBaseComponent;
 
     // Asked for every valid new cookie; answering false discards it.
@@ -112,7 +112,7 @@ class TIdCookieManager : public TIdBaseComponent {
 
     TOnNewCookie OnNewCookie;
 
-  private:
+private:
     bool Store(std::shared_ptr<TIdCookie> cookie, const std::string& requestHost, bool secureReply);
     void DropOldestOfAll();
 

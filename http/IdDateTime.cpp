@@ -210,8 +210,7 @@ TDateTime GMTToLocalDateTime(const std::string& text) {
 TDateTime GMTToLocalDateTime(const std::string& text, std::optional<int> localOffsetMinutes) {
     if (text.empty()) return 0;
     const ParsedDate parsed = ParseHttpDate(text);
-    if (!localOffsetMinutes)
-        throw EIdFailedToRetreiveTimeZoneInfo();
+    if (!localOffsetMinutes) throw EIdFailedToRetreiveTimeZoneInfo();
     return parsed.datePart.value_or(0) - ZoneOffsetMinutes(parsed.zone) / kMinutesPerDay +
            *localOffsetMinutes / kMinutesPerDay;
 }

@@ -26,7 +26,9 @@ bool Contains(const std::vector<int>& codes, int code) {
 
 } // namespace
 
-int TIdHTTPResponse::StatusCode() const { return StatusCodeOf(StatusLine); }
+int TIdHTTPResponse::StatusCode() const {
+    return StatusCodeOf(StatusLine);
+}
 
 // ---------------------------------------------------------------- client
 
@@ -204,15 +206,18 @@ bool TIdCustomHTTP::MayKeepConnection() {
     const std::string& status = response.StatusLine;
     if (status.size() >= 8) {
         const std::string version = status.substr(5, 3);
-        if (version == "1.0") response.ServerVersion = pv1_0;
-        else if (version == "1.1") response.ServerVersion = pv1_1;
+        if (version == "1.0")
+            response.ServerVersion = pv1_0;
+        else if (version == "1.1")
+            response.ServerVersion = pv1_1;
     }
     bool keep = ConnectionOpen(*this);
     if (keep) {
         const std::string connection = Trim(response.Connection);
         const std::string proxyConnection = Trim(response.ProxyConnection);
         if (ProtocolVersion == pv1_0)
-            keep = TextIsSame(connection, "KEEP-ALIVE") || TextIsSame(proxyConnection, "KEEP-ALIVE");
+            keep =
+                TextIsSame(connection, "KEEP-ALIVE") || TextIsSame(proxyConnection, "KEEP-ALIVE");
         else
             keep = !(TextIsSame(connection, "CLOSE") || TextIsSame(proxyConnection, "CLOSE"));
     }
@@ -249,7 +254,8 @@ void TIdCustomHTTP::CollectCookies() {
         cookieManager_->AddServerCookie2(values[i], TargetURI.Host, secure);
 }
 
-bool TIdCustomHTTP::RedirectDecision(std::string& location, std::string& verb, int& redirectCount, bool handled) {
+bool TIdCustomHTTP::RedirectDecision(std::string& location, std::string& verb, int& redirectCount,
+                                     bool handled) {
     if (OnRedirect) OnRedirect(this, location, redirectCount, handled, verb);
     return handled;
 }
@@ -294,8 +300,9 @@ TIdHTTPWhatsNext TIdCustomHTTP::DecideNextStep(const std::vector<int>& ignoredCo
     }
     if (code == 401 || code == 407) {
         const bool proxy = code == 407;
-        const bool accepted = proxy ? ProxyAuthAttempts < MaxAuthRetries && ProxyAuthorizationDecision()
-                                    : AuthAttempts < MaxAuthRetries && AuthorizationDecision();
+        const bool accepted =
+            proxy ? ProxyAuthAttempts < MaxAuthRetries && ProxyAuthorizationDecision()
+                  : AuthAttempts < MaxAuthRetries && AuthorizationDecision();
         if (!accepted) {
             auto& authentication = proxy ? proxyParams_.Authentication : request.Authentication;
             if (authentication) authentication->Reset();
@@ -374,12 +381,14 @@ namespace {
 
 // Runs a scheme until it can send, fails, or needs credentials nobody gives.
 bool RunAuthentication(TIdCustomHTTP* client, TIdAuthentication& scheme,
-                       const TIdCustomHTTP::TAuthorizationEvent& onAuthorization, std::string& username,
-                       std::string& password, bool& basic) {
+                       const TIdCustomHTTP::TAuthorizationEvent& onAuthorization,
+                       std::string& username, std::string& password, bool& basic) {
     for (int round = 0; round < 16; ++round) {
         switch (scheme.Next()) {
-        case wnDoRequest: return true;
-        case wnFail: return false;
+        case wnDoRequest:
+            return true;
+        case wnFail:
+            return false;
         case wnAskTheProgram: {
             // Without a handler nobody can supply credentials: stop instead of asking forever.
             if (!onAuthorization) return false;
@@ -432,7 +441,8 @@ bool TIdCustomHTTP::ProxyAuthorizationDecision() {
         TIdAuthenticationFactory kind = FindAuthClass(line.substr(0, line.find(' ')));
         // As for the server: no registered scheme, no question to the handler.
         if (!kind) return false;
-        if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(this, kind, response.ProxyAuthenticate);
+        if (OnSelectProxyAuthorization)
+            OnSelectProxyAuthorization(this, kind, response.ProxyAuthenticate);
         if (!kind) return false;
         proxyParams_.Authentication = kind();
     }
@@ -448,7 +458,8 @@ bool TIdCustomHTTP::ProxyAuthorizationDecision() {
 void TIdCustomHTTP::DoOnDisconnected() {
     TIdTCPClientCustom::DoOnDisconnected();
     TIdHTTPRequest& request = Request();
-    if (request.Authentication && request.Authentication->ReachedLastStep()) request.Authentication.reset();
+    if (request.Authentication && request.Authentication->ReachedLastStep())
+        request.Authentication.reset();
     if (proxyParams_.Authentication && proxyParams_.Authentication->ReachedLastStep())
         proxyParams_.Authentication->Reset();
 }

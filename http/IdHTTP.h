@@ -26,7 +26,11 @@ class TIdHTTPRouter;
 VYK_DECLARE_EXCEPTION(EIdHTTPRequestRefused, EIdException);
 
 enum TIdHTTPProtocolVersion : int { pv1_0, pv1_1 };
-enum TIdHTTPOption : unsigned { hoInProcessAuth = 1, hoKeepOrigProtocol = 2, hoForceEncodeParams = 4 };
+enum TIdHTTPOption : unsigned {
+    hoInProcessAuth = 1,
+    hoKeepOrigProtocol = 2,
+    hoForceEncodeParams = 4
+};
 using TIdHTTPOptions = unsigned;
 enum TIdHTTPRoute { RouteDirect, RouteSecure, RouteProxy, RouteSecureProxy };
 enum TIdHTTPWhatsNext { FollowLocation, Finish, RetryAuthorized };
@@ -70,21 +74,23 @@ public:
 
 class TIdCustomHTTP : public TIdTCPClientCustom {
 public:
-    using THeadersAvailableEvent = std::function<void(TIdCustomHTTP* sender, TIdHeaderList& headers, bool& continueRequest)>;
-    using TRedirectEvent = std::function<void(TIdCustomHTTP* sender, std::string& dest, int& numRedirect,
-                                              bool& handled, std::string& method)>;
-    using TSelectAuthorizationEvent = std::function<void(TIdCustomHTTP* sender, TIdAuthenticationFactory& kind,
-                                                         const TIdHeaderList& authInfo)>;
-    using TAuthorizationEvent = std::function<void(TIdCustomHTTP* sender, TIdAuthentication& authentication,
-                                                   bool& handled)>;
+    using THeadersAvailableEvent =
+        std::function<void(TIdCustomHTTP* sender, TIdHeaderList& headers, bool& continueRequest)>;
+    using TRedirectEvent =
+        std::function<void(TIdCustomHTTP* sender, std::string& dest, int& numRedirect,
+                           bool& handled, std::string& method)>;
+    using TSelectAuthorizationEvent = std::function<void(
+        TIdCustomHTTP* sender, TIdAuthenticationFactory& kind, const TIdHeaderList& authInfo)>;
+    using TAuthorizationEvent = std::function<void(
+        TIdCustomHTTP* sender, TIdAuthentication& authentication, bool& handled)>;
 
     explicit TIdCustomHTTP(TIdBaseComponent* owner = nullptr);
     ~TIdCustomHTTP() override;
 
     void GetToStream(const std::string& url, TStream& stream);
     // The request loop; codes in ignoredCodes fail nothing (their body is dropped).
-    virtual void PerformRequest(const std::string& verb, const std::string& url, TStream* source, TStream* sink,
-                                const std::vector<int>& ignoredCodes = {});
+    virtual void PerformRequest(const std::string& verb, const std::string& url, TStream* source,
+                                TStream* sink, const std::vector<int>& ignoredCodes = {});
 
     TIdHTTPRequest& Request() { return *protocol_->Request; }
     // Copies the other request's fields into the client's own request.
@@ -121,7 +127,8 @@ protected:
     virtual bool AuthorizationDecision();
     virtual bool ProxyAuthorizationDecision();
     // The handler gets the client's redirect count itself: lowering it allows more.
-    virtual bool RedirectDecision(std::string& location, std::string& verb, int& redirectCount, bool handled);
+    virtual bool RedirectDecision(std::string& location, std::string& verb, int& redirectCount,
+                                  bool handled);
     void Notification(TIdBaseComponent* component) override;
     void DoOnDisconnected() override;
 

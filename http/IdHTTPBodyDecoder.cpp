@@ -9,7 +9,6 @@
 
 namespace {
 
-
 // The value of a size line, or none when it is not one.
 std::int64_t ChunkSize(const std::string& line) {
     // Blanks may stand around the size, but other bytes there are a framing
@@ -35,8 +34,7 @@ std::int64_t ChunkSize(const std::string& line) {
 
 } // namespace
 
-TIdHTTPBodyDecoder::TIdHTTPBodyDecoder(TFraming framing, std::int64_t length,
-                                       std::int32_t maxLine)
+TIdHTTPBodyDecoder::TIdHTTPBodyDecoder(TFraming framing, std::int64_t length, std::int32_t maxLine)
     : framing_(framing), maxLine_(maxLine) {
     switch (framing) {
     case TFraming::Length:
@@ -105,7 +103,8 @@ void TIdHTTPBodyDecoder::LineEnded() {
     case TState::Trailer:
         // Left unread, trailer lines would be taken for the next reply on a
         // kept connection.
-        if (line_.empty()) state_ = TState::Done;
+        if (line_.empty())
+            state_ = TState::Done;
         else if (++trailers_ > kMaxTrailerLines)
             throw EIdException(
                 Format("Response has more than %d trailer lines.", kMaxTrailerLines));

@@ -19,7 +19,7 @@ VYK_DECLARE_EXCEPTION(EIdInvalidContentLength, EIdException);
 VYK_DECLARE_EXCEPTION(EIdUnsupportedTransferEncoding, EIdException);
 
 class TIdEntityHeaderInfo {
-  public:
+public:
     TIdEntityHeaderInfo();
     virtual ~TIdEntityHeaderInfo() = default;
     TIdEntityHeaderInfo(const TIdEntityHeaderInfo&) = default;
@@ -54,13 +54,13 @@ class TIdEntityHeaderInfo {
     std::string Pragma;
     TIdHeaderList HeaderLines; // the lines as sent or received
 
-  private:
+private:
     std::int64_t contentLength_ = -1;
     bool contentLengthKnown_ = false;
 };
 
 class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
-  public:
+public:
     TIdRequestHeaderInfo() = default;
     // Copies every field; this object's own Authentication is freed, not shared.
     void Assign(const TIdRequestHeaderInfo& source);
@@ -87,7 +87,7 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
 };
 
 class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
-  public:
+public:
     TIdResponseHeaderInfo();
     TIdResponseHeaderInfo(const TIdResponseHeaderInfo&) = default;
     TIdResponseHeaderInfo& operator=(const TIdResponseHeaderInfo&) = default;
@@ -109,7 +109,7 @@ class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
 };
 
 class TIdProxyConnectionInfo {
-  public:
+public:
     const std::string& ProxyServer() const { return proxyServer_; }
     // A different server (compared without case) frees Authentication.
     void SetProxyServer(const std::string& value);
@@ -127,7 +127,7 @@ class TIdProxyConnectionInfo {
     bool BasicAuthentication = false;
     std::unique_ptr<TIdAuthentication> Authentication;
 
-  private:
+private:
     std::string proxyServer_;
     int proxyPort_ = 0;
 };

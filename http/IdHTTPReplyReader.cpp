@@ -48,8 +48,7 @@ void ReadHeaderBlock(TIdIOHandler& io, TIdHeaderList& lines, int limit) {
     }
     // Lines past the limit are never taken for the body. Dropping them could
     // lose the lines that frame the body, so such a reply is refused.
-    if (!line.empty())
-        throw EIdException(Format("Response has more than %d header lines.", limit));
+    if (!line.empty()) throw EIdException(Format("Response has more than %d header lines.", limit));
 }
 
 namespace {
@@ -97,10 +96,8 @@ void Presize(TStream& target, std::int64_t announced) {
 
 void FeedUntilDone(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TGatheredWrites& writes) {
     TIdBuffer& queue = *io.InputQueue();
-    const TIdHTTPBodyDecoder::TBodyBytes body = [&writes](const std::uint8_t* bytes,
-                                                          std::size_t count) {
-        writes.Write(bytes, count);
-    };
+    const TIdHTTPBodyDecoder::TBodyBytes body =
+        [&writes](const std::uint8_t* bytes, std::size_t count) { writes.Write(bytes, count); };
     while (!decoder.Done()) {
         if (queue.Size() == 0) {
             try {
@@ -172,12 +169,13 @@ void ReadResponseBody(TIdIOHandler& io, const TIdResponseHeaderInfo& response,
         ReadFramedBody(io, decoder, target, -1);
         // Over TLS only the peer's close_notify says that the body is whole;
         // a bare close may be anyone's cut.
-        if (io.ClosedWithoutNotify())
-            throw EIdTLSTruncated();
+        if (io.ClosedWithoutNotify()) throw EIdTLSTruncated();
     }
     if (compressed) {
         compressed->SetPosition(0);
-        if (deflate) compressor->DecompressDeflateStream(*compressed, sink);
-        else compressor->DecompressGZipStream(*compressed, sink);
+        if (deflate)
+            compressor->DecompressDeflateStream(*compressed, sink);
+        else
+            compressor->DecompressGZipStream(*compressed, sink);
     }
 }

@@ -71,8 +71,8 @@ std::string EncodedTarget(const std::string& target) {
     return out;
 }
 
-void TIdHTTPRouter::Resolve(const std::string& reference, TIdURI& target,
-                            TIdHTTPRequest& request, TIdHTTPProtocolVersion version) {
+void TIdHTTPRouter::Resolve(const std::string& reference, TIdURI& target, TIdHTTPRequest& request,
+                            TIdHTTPProtocolVersion version) {
     // "//host/path" names another host on the same scheme, not a path.
     const bool networkPath = reference.compare(0, 2, "//") == 0 && !target.Protocol.empty();
     const TIdURI location(networkPath ? target.Protocol + ":" + reference : reference);
@@ -82,23 +82,29 @@ void TIdHTTPRouter::Resolve(const std::string& reference, TIdURI& target,
     }
     target.ResolvePathAndQuery(location);
     if (!location.Host.empty()) target.Host = location.Host;
-    if (!location.Protocol.empty()) target.Protocol = LowerCase(location.Protocol);
-    else target.Protocol = TextIsSame(target.Protocol, "https") ? "https" : "http";
+    if (!location.Protocol.empty())
+        target.Protocol = LowerCase(location.Protocol);
+    else
+        target.Protocol = TextIsSame(target.Protocol, "https") ? "https" : "http";
     // Another scheme (ftp:, a mistyped one) is not fetched as if it were http.
     if (!TextIsSame(target.Protocol, "http") && !TextIsSame(target.Protocol, "https"))
         throw EIdUnknownProtocol();
-    if (!location.Port.empty()) target.Port = location.Port;
-    else if (TextIsSame(location.Protocol, "http")) target.Port = "80";
-    else if (TextIsSame(location.Protocol, "https")) target.Port = "443";
-    else if (target.Port.empty()) throw EIdUnknownProtocol();
+    if (!location.Port.empty())
+        target.Port = location.Port;
+    else if (TextIsSame(location.Protocol, "http"))
+        target.Port = "80";
+    else if (TextIsSame(location.Protocol, "https"))
+        target.Port = "443";
+    else if (target.Port.empty())
+        throw EIdUnknownProtocol();
     CheckHost(target);
     // A port that is no number from 1 to 65535 is not taken for 80.
     const auto port = target.Port.find_first_not_of("0123456789") == std::string::npos
                           ? TryDecimalToInt32(target.Port)
                           : std::nullopt;
     if (!port || *port < 1 || *port > 65535)
-        throw EIdHTTPRequestRefused("Request refused: invalid port: \"" +
-                                    ShownText(target.Port) + "\"");
+        throw EIdHTTPRequestRefused("Request refused: invalid port: \"" + ShownText(target.Port) +
+                                    "\"");
     target.Port = std::to_string(*port); // "081" is 81 in the Host header too
 
     // Credentials go only to the host and port they were given for: a
@@ -136,8 +142,8 @@ void TIdHTTPRouter::Resolve(const std::string& reference, TIdURI& target,
 
     // Servers require an IPv6 literal in brackets.
     const std::string defaultPort = TextIsSame(target.Protocol, "https") ? "443" : "80";
-    request.Host =
-        target.Port != defaultPort ? WithBrackets(target) + ":" + target.Port : WithBrackets(target);
+    request.Host = target.Port != defaultPort ? WithBrackets(target) + ":" + target.Port
+                                              : WithBrackets(target);
 }
 
 void TIdHTTPRouter::Open(const TIdURI& target, TIdHTTPRequest& request, int headerLineLimit) {
@@ -170,8 +176,10 @@ void TIdHTTPRouter::Open(const TIdURI& target, TIdHTTPRequest& request, int head
     const TIdTLSStart tls = route == RouteSecure        ? TIdTLSStart::OnConnect
                             : route == RouteSecureProxy ? TIdTLSStart::Later
                                                         : TIdTLSStart::None;
-    if (connection.IOHandler()) connection.IOHandler()->PlanTLS(tls);
-    else if (secure) throw EIdIOHandlerPropInvalid();
+    if (connection.IOHandler())
+        connection.IOHandler()->PlanTLS(tls);
+    else if (secure)
+        throw EIdIOHandlerPropInvalid();
     // A plain connection is no secure one, and a tunnel leads to one host only.
     const std::string routeKey =
         std::to_string(route) +
@@ -266,15 +274,16 @@ void TIdHTTPRouter::SendHead(const TIdURI& target, TIdHTTPRequest& request,
     }
     // A line end inside a line would let a Location or a caller's value add
     // headers or a second request of its own: nothing such is sent.
-    const std::string requestLine = request.Verb + " " + request.RequestTarget + " HTTP/" +
-                                    (version == pv1_0 ? "1.0" : "1.1");
+    const std::string requestLine =
+        request.Verb + " " + request.RequestTarget + " HTTP/" + (version == pv1_0 ? "1.0" : "1.1");
     const auto refuseBreaks = [](const std::string& line) {
         if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
             throw EIdHTTPRequestRefused("Request refused: a line holds CR, LF or NUL: \"" +
                                         ShownText(line) + "\"");
     };
     refuseBreaks(requestLine);
-    for (int i = 0; i < request.HeaderLines.Count(); ++i) refuseBreaks(request.HeaderLines[i]);
+    for (int i = 0; i < request.HeaderLines.Count(); ++i)
+        refuseBreaks(request.HeaderLines[i]);
     TIdIOHandler& io = *connection_.IOHandler();
     io.OpenOutputBuffer();
     try {

@@ -125,8 +125,8 @@ std::vector<std::string> TIdHeaderList::Wrap(const std::string& line,
         pieces.push_back(TrimRight(line.substr(start, cut - start + 1)));
         start = cut + 1;
         // Blanks and line ends after the break go; a comma is part of the value.
-        while (start < line.size() && (line[start] == ' ' || line[start] == '\t' || line[start] == '\r' ||
-                                       line[start] == '\n'))
+        while (start < line.size() && (line[start] == ' ' || line[start] == '\t' ||
+                                       line[start] == '\r' || line[start] == '\n'))
             ++start;
     }
     if (start < line.size() || pieces.empty()) pieces.push_back(TrimRight(line.substr(start)));

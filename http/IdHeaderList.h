@@ -7,7 +7,7 @@
 #include <vector>
 
 class TIdHeaderList {
-  public:
+public:
     // Line store. Indexes outside [0, Count()) raise ERangeError.
     int Count() const { return static_cast<int>(lines_.size()); }
     const std::string& Strings(int index) const;
@@ -43,7 +43,7 @@ class TIdHeaderList {
     bool SplitLongLines = true;
     std::size_t WrapWidth = 78;
 
-  private:
+private:
     bool IsContinuation(int index) const;
     void DeleteContinuations(int index);
     std::vector<std::string> Wrap(const std::string& line, std::size_t firstValueAt) const;

@@ -155,9 +155,12 @@ std::string TIdURI::RemoveDotSegments(const std::string& path) {
         out.erase(slash == std::string::npos ? 0 : slash);
     };
     while (i < path.size()) {
-        if (startsWith("../")) i += 3;
-        else if (startsWith("./")) i += 2;
-        else if (startsWith("/./")) i += 2;
+        if (startsWith("../"))
+            i += 3;
+        else if (startsWith("./"))
+            i += 2;
+        else if (startsWith("/./"))
+            i += 2;
         else if (restIs("/.")) {
             out += '/';
             i = path.size();

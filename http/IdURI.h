@@ -17,7 +17,7 @@ VYK_DECLARE_EXCEPTION(EIdInvalidURIEscape, EIdURIException);
 std::string PercentDecoded(const std::string& text);
 
 class TIdURI {
-  public:
+public:
     explicit TIdURI(const std::string& uri = {});
 
     // Replaces every part; backslashes count as slashes.

@@ -15,7 +15,9 @@ TIdAntiFreezeBase::~TIdAntiFreezeBase() {
     if (gHook == this) gHook = nullptr;
 }
 
-bool TIdAntiFreezeBase::ShouldUse() { return false; }
+bool TIdAntiFreezeBase::ShouldUse() {
+    return false;
+}
 
 void TIdAntiFreezeBase::DoProcess(bool) {
     if (ShouldUse() && gHook && gHook->Active) gHook->Process();

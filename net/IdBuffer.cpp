@@ -8,9 +8,13 @@
 #include <cstring>
 #include <limits>
 
-TIdBuffer::TIdBuffer() { AcquireStack(); }
+TIdBuffer::TIdBuffer() {
+    AcquireStack();
+}
 
-TIdBuffer::~TIdBuffer() { ReleaseStack(); }
+TIdBuffer::~TIdBuffer() {
+    ReleaseStack();
+}
 
 void TIdBuffer::DiscardAll() {
     // A released block of receive size is kept aside for the next receive (see
@@ -57,8 +61,8 @@ void TIdBuffer::AppendBytes(TIdBytes&& block, std::int32_t count) {
     if (Capacity() - pending_ - frontOffset_ < length) {
         Compact(false);
         if (Capacity() - pending_ < length) {
-            const std::int64_t wanted =
-                std::max<std::int64_t>(pending_ + length + growthStep_, 2 * std::int64_t{Capacity()});
+            const std::int64_t wanted = std::max<std::int64_t>(pending_ + length + growthStep_,
+                                                               2 * std::int64_t{Capacity()});
             const std::int64_t largest = std::numeric_limits<std::int32_t>::max();
             storage_.resize(static_cast<std::size_t>(std::min(wanted, largest)));
         }
@@ -87,7 +91,8 @@ void TIdBuffer::DropFront(std::int32_t count) {
 void TIdBuffer::Compact(bool shrink) {
     if (frontOffset_ == 0) return;
     if (pending_ > 0)
-        std::memmove(storage_.data(), storage_.data() + frontOffset_, static_cast<std::size_t>(pending_));
+        std::memmove(storage_.data(), storage_.data() + frontOffset_,
+                     static_cast<std::size_t>(pending_));
     frontOffset_ = 0;
     if (shrink && Capacity() - pending_ > growthStep_) {
         storage_.resize(static_cast<std::size_t>(pending_ + growthStep_));
@@ -96,7 +101,8 @@ void TIdBuffer::Compact(bool shrink) {
 
 void TIdBuffer::CheckEnough(std::int32_t count) const {
     if (count > pending_)
-        throw EIdNotEnoughDataInBuffer(Format("Not enough data in buffer. (%d/%d)", count, pending_));
+        throw EIdNotEnoughDataInBuffer(
+            Format("Not enough data in buffer. (%d/%d)", count, pending_));
 }
 
 void TIdBuffer::ExtractBytes(TIdBytes& target, std::int32_t count, bool append) {
@@ -110,7 +116,8 @@ void TIdBuffer::ExtractBytes(TIdBytes& target, std::int32_t count, bool append) 
     } else if (target.size() < static_cast<std::size_t>(count)) {
         target.resize(static_cast<std::size_t>(count));
     }
-    std::memcpy(target.data() + at, storage_.data() + frontOffset_, static_cast<std::size_t>(count));
+    std::memcpy(target.data() + at, storage_.data() + frontOffset_,
+                static_cast<std::size_t>(count));
     DropFront(count);
 }
 

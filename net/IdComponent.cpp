@@ -11,7 +11,8 @@ TIdBaseComponent::TIdBaseComponent(TIdBaseComponent* owner) : owner_(owner) {
 
 TIdBaseComponent::~TIdBaseComponent() {
     // Owned components go first; each removes itself from owned_.
-    while (!owned_.empty()) delete owned_.back();
+    while (!owned_.empty())
+        delete owned_.back();
     if (owner_) std::erase(owner_->owned_, this);
     const auto watchers = watchers_;
     for (auto* watcher : watchers) {
@@ -22,9 +23,11 @@ TIdBaseComponent::~TIdBaseComponent() {
 
 void TIdBaseComponent::FreeNotification(TIdBaseComponent* watcher) {
     if (!watcher || watcher == this) return;
-    if (std::find(watchers_.begin(), watchers_.end(), watcher) == watchers_.end()) watchers_.push_back(watcher);
+    if (std::find(watchers_.begin(), watchers_.end(), watcher) == watchers_.end())
+        watchers_.push_back(watcher);
     // Watching goes both ways so that neither outlives a stale pointer.
-    if (std::find(watcher->watchers_.begin(), watcher->watchers_.end(), this) == watcher->watchers_.end())
+    if (std::find(watcher->watchers_.begin(), watcher->watchers_.end(), this) ==
+        watcher->watchers_.end())
         watcher->watchers_.push_back(this);
 }
 
@@ -38,12 +41,18 @@ void TIdBaseComponent::Notification(TIdBaseComponent*) {}
 
 std::string StatusTemplate(TIdStatus status) {
     switch (status) {
-    case hsResolving: return "Resolving hostname %s.";
-    case hsConnecting: return "Connecting to %s.";
-    case hsConnected: return "Connected.";
-    case hsDisconnecting: return "Disconnecting.";
-    case hsDisconnected: return "Disconnected.";
-    default: return "%s";
+    case hsResolving:
+        return "Resolving hostname %s.";
+    case hsConnecting:
+        return "Connecting to %s.";
+    case hsConnected:
+        return "Connected.";
+    case hsDisconnecting:
+        return "Disconnecting.";
+    case hsDisconnected:
+        return "Disconnected.";
+    default:
+        return "%s";
     }
 }
 
@@ -55,7 +64,8 @@ void TIdComponent::NotifyStatus(TIdStatus status, const std::vector<std::string>
     if (!OnStatus) return;
     std::string text = StatusTemplate(status);
     const auto at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, arguments.empty() ? std::string() : arguments.front());
+    if (at != std::string::npos)
+        text.replace(at, 2, arguments.empty() ? std::string() : arguments.front());
     OnStatus(this, status, text);
 }
 

@@ -51,9 +51,12 @@ private:
 
 class TIdComponent : public TIdBaseComponent {
 public:
-    using TStatusEvent = std::function<void(TIdComponent* sender, TIdStatus status, const std::string& text)>;
-    using TWorkBeginEvent = std::function<void(TIdComponent* sender, TWorkMode mode, std::int32_t countMax)>;
-    using TWorkEvent = std::function<void(TIdComponent* sender, TWorkMode mode, std::int32_t count)>;
+    using TStatusEvent =
+        std::function<void(TIdComponent* sender, TIdStatus status, const std::string& text)>;
+    using TWorkBeginEvent =
+        std::function<void(TIdComponent* sender, TWorkMode mode, std::int32_t countMax)>;
+    using TWorkEvent =
+        std::function<void(TIdComponent* sender, TWorkMode mode, std::int32_t count)>;
     using TWorkEndEvent = std::function<void(TIdComponent* sender, TWorkMode mode)>;
 
     struct WorkRecord {

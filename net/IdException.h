@@ -24,11 +24,13 @@ template <typename E> void RaiseUnless(bool condition, const std::string& messag
     if (!condition) throw E(message);
 }
 
-template <typename E, typename P> void RaiseWhenPresent(const P& reference, const std::string& message = {}) {
+template <typename E, typename P>
+void RaiseWhenPresent(const P& reference, const std::string& message = {}) {
     if (reference) throw E(message);
 }
 
-template <typename E, typename P> void RaiseWhenAbsent(const P& reference, const std::string& message = {}) {
+template <typename E, typename P>
+void RaiseWhenAbsent(const P& reference, const std::string& message = {}) {
     if (!reference) throw E(message);
 }
 

@@ -53,12 +53,13 @@ constexpr SocketErrorEntry kSocketErrors[] = {
 
 } // namespace
 
-EIdWinsockStubError::EIdWinsockStubError(const std::string& summary, std::uint32_t systemErrorNumber)
-    : EIdException(systemErrorNumber == 0
-                       ? summary
-                       : summary + ": " + ::SystemErrorText(systemErrorNumber)),
+EIdWinsockStubError::EIdWinsockStubError(const std::string& summary,
+                                         std::uint32_t systemErrorNumber)
+    : EIdException(systemErrorNumber == 0 ? summary
+                                          : summary + ": " + ::SystemErrorText(systemErrorNumber)),
       systemErrorNumber_(systemErrorNumber),
-      systemErrorText_(systemErrorNumber == 0 ? std::string() : ::SystemErrorText(systemErrorNumber)),
+      systemErrorText_(systemErrorNumber == 0 ? std::string()
+                                              : ::SystemErrorText(systemErrorNumber)),
       summary_(summary) {}
 
 std::string SocketErrorText(int errorNumber) {

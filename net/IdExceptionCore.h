@@ -39,25 +39,31 @@ private:
 };
 
 VYK_DECLARE_EXCEPTION(EIdStackError, EIdException);
-VYK_DECLARE_EXCEPTION_TEXT(EIdStackInitializationFailed, EIdStackError, "Winsock Initialization Error.");
+VYK_DECLARE_EXCEPTION_TEXT(EIdStackInitializationFailed, EIdStackError,
+                           "Winsock Initialization Error.");
 VYK_DECLARE_EXCEPTION_TEXT(EIdStackSetSizeExceeded, EIdStackError, "Set Size Exceeded.");
-VYK_DECLARE_EXCEPTION_TEXT(EIdIPVersionUnsupported, EIdStackError, "The requested IPVersion / Address family is not supported.");
+VYK_DECLARE_EXCEPTION_TEXT(EIdIPVersionUnsupported, EIdStackError,
+                           "The requested IPVersion / Address family is not supported.");
 VYK_DECLARE_EXCEPTION(EIdIPv6Unavailable, EIdException);
 VYK_DECLARE_EXCEPTION(EIdInvalidServiceName, EIdException);
 VYK_DECLARE_EXCEPTION(EIdInvalidIPv6Address, EIdException);
 VYK_DECLARE_EXCEPTION(EIdSocketHandleError, EIdException);
 VYK_DECLARE_EXCEPTION_TEXT(EIdPackageSizeTooBig, EIdSocketHandleError, "Package Size Too Big.");
 VYK_DECLARE_EXCEPTION_TEXT(EIdNotAllBytesSent, EIdSocketHandleError, "Not all bytes sent.");
-VYK_DECLARE_EXCEPTION_TEXT(EIdCouldNotBindSocket, EIdSocketHandleError, "Could not bind socket. Address and port are already in use.");
+VYK_DECLARE_EXCEPTION_TEXT(EIdCouldNotBindSocket, EIdSocketHandleError,
+                           "Could not bind socket. Address and port are already in use.");
 VYK_DECLARE_EXCEPTION(EIdCanNotBindPortInRange, EIdSocketHandleError);
 VYK_DECLARE_EXCEPTION(EIdInvalidPortRange, EIdSocketHandleError);
-VYK_DECLARE_EXCEPTION_TEXT(EIdCannotSetIPVersionWhenConnected, EIdSocketHandleError, "Cannot change IPVersion when connected");
+VYK_DECLARE_EXCEPTION_TEXT(EIdCannotSetIPVersionWhenConnected, EIdSocketHandleError,
+                           "Cannot change IPVersion when connected");
 VYK_DECLARE_EXCEPTION(EIdRangeException, EIdException);
-VYK_DECLARE_EXCEPTION_TEXT(EIdFailedToRetreiveTimeZoneInfo, EIdException, "Failed attempting to retrieve time zone information.");
+VYK_DECLARE_EXCEPTION_TEXT(EIdFailedToRetreiveTimeZoneInfo, EIdException,
+                           "Failed attempting to retrieve time zone information.");
 VYK_DECLARE_EXCEPTION_TEXT(EIdAlreadyConnected, EIdException, "Already connected.");
 VYK_DECLARE_EXCEPTION_TEXT(EIdClosedSocket, EIdException, "Disconnected.");
 VYK_DECLARE_EXCEPTION_TEXT(EIdReadTimeout, EIdException, "Read Timeout");
-VYK_DECLARE_EXCEPTION_TEXT(EIdReadLnMaxLineLengthExceeded, EIdException, "Max line length exceeded.");
+VYK_DECLARE_EXCEPTION_TEXT(EIdReadLnMaxLineLengthExceeded, EIdException,
+                           "Max line length exceeded.");
 VYK_DECLARE_EXCEPTION_TEXT(EIdPortRequired, EIdException, "");
 VYK_DECLARE_EXCEPTION_TEXT(EIdHostRequired, EIdException, "");
 VYK_DECLARE_EXCEPTION_TEXT(EIdNotConnected, EIdException, "Not connected.");
@@ -68,13 +74,17 @@ VYK_DECLARE_EXCEPTION(EIdTransferLimit, EIdException);
 VYK_DECLARE_EXCEPTION_TEXT(EIdTransferTimeout, EIdTransferLimit, "Transfer timed out.");
 VYK_DECLARE_EXCEPTION(EIdLowSpeedTimeout, EIdTransferLimit);
 VYK_DECLARE_EXCEPTION(EIdConnectException, EIdException);
-VYK_DECLARE_EXCEPTION_TEXT(EIdMaxCaptureLineExceeded, EIdException, "Maximum number of line allowed exceeded");
+VYK_DECLARE_EXCEPTION_TEXT(EIdMaxCaptureLineExceeded, EIdException,
+                           "Maximum number of line allowed exceeded");
 VYK_DECLARE_EXCEPTION(EIdNotEnoughDataInBuffer, EIdException);
 VYK_DECLARE_EXCEPTION_TEXT(EIdTooMuchDataInBuffer, EIdException, "Too much data in buffer.");
-VYK_DECLARE_EXCEPTION_TEXT(EIdInterceptCircularLink, EIdException, "TIdConnectionIntercept: Circular links are not allowed");
+VYK_DECLARE_EXCEPTION_TEXT(EIdInterceptCircularLink, EIdException,
+                           "TIdConnectionIntercept: Circular links are not allowed");
 VYK_DECLARE_EXCEPTION(EIdTCPConnectionError, EIdException);
-VYK_DECLARE_EXCEPTION_TEXT(EIdObjectTypeNotSupported, EIdTCPConnectionError, "Object type not supported.");
-VYK_DECLARE_EXCEPTION_TEXT(EIdIOHandlerPropInvalid, EIdTCPConnectionError, "IOHandler value is not valid");
+VYK_DECLARE_EXCEPTION_TEXT(EIdObjectTypeNotSupported, EIdTCPConnectionError,
+                           "Object type not supported.");
+VYK_DECLARE_EXCEPTION_TEXT(EIdIOHandlerPropInvalid, EIdTCPConnectionError,
+                           "IOHandler value is not valid");
 VYK_DECLARE_EXCEPTION_TEXT(EIdNoDataToRead, EIdTCPConnectionError, "No data to read.");
 VYK_DECLARE_EXCEPTION(EIdFileNotFound, EIdTCPConnectionError);
 VYK_DECLARE_EXCEPTION(EIdIoHandler, EIdException);
@@ -85,7 +95,9 @@ VYK_DECLARE_EXCEPTION(EIdTLSError, EIdException);
 // The peer's certificate did not verify; the text names the check.
 VYK_DECLARE_EXCEPTION(EIdTLSCertificateError, EIdTLSError);
 // A body that ended with the connection, without the peer's close_notify.
-VYK_DECLARE_EXCEPTION_TEXT(EIdTLSTruncated, EIdTLSError, "The connection ended without the server's TLS close_notify: the body may be cut short.");
+VYK_DECLARE_EXCEPTION_TEXT(
+    EIdTLSTruncated, EIdTLSError,
+    "The connection ended without the server's TLS close_notify: the body may be cut short.");
 VYK_DECLARE_EXCEPTION(EIdReplyError, EIdException);
 
 class EIdReplyRFCError : public EIdReplyError {

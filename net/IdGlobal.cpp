@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <limits>
 
-TIdBytes ToBytes(const std::string& text) { return TIdBytes(text.begin(), text.end()); }
+TIdBytes ToBytes(const std::string& text) {
+    return TIdBytes(text.begin(), text.end());
+}
 
 std::string BytesToString(const TIdBytes& bytes, std::size_t offset, std::size_t count) {
     if (offset >= bytes.size()) return {};
@@ -17,10 +19,12 @@ std::string BytesToString(const TIdBytes& bytes, std::size_t offset, std::size_t
 namespace {
 
 // Reads the trimmed text into a value within [-limit-1, limit].
-std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t limit, bool hexAllowed = true) {
+std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t limit,
+                                           bool hexAllowed = true) {
     const std::string text = Trim(raw);
     std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
@@ -30,7 +34,8 @@ std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t
     if (hexAllowed && i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
         base = 16;
         ++i;
-    } else if (hexAllowed && i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (hexAllowed && i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }
@@ -38,9 +43,11 @@ std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t
     const std::uint64_t max = negative ? limit + 1 : limit;
     std::uint64_t value = 0;
     for (; i < text.size(); ++i) {
-        const int d = base == 16 ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        const int d = base == 16 ? HexDigit(text[i])
+                                 : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
         if (d < 0) return std::nullopt;
-        if (value > (max - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base)) return std::nullopt;
+        if (value > (max - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base))
+            return std::nullopt;
         value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
     }
     if (negative) {
@@ -165,7 +172,8 @@ std::string CanonicalIPv6Text(const std::string& input) {
             if (sawDouble) return {};
             sawDouble = true;
             const std::size_t fill = dots.empty() ? 8 - c : 7 - c;
-            for (std::size_t n = 0; n < fill; ++n) out += "0:";
+            for (std::size_t n = 0; n < fill; ++n)
+                out += "0:";
         } else if (!writeGroup(s.substr(colons[k - 1] + 1, colons[k] - colons[k - 1] - 1))) {
             return {};
         }
@@ -239,7 +247,8 @@ std::optional<std::uint32_t> TIdIPAddress::ParseIPv4Number(const std::string& te
                 if (ch < '0' || ch > '7') octal = false;
             if (octal) {
                 p = 0;
-                for (char ch : part) p = (p << 3) | static_cast<std::uint64_t>(ch - '0');
+                for (char ch : part)
+                    p = (p << 3) | static_cast<std::uint64_t>(ch - '0');
             } else {
                 p = static_cast<std::uint64_t>(*v);
             }
@@ -278,7 +287,9 @@ std::uint32_t TickCount() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-std::uint32_t TicksSince(std::uint32_t start, std::uint32_t now) { return now - start; }
+std::uint32_t TicksSince(std::uint32_t start, std::uint32_t now) {
+    return now - start;
+}
 
 // Server bytes go into messages that a box or terminal shows: control bytes
 // and bytes that are not UTF-8 are shown as "?", so no message comes out blank
@@ -287,8 +298,13 @@ std::string ShownText(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        bool valid = length != 0 && i + length <= text.size() && !(length == 2 && c < 0xC2) && !(c > 0xF4);
+        std::size_t length = c < 0x80             ? 1
+                             : (c & 0xE0) == 0xC0 ? 2
+                             : (c & 0xF0) == 0xE0 ? 3
+                             : (c & 0xF8) == 0xF0 ? 4
+                                                  : 0;
+        bool valid =
+            length != 0 && i + length <= text.size() && !(length == 2 && c < 0xC2) && !(c > 0xF4);
         for (std::size_t k = 1; valid && k < length; ++k)
             valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
         if (valid && length == 3) {
@@ -298,8 +314,9 @@ std::string ShownText(const std::string& text) {
             const auto next = static_cast<unsigned char>(text[i + 1]);
             valid = !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90);
         }
-        const bool control = (length == 1 && (c < 0x20 || c == 0x7F)) ||
-                             (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+        const bool control =
+            (length == 1 && (c < 0x20 || c == 0x7F)) ||
+            (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
         if (!valid || control) {
             out += '?';
             i += valid ? length : 1;

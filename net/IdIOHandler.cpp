@@ -4,8 +4,8 @@
 #include "host/Stream.h"
 #include "net/IdAntiFreezeBase.h"
 #include "net/IdExceptionCore.h"
-#include "net/IdIntercept.h"
 #include "net/IdIOHandlerStack.h"
+#include "net/IdIntercept.h"
 #include "net/IdTransferWatch.h"
 
 #include <algorithm>
@@ -39,7 +39,8 @@ HandlerRegistry& Registry() {
 
 std::uint64_t ToNetOrder(std::uint64_t value, int bytes) {
     std::uint64_t out = 0;
-    for (int i = 0; i < bytes; ++i) out = (out << 8) | ((value >> (8 * i)) & 0xFF);
+    for (int i = 0; i < bytes; ++i)
+        out = (out << 8) | ((value >> (8 * i)) & 0xFF);
     return out;
 }
 
@@ -88,7 +89,9 @@ void TIdIOHandler::CloseHandler() {
     HandlerOpen = false;
 }
 
-void TIdIOHandler::RaisePeerClosed() { throw EIdConnClosedGracefully(); }
+void TIdIOHandler::RaisePeerClosed() {
+    throw EIdConnClosedGracefully();
+}
 
 void TIdIOHandler::DetectClosed(bool raiseIfClosed, bool ignoreQueue) {
     bool closed;
@@ -105,7 +108,9 @@ void TIdIOHandler::DetectClosed(bool raiseIfClosed, bool ignoreQueue) {
         RaisePeerClosed();
 }
 
-bool TIdIOHandler::AwaitReadable(std::int32_t) { return false; }
+bool TIdIOHandler::AwaitReadable(std::int32_t) {
+    return false;
+}
 
 void TIdIOHandler::PlanTLS(TIdTLSStart start) {
     if (start != TIdTLSStart::None) throw EIdIOHandlerPropInvalid();
@@ -147,7 +152,7 @@ bool TIdIOHandler::WaitWithinTransfer(std::int32_t limit,
 }
 
 std::int32_t TIdIOHandler::ReceiveIntoQueue(bool raiseIfDisconnected, std::int32_t timeLimit,
-                                             bool raiseOnTimeout) {
+                                            bool raiseOnTimeout) {
     if (timeLimit == -1) timeLimit = (ReadTimeout == -1 || ReadTimeout == 0) ? -2 : ReadTimeout;
     DetectClosed(raiseIfDisconnected, false);
     if (!TransportAllocated()) {
@@ -209,8 +214,7 @@ std::string TIdIOHandler::ReadLine(const std::string& terminatorText, std::int32
             scanned = inputQueue_->Size();
         }
         if (maxLength > 0 && (found > maxLength || (found == -1 && scanned > maxLength))) {
-            if (MaxLineAction == maException)
-                throw EIdReadLnMaxLineLengthExceeded();
+            if (MaxLineAction == maException) throw EIdReadLnMaxLineLengthExceeded();
             LineWasSplit = true;
             return inputQueue_->ExtractText(maxLength);
         }
@@ -218,7 +222,8 @@ std::string TIdIOHandler::ReadLine(const std::string& terminatorText, std::int32
             DetectClosed(true, true);
             LineTimedOut = ReceiveIntoQueue(true, timeLimit, false) == -1;
             if (!LineTimedOut && timeLimit >= 0)
-                LineTimedOut = TicksSince(start, TickCount()) >= static_cast<std::uint32_t>(timeLimit);
+                LineTimedOut =
+                    TicksSince(start, TickCount()) >= static_cast<std::uint32_t>(timeLimit);
             if (LineTimedOut) return {};
         }
     } while (found == -1);
@@ -280,15 +285,16 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
         StartWork(wmRead, untilClose ? 0 : count);
         started = true;
         if (inputQueue_->Size() > 0) {
-            const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, inputQueue_->Size()));
+            const auto n =
+                static_cast<std::int32_t>(std::min<std::int64_t>(remaining, inputQueue_->Size()));
             inputQueue_->MoveToStream(stream, n);
             remaining -= n;
         }
         // Each piece is what one receive queued, at most RecvBufferSize bytes,
         // written straight from the queue: a received block is never copied.
         auto movePiece = [&] {
-            const auto piece = static_cast<std::int32_t>(
-                std::min<std::int64_t>({remaining, inputQueue_->Size(), std::max(RecvBufferSize, 1)}));
+            const auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(
+                {remaining, inputQueue_->Size(), std::max(RecvBufferSize, 1)}));
             if (piece > 0) inputQueue_->MoveToStream(stream, piece);
             remaining -= piece;
         };
@@ -301,7 +307,8 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
                     ReceiveIntoQueue(false, -1, true);
                     DetectClosed(true, true);
                 } catch (const Exception& error) {
-                    while (remaining > 0 && inputQueue_->Size() > 0) movePiece();
+                    while (remaining > 0 && inputQueue_->Size() > 0)
+                        movePiece();
                     if (untilClose && dynamic_cast<const EIdConnClosedGracefully*>(&error)) break;
                     throw;
                 }
@@ -377,17 +384,17 @@ std::string TIdIOHandler::ReadLineWithRetries(int maxTries) {
     return {};
 }
 
-void TIdIOHandler::CaptureLines(std::vector<std::string>* lines, TStream* stream, const std::string& endText,
-                                bool unescapeDots, int maxLines) {
+void TIdIOHandler::CaptureLines(std::vector<std::string>* lines, TStream* stream,
+                                const std::string& endText, bool unescapeDots, int maxLines) {
     if (!lines && !stream) throw EIdObjectTypeNotSupported();
     int count = 0;
     while (true) {
         std::string line = ReadLine();
         if (line == endText) return;
-        if (maxLines != -1 && ++count > maxLines)
-            throw EIdMaxCaptureLineExceeded();
+        if (maxLines != -1 && ++count > maxLines) throw EIdMaxCaptureLineExceeded();
         if (unescapeDots && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
-        if (lines) lines->push_back(line);
+        if (lines)
+            lines->push_back(line);
         else {
             line += "\r\n";
             stream->WriteBuffer(line.data(), static_cast<std::int64_t>(line.size()));
@@ -410,7 +417,8 @@ std::string TIdIOHandler::InteractiveReadLine(bool echo, std::int32_t maxLength)
         }
         std::string piece(1, c);
         if (c == 9) piece.assign(8 - line.size() % 8, ' ');
-        if (maxLength > 0 && static_cast<std::int32_t>(line.size() + piece.size()) > maxLength) continue;
+        if (maxLength > 0 && static_cast<std::int32_t>(line.size() + piece.size()) > maxLength)
+            continue;
         line += piece;
         if (echo) WriteText(piece);
     }
@@ -425,7 +433,9 @@ void TIdIOHandler::PollData(std::int32_t timeLimit) {
     }
 }
 
-std::string TIdIOHandler::QueueAsText() { return inputQueue_ ? inputQueue_->ExtractText() : std::string(); }
+std::string TIdIOHandler::QueueAsText() {
+    return inputQueue_ ? inputQueue_->ExtractText() : std::string();
+}
 
 // A larger block is refused, never cut short.
 void TIdIOHandler::CheckSendable(std::size_t size) const {
@@ -437,14 +447,17 @@ void TIdIOHandler::WriteBytes(const TIdBytes& bytes) {
     CheckSendable(bytes.size()); // before it is copied or buffered
     if (!outputBuffer_) return SendBytesNow(bytes);
     outputBuffer_->AppendBytes(bytes);
-    if (outputThreshold_ > 0 && outputBuffer_->Size() >= outputThreshold_) FlushOutputBuffer(outputThreshold_);
+    if (outputThreshold_ > 0 && outputBuffer_->Size() >= outputThreshold_)
+        FlushOutputBuffer(outputThreshold_);
 }
 
 void TIdIOHandler::WriteText(const std::string& text) {
     if (!text.empty()) WriteBytes(ToBytes(text));
 }
 
-void TIdIOHandler::WriteLine(const std::string& text) { WriteText(text + "\r\n"); }
+void TIdIOHandler::WriteLine(const std::string& text) {
+    WriteText(text + "\r\n");
+}
 
 void TIdIOHandler::WriteFromStream(TStream& stream, std::int64_t size, bool sendSize) {
     if (size < 0) {
@@ -456,15 +469,18 @@ void TIdIOHandler::WriteFromStream(TStream& stream, std::int64_t size, bool send
     if (size > std::numeric_limits<std::int32_t>::max() && !WideCounts)
         throw EIdIoHandlerRequiresLargeStream();
     if (sendSize) {
-        if (WideCounts) WriteInt64(size);
-        else WriteInt32(static_cast<std::int32_t>(size));
+        if (WideCounts)
+            WriteInt64(size);
+        else
+            WriteInt32(static_cast<std::int32_t>(size));
     }
     StartWork(wmWrite, size);
     try {
         TIdBytes block;
         while (size > 0) {
             block.resize(static_cast<std::size_t>(std::min<std::int64_t>(size, SendBufferSize)));
-            const std::int64_t n = stream.Read(block.data(), static_cast<std::int64_t>(block.size()));
+            const std::int64_t n =
+                stream.Read(block.data(), static_cast<std::int64_t>(block.size()));
             if (n <= 0) throw EIdNoDataToRead();
             block.resize(static_cast<std::size_t>(n));
             WriteBytes(block);
@@ -497,13 +513,16 @@ void TIdIOHandler::SendBytesNow(TIdBytes bytes) {
     }
 }
 
-void TIdIOHandler::WriteChar(char c) { WriteBytes(TIdBytes{static_cast<std::uint8_t>(c)}); }
+void TIdIOHandler::WriteChar(char c) {
+    WriteBytes(TIdBytes{static_cast<std::uint8_t>(c)});
+}
 
 void TIdIOHandler::WriteInt32(std::int32_t value, bool convertToNetOrder) {
     auto v = static_cast<std::uint32_t>(value);
     if (convertToNetOrder) v = static_cast<std::uint32_t>(ToNetOrder(v, 4));
     TIdBytes bytes(4);
-    for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
     WriteBytes(bytes);
 }
 
@@ -511,7 +530,8 @@ void TIdIOHandler::WriteInt64(std::int64_t value, bool convertToNetOrder) {
     auto v = static_cast<std::uint64_t>(value);
     if (convertToNetOrder) v = ToNetOrder(v, 8);
     TIdBytes bytes(8);
-    for (int i = 0; i < 8; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
     WriteBytes(bytes);
 }
 
@@ -519,7 +539,8 @@ void TIdIOHandler::WriteLines(const std::vector<std::string>& lines, bool writeC
     OpenOutputBuffer();
     try {
         if (writeCount) WriteInt32(static_cast<std::int32_t>(lines.size()));
-        for (const auto& line : lines) WriteLine(line);
+        for (const auto& line : lines)
+            WriteLine(line);
         CloseOutputBuffer();
     } catch (...) {
         CancelOutputBuffer();
@@ -543,8 +564,10 @@ std::int64_t TIdIOHandler::WriteFile(const std::string& fileName) {
 }
 
 void TIdIOHandler::OpenOutputBuffer(std::int32_t threshold) {
-    if (outputBuffer_) outputBuffer_->DiscardAll();
-    else outputBuffer_ = std::make_unique<TIdBuffer>();
+    if (outputBuffer_)
+        outputBuffer_->DiscardAll();
+    else
+        outputBuffer_ = std::make_unique<TIdBuffer>();
     outputThreshold_ = threshold;
 }
 

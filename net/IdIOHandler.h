@@ -9,8 +9,8 @@
 #include "net/IdComponent.h"
 
 #include <cstdint>
-#include <limits>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,8 +44,8 @@ public:
     [[noreturn]] void RaisePeerClosed();
     // Moves one receive into the input queue: >0 bytes added, 0 closed or no
     // transport, -1 when the time limit passed (-1: ReadTimeout, -2: no limit).
-    virtual std::int32_t ReceiveIntoQueue(bool raiseIfDisconnected = true, std::int32_t timeLimit = -1,
-                                          bool raiseOnTimeout = true);
+    virtual std::int32_t ReceiveIntoQueue(bool raiseIfDisconnected = true,
+                                          std::int32_t timeLimit = -1, bool raiseOnTimeout = true);
     virtual bool AwaitReadable(std::int32_t timeLimit);
     // True when the last close of a secured transport came without the peer's
     // close_notify, so that a body read until the close may be cut short.
@@ -72,8 +72,9 @@ public:
     std::string ReadUntilClose();
     std::string ReadLineWithRetries(int maxTries);
     // Lines up to endText into lines (or written with CR LF into stream).
-    void CaptureLines(std::vector<std::string>* lines, TStream* stream, const std::string& endText = ".",
-                      bool unescapeDots = true, int maxLines = -1);
+    void CaptureLines(std::vector<std::string>* lines, TStream* stream,
+                      const std::string& endText = ".", bool unescapeDots = true,
+                      int maxLines = -1);
     std::string InteractiveReadLine(bool echo = false, std::int32_t maxLength = -1);
     void PollData(std::int32_t timeLimit);
     std::string QueueAsText();
@@ -97,7 +98,9 @@ public:
     void ClearOutputBuffer();
     void CancelOutputBuffer();
     // The largest block one send takes: the transport counts in 32 bits.
-    virtual std::size_t MaxSendBlock() const { return static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()); }
+    virtual std::size_t MaxSendBlock() const {
+        return static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    }
 
     // --- Settings ---
     std::string Host;
@@ -143,8 +146,11 @@ protected:
         return 0;
     }
     // Bytes of buffer[offset, offset + count) the transport took.
-    virtual std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) {
-        (void)buffer; (void)offset; return count;
+    virtual std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset,
+                                         std::int32_t count) {
+        (void)buffer;
+        (void)offset;
+        return count;
     }
 
 private:

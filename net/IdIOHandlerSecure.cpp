@@ -31,7 +31,8 @@ void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
     // answers a byte at a time is cut off all the same.
     const bool byConnectLimit = ConnectTimeout > 0;
     const std::int32_t limit = byConnectLimit ? ConnectTimeout : ReadTimeout > 0 ? ReadTimeout : -2;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(limit, 0));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(limit, 0));
     engine_ =
         CreateTLSEngine({TLSServerName(serverName), ExtraCAFile,
                          limit == -2 ? std::chrono::steady_clock::time_point::max() : deadline});
@@ -39,7 +40,8 @@ void TIdIOHandlerSecure::StartTLS(const std::string& serverName) {
         while (!engine_->Handshake()) {
             SendOutgoing();
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now()).count();
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
             bool timedOut = limit != -2 && left <= 0;
             const std::int32_t wait = limit == -2 ? -2 : static_cast<std::int32_t>(left);
             if (timedOut || ReceiveCiphertext(wait, timedOut) == 0) {
@@ -119,7 +121,8 @@ void TIdIOHandlerSecure::SendOutgoing() {
     const TIdBytes out = engine_->TakeOutgoing();
     std::size_t sent = 0;
     while (sent < out.size()) {
-        const int n = binding_->SendData(out, static_cast<int>(sent), static_cast<int>(out.size() - sent));
+        const int n =
+            binding_->SendData(out, static_cast<int>(sent), static_cast<int>(out.size() - sent));
         if (n <= 0) throw EIdNotAllBytesSent();
         sent += static_cast<std::size_t>(n);
     }

@@ -38,7 +38,8 @@ public:
 protected:
     void CloseTransport() override;
     std::int32_t ReceiveFromTransport(TIdBytes& buffer, std::int32_t timeLimit) override;
-    std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) override;
+    std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset,
+                                 std::int32_t count) override;
 
 private:
     // One receive of ciphertext into the session: the bytes taken, 0 when the

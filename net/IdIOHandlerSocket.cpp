@@ -26,8 +26,10 @@ void TIdIOHandlerSocket::SetTransparentProxy(TIdCustomTransparentProxy* proxy) {
 
 void TIdIOHandlerSocket::OpenHandler() {
     TIdIOHandler::OpenHandler();
-    if (!binding_) binding_ = std::make_unique<TIdSocketHandle>();
-    else binding_->ClearEndpoints(true);
+    if (!binding_)
+        binding_ = std::make_unique<TIdSocketHandle>();
+    else
+        binding_->ClearEndpoints(true);
     binding_->ClientPortMin = BoundPortRangeMin;
     binding_->ClientPortMax = BoundPortRangeMax;
     if (!Host.empty() && Port > 0) ConnectSocket();
@@ -44,7 +46,8 @@ void TIdIOHandlerSocket::ConnectSocket() {
     binding_->ClientPortMax = BoundPortRangeMax;
     binding_->BindLocal();
     if (binding_->IsOpen())
-        CurrentStack()->WriteIntOption(binding_->SocketValue(), Id_IPPROTO_TCP, Id_TCP_NODELAY, useNagle_ ? 0 : 1);
+        CurrentStack()->WriteIntOption(binding_->SocketValue(), Id_IPPROTO_TCP, Id_TCP_NODELAY,
+                                       useNagle_ ? 0 : 1);
     if (OnAfterBind) OnAfterBind(this);
 }
 
@@ -52,7 +55,8 @@ void TIdIOHandlerSocket::SetUseNagle(bool value) {
     if (value == useNagle_) return;
     useNagle_ = value;
     if (TransportAllocated())
-        CurrentStack()->WriteIntOption(binding_->SocketValue(), Id_IPPROTO_TCP, Id_TCP_NODELAY, useNagle_ ? 0 : 1);
+        CurrentStack()->WriteIntOption(binding_->SocketValue(), Id_IPPROTO_TCP, Id_TCP_NODELAY,
+                                       useNagle_ ? 0 : 1);
 }
 
 std::string TIdIOHandlerSocket::Destination() const {
@@ -78,6 +82,7 @@ std::int32_t TIdIOHandlerSocket::ReceiveFromTransport(TIdBytes& buffer, std::int
     return n;
 }
 
-std::int32_t TIdIOHandlerSocket::SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) {
+std::int32_t TIdIOHandlerSocket::SendToTransport(const TIdBytes& buffer, std::int32_t offset,
+                                                 std::int32_t count) {
     return binding_->SendData(buffer, offset, count);
 }

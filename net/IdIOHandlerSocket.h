@@ -57,7 +57,8 @@ protected:
     bool TransportAllocated() const override { return binding_ && binding_->IsOpen(); }
     void CloseTransport() override;
     std::int32_t ReceiveFromTransport(TIdBytes& buffer, std::int32_t timeLimit) override;
-    std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) override;
+    std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset,
+                                 std::int32_t count) override;
 
     std::unique_ptr<TIdSocketHandle> binding_;
     TIdCustomTransparentProxy* transparentProxy_ = nullptr;

@@ -8,9 +8,13 @@
 
 TIdConnectThread::TIdConnectThread(TIdSocketHandle& binding) : binding_(binding) {}
 
-TIdConnectThread::~TIdConnectThread() { WaitFor(); }
+TIdConnectThread::~TIdConnectThread() {
+    WaitFor();
+}
 
-void TIdConnectThread::Start() { thread_ = std::thread([this] { Run(); }); }
+void TIdConnectThread::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
 
 void TIdConnectThread::WaitFor() {
     if (thread_.joinable()) thread_.join();
@@ -20,7 +24,8 @@ void TIdConnectThread::Run() {
     try {
         binding_.ConnectToPeer();
     } catch (const EIdSocketError& e) {
-        // Id_WSAEBADF and Id_WSAENOTSOCK are what the connect reports when its socket is closed under it.
+        // Id_WSAEBADF and Id_WSAENOTSOCK are what the connect reports when its socket is closed
+        // under it.
         if (e.ErrorNumber() != Id_WSAEBADF && e.ErrorNumber() != Id_WSAENOTSOCK) {
             ConnectErrorText = e.what();
             ConnectErrorNumber = e.ErrorNumber();
@@ -88,8 +93,10 @@ void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
     std::int32_t remaining = unlimited ? step + 1 : limit;
     while (step < remaining) {
         std::this_thread::sleep_for(std::chrono::milliseconds(step));
-        if (unlimited) remaining = step + 1;
-        else remaining -= step;
+        if (unlimited)
+            remaining = step + 1;
+        else
+            remaining -= step;
         TIdAntiFreezeBase::DoProcess(false);
         if (thread.Stopped()) {
             remaining = 0;
@@ -120,7 +127,8 @@ void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
         throw EIdConnectTimeout();
     }
     if (!thread.ConnectErrorText.empty()) {
-        if (thread.ConnectErrorNumber != 0) throw EIdSocketError(thread.ConnectErrorNumber, thread.ConnectErrorText);
+        if (thread.ConnectErrorNumber != 0)
+            throw EIdSocketError(thread.ConnectErrorNumber, thread.ConnectErrorText);
         throw EIdConnectException(thread.ConnectErrorText);
     }
 }

@@ -11,7 +11,8 @@
 class TIdConnectionIntercept : public TIdComponent {
 public:
     using TInterceptNotifyEvent = std::function<void(TIdConnectionIntercept& sender)>;
-    using TInterceptStreamEvent = std::function<void(TIdConnectionIntercept& sender, TIdBytes& buffer)>;
+    using TInterceptStreamEvent =
+        std::function<void(TIdConnectionIntercept& sender, TIdBytes& buffer)>;
 
     explicit TIdConnectionIntercept(TIdBaseComponent* owner = nullptr) : TIdComponent(owner) {}
 

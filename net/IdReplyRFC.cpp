@@ -10,7 +10,9 @@ void TIdReplyRFC::SetCode(const std::string& code) {
     code_ = code;
 }
 
-int TIdReplyRFC::NumericCode() const { return code_.empty() ? 0 : TryTextToInt32(code_).value_or(0); }
+int TIdReplyRFC::NumericCode() const {
+    return code_.empty() ? 0 : TryTextToInt32(code_).value_or(0);
+}
 
 void TIdReplyRFC::Clear() {
     code_.clear();

@@ -2,9 +2,13 @@
 
 #include "net/IdExceptionCore.h"
 
-TIdSocketHandle::TIdSocketHandle() { ClearEndpoints(true); }
+TIdSocketHandle::TIdSocketHandle() {
+    ClearEndpoints(true);
+}
 
-TIdSocketHandle::~TIdSocketHandle() { CloseBinding(); }
+TIdSocketHandle::~TIdSocketHandle() {
+    CloseBinding();
+}
 
 void TIdSocketHandle::AdoptHandle(TIdStackSocketHandle value) {
     socketValue_ = value;
@@ -34,12 +38,12 @@ void TIdSocketHandle::OpenHandle(int socketType, int protocol) {
 
 void TIdSocketHandle::BindLocal() {
     if (Port != 0 || ClientPortMin == 0 || ClientPortMax == 0) {
-        if (!AttemptBind())
-            throw EIdCouldNotBindSocket();
+        if (!AttemptBind()) throw EIdCouldNotBindSocket();
         return;
     }
     if (ClientPortMin > ClientPortMax)
-        throw EIdInvalidPortRange(Format("Invalid Port Range (%d - %d)", ClientPortMin, ClientPortMax));
+        throw EIdInvalidPortRange(
+            Format("Invalid Port Range (%d - %d)", ClientPortMin, ClientPortMax));
     if (!BindInClientRange())
         throw EIdCanNotBindPortInRange(
             Format("Can not bind in port range (%d - %d)", ClientPortMin, ClientPortMax));
@@ -151,7 +155,6 @@ void TIdSocketHandle::TakeEndpointsFrom(const TIdSocketHandle& other) {
 
 void TIdSocketHandle::SetIPVersion(TIdIPVersion version) {
     if (version == ipVersion_) return;
-    if (isOpen_)
-        throw EIdCannotSetIPVersionWhenConnected();
+    if (isOpen_) throw EIdCannotSetIPVersionWhenConnected();
     ipVersion_ = version;
 }

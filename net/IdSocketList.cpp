@@ -4,11 +4,15 @@
 
 namespace {
 
-[[noreturn]] void SetSizeExceeded() { throw EIdStackSetSizeExceeded(); }
+[[noreturn]] void SetSizeExceeded() {
+    throw EIdStackSetSizeExceeded();
+}
 
 } // namespace
 
-std::unique_ptr<TIdSocketList> NewSocketList() { return std::make_unique<TIdSocketList>(); }
+std::unique_ptr<TIdSocketList> NewSocketList() {
+    return std::make_unique<TIdSocketList>();
+}
 
 void TIdSocketList::AddSocket(TIdStackSocketHandle socket) {
     std::lock_guard guard(lock_);

@@ -27,7 +27,8 @@ public:
     bool WaitReadableFor(int timeoutMs) const;
     // Leaves exactly the ready sockets in target (created when absent).
     bool ReadySubset(std::unique_ptr<TIdSocketList>& target, int timeoutMs) const;
-    static bool WaitSets(TIdSocketList* read, TIdSocketList* write, TIdSocketList* error, int timeoutMs);
+    static bool WaitSets(TIdSocketList* read, TIdSocketList* write, TIdSocketList* error,
+                         int timeoutMs);
 
 private:
     TIdSocketArray Snapshot() const;

@@ -56,15 +56,21 @@ void ReleaseStack() {
     if (gStackUsers == 0) gCurrentStack.reset();
 }
 
-TIdStack* CurrentStack() { return gCurrentStack.get(); }
+TIdStack* CurrentStack() {
+    return gCurrentStack.get();
+}
 
 std::int32_t StackUsers() {
     std::lock_guard guard(StackLock());
     return gStackUsers;
 }
 
-bool StackLibraryStarted() { return gLibraryStarted; }
-int StackLibraryStartCount() { return gLibraryStartCount; }
+bool StackLibraryStarted() {
+    return gLibraryStarted;
+}
+int StackLibraryStartCount() {
+    return gLibraryStartCount;
+}
 
 void EnsureStackLibraryStarted(const std::function<int()>& start) {
     if (gLibraryStarted) return;
@@ -112,34 +118,48 @@ std::uint64_t TIdStack::HostOrder64ToNet(std::uint64_t value) {
            HostOrder32ToNet(static_cast<std::uint32_t>(value >> 32));
 }
 
-std::array<std::uint16_t, 8> TIdStack::HostOrder128ToNet(const std::array<std::uint16_t, 8>& value) {
+std::array<std::uint16_t, 8>
+TIdStack::HostOrder128ToNet(const std::array<std::uint16_t, 8>& value) {
     std::array<std::uint16_t, 8> out{};
-    for (std::size_t i = 0; i < 8; ++i) out[i] = HostOrder16ToNet(value[i]);
+    for (std::size_t i = 0; i < 8; ++i)
+        out[i] = HostOrder16ToNet(value[i]);
     return out;
 }
 
-std::array<std::uint16_t, 8> TIdStack::NetOrder128ToHost(const std::array<std::uint16_t, 8>& value) {
+std::array<std::uint16_t, 8>
+TIdStack::NetOrder128ToHost(const std::array<std::uint16_t, 8>& value) {
     std::array<std::uint16_t, 8> out{};
-    for (std::size_t i = 0; i < 8; ++i) out[i] = NetOrder16ToHost(value[i]);
+    for (std::size_t i = 0; i < 8; ++i)
+        out[i] = NetOrder16ToHost(value[i]);
     return out;
 }
 
 std::uint16_t TIdStack::InternetChecksum(const TIdBytes& data) {
     std::uint32_t sum = 0;
     std::size_t i = 0;
-    for (; i + 1 < data.size(); i += 2) sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
+    for (; i + 1 < data.size(); i += 2)
+        sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
     if (i < data.size()) sum += static_cast<std::uint32_t>(data[i] << 8);
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<std::uint16_t>(~sum);
 }
 
-std::string TIdStack::SocketErrorText(int errorNumber) { return ::SocketErrorText(errorNumber); }
+std::string TIdStack::SocketErrorText(int errorNumber) {
+    return ::SocketErrorText(errorNumber);
+}
 
-bool TIdStack::IsWouldBlock(int result) { return CheckSocketResultTolerating(result, {Id_WSAEWOULDBLOCK}) == Id_WSAEWOULDBLOCK; }
+bool TIdStack::IsWouldBlock(int result) {
+    return CheckSocketResultTolerating(result, {Id_WSAEWOULDBLOCK}) == Id_WSAEWOULDBLOCK;
+}
 
-void TIdStack::RaiseFromLastError() { RaiseForErrorNumber(LastSocketError()); }
+void TIdStack::RaiseFromLastError() {
+    RaiseForErrorNumber(LastSocketError());
+}
 
-void TIdStack::RaiseForErrorNumber(int errorNumber) { ::RaiseForErrorNumber(errorNumber); }
+void TIdStack::RaiseForErrorNumber(int errorNumber) {
+    ::RaiseForErrorNumber(errorNumber);
+}
 
 int TIdStack::CheckSocketResult(int result) {
     if (result == Id_SOCKET_ERROR) RaiseFromLastError();

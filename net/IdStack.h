@@ -6,8 +6,8 @@
 
 #include "net/IdGlobal.h"
 
-#include <cstdint>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -84,7 +84,8 @@ public:
     virtual int ReceiveInto(TIdStackSocketHandle socket, TIdBytes& buffer) = 0;
     virtual int SendFrom(TIdStackSocketHandle socket, const TIdBytes& buffer, int offset,
                          int count = -1) = 0;
-    virtual int ReceiveDatagram(TIdStackSocketHandle socket, TIdBytes& buffer, TIdEndpoint& from) = 0;
+    virtual int ReceiveDatagram(TIdStackSocketHandle socket, TIdBytes& buffer,
+                                TIdEndpoint& from) = 0;
     virtual int SendDatagram(TIdStackSocketHandle socket, const TIdBytes& buffer,
                              const TIdEndpoint& to) = 0;
     virtual bool HasIPv6Transport() = 0;
@@ -100,8 +101,8 @@ public:
     virtual int RawSend(TIdStackSocketHandle socket, const void* buffer, int length, int flags) = 0;
     virtual int RawShutdown(TIdStackSocketHandle socket, int how) = 0;
     virtual bool CanOpenFamily(TIdIPVersion version) = 0;
-    virtual void WriteOption(TIdStackSocketHandle socket, int level, int option,
-                             const void* value, int length) = 0;
+    virtual void WriteOption(TIdStackSocketHandle socket, int level, int option, const void* value,
+                             int length) = 0;
     virtual void ReadOption(TIdStackSocketHandle socket, int level, int option, void* value,
                             int& length) = 0;
     virtual int ServiceToPort(const std::string& service) = 0;
@@ -117,8 +118,8 @@ public:
     // Waits until a socket of a given array is ready (-2: no limit). The arrays
     // keep only the ready sockets. Returns the number ready; -1 means failure
     // with the reason in LastSocketError.
-    virtual int WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
-                               TIdSocketArray* error, int timeoutMs) = 0;
+    virtual int WaitForSockets(TIdSocketArray* read, TIdSocketArray* write, TIdSocketArray* error,
+                               int timeoutMs) = 0;
 
     // Error conversions.
     [[noreturn]] void RaiseFromLastError();

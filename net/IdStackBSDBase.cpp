@@ -166,15 +166,18 @@ bool TIdStackBSDBase::CanOpenFamily(TIdIPVersion version) {
 
 void TIdStackBSDBase::SetGroupTTL(TIdStackSocketHandle socket, int ttl, TIdIPVersion version) {
     const MulticastOptions& o = Multicast();
-    if (version == Id_IPv4) WriteIntOption(socket, o.IPv4Level, o.IPv4TTL, ttl);
-    else WriteIntOption(socket, o.IPv6Level, o.IPv6Hops, ttl);
+    if (version == Id_IPv4)
+        WriteIntOption(socket, o.IPv4Level, o.IPv4TTL, ttl);
+    else
+        WriteIntOption(socket, o.IPv6Level, o.IPv6Hops, ttl);
 }
 
-void TIdStackBSDBase::SetGroupLoopback(TIdStackSocketHandle socket, bool on,
-                                       TIdIPVersion version) {
+void TIdStackBSDBase::SetGroupLoopback(TIdStackSocketHandle socket, bool on, TIdIPVersion version) {
     const MulticastOptions& o = Multicast();
-    if (version == Id_IPv4) WriteIntOption(socket, o.IPv4Level, o.IPv4Loop, on ? 1 : 0);
-    else WriteIntOption(socket, o.IPv6Level, o.IPv6Loop, on ? 1 : 0);
+    if (version == Id_IPv4)
+        WriteIntOption(socket, o.IPv4Level, o.IPv4Loop, on ? 1 : 0);
+    else
+        WriteIntOption(socket, o.IPv6Level, o.IPv6Loop, on ? 1 : 0);
 }
 
 void TIdStackBSDBase::ChangeGroupMembership(TIdStackSocketHandle socket, const std::string& group,

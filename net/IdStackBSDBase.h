@@ -6,7 +6,7 @@
 #include "net/IdStack.h"
 
 class TIdStackBSDBase : public TIdStack {
-  public:
+public:
     void BindEndpoint(TIdStackSocketHandle socket, const std::string& ip, TIdIPVersion version,
                       int port) override;
     void ConnectEndpoint(TIdStackSocketHandle socket, const std::string& ip, TIdIPVersion version,
@@ -39,7 +39,7 @@ class TIdStackBSDBase : public TIdStack {
     void LeaveGroup(TIdStackSocketHandle socket, const std::string& group, const std::string& local,
                     TIdIPVersion version) override;
 
-  protected:
+protected:
     struct SocketAddress {
         std::uint8_t Bytes[28] = {};
         int Length = 0;

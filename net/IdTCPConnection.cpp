@@ -53,7 +53,9 @@ void TIdTCPConnection::StartTransfer() {
     transferWatch_.Start(TransferTimeout, LowSpeedLimit, LowSpeedTime);
 }
 
-bool TIdTCPConnection::IsConnected() { return ioHandler_ && ioHandler_->IsConnected(); }
+bool TIdTCPConnection::IsConnected() {
+    return ioHandler_ && ioHandler_->IsConnected();
+}
 
 void TIdTCPConnection::CloseConnection(bool notifyPeer) {
     try {
@@ -80,8 +82,10 @@ void TIdTCPConnection::DoOnDisconnected() {
 }
 
 void TIdTCPConnection::CheckPeerClosed(bool raiseIfClosed) {
-    if (ioHandler_) ioHandler_->DetectClosed(raiseIfClosed, false);
-    else if (raiseIfClosed) throw EIdException(kNotConnectedText);
+    if (ioHandler_)
+        ioHandler_->DetectClosed(raiseIfClosed, false);
+    else if (raiseIfClosed)
+        throw EIdException(kNotConnectedText);
 }
 
 int TIdTCPConnection::SendCmd(const std::string& command) {

@@ -13,14 +13,16 @@ TIdBytes TLSAddressOf(const std::string& host) {
     while (address.size() < 4 && at <= host.size()) {
         const std::size_t dot = std::min(host.find('.', at), host.size());
         const std::string part = host.substr(at, dot - at);
-        const bool plain = !part.empty() && part.size() <= 3 && part.find_first_not_of("0123456789") == std::string::npos &&
+        const bool plain = !part.empty() && part.size() <= 3 &&
+                           part.find_first_not_of("0123456789") == std::string::npos &&
                            (part.size() == 1 || part[0] != '0') && std::stoi(part) <= 255;
         if (!plain) break;
         address.push_back(static_cast<std::uint8_t>(std::stoi(part)));
         at = dot + 1;
     }
     if (address.size() != 4 || at != host.size() + 1)
-        throw EIdTLSError(HandshakeFailed(host, "an IPv4 address must be written as four decimal numbers"));
+        throw EIdTLSError(
+            HandshakeFailed(host, "an IPv4 address must be written as four decimal numbers"));
     return address;
 }
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 
 class TIdTransferWatch {
-  public:
+public:
     using Clock = std::chrono::steady_clock;
 
     // Starts the clocks. A zero (or negative) time limit in milliseconds, or a
@@ -33,7 +33,7 @@ class TIdTransferWatch {
     // Raises EIdTransferTimeout or EIdLowSpeedTimeout once a bound has passed.
     void Check(Clock::time_point now = Clock::now()) const;
 
-  private:
+private:
     // When the first bound passes unless bytes arrive.
     Clock::time_point Until() const;
     static std::int32_t BoundTo(Clock::time_point until, std::int32_t limit, Clock::time_point now);

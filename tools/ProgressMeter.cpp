@@ -22,14 +22,17 @@ std::string Duration(double seconds) {
     if (!(seconds < 1e8)) return "--:--";
     const auto s = static_cast<long long>(seconds + 0.5);
     char text[32];
-    if (s >= 3600) std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
-    else std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
     return text;
 }
 
 } // namespace
 
-TProgressMeter::TProgressMeter(Writer write, Clock clock) : write_(std::move(write)), clock_(std::move(clock)) {}
+TProgressMeter::TProgressMeter(Writer write, Clock clock)
+    : write_(std::move(write)), clock_(std::move(clock)) {}
 
 void TProgressMeter::Start(std::int64_t total) {
     // A body that was shown gets its final line; one never shown (a short
@@ -75,19 +78,22 @@ void TProgressMeter::Draw(bool final) {
     if (final) active_ = false;
 }
 
-std::string TProgressMeter::Line(std::int64_t done, std::int64_t total, double seconds, bool final) {
+std::string TProgressMeter::Line(std::int64_t done, std::int64_t total, double seconds,
+                                 bool final) {
     std::string line = Bytes(static_cast<double>(done));
     if (total >= 0) {
         // Whole percents, cut rather than rounded: 100% only when all is there.
         const double percent =
-            total == 0 ? 100.0 : std::floor(100.0 * static_cast<double>(done) / static_cast<double>(total));
+            total == 0 ? 100.0
+                       : std::floor(100.0 * static_cast<double>(done) / static_cast<double>(total));
         char text[16];
         std::snprintf(text, sizeof text, " %3.0f%%", percent);
         line += " of " + Bytes(static_cast<double>(total)) + text;
     }
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
     if (seconds > 0) line += "  " + Bytes(rate) + "/s";
-    if (final) line += "  in " + Duration(seconds);
+    if (final)
+        line += "  in " + Duration(seconds);
     else if (total >= 0 && rate > 0 && done < total)
         line += "  " + Duration(static_cast<double>(total - done) / rate) + " left";
     return line;

@@ -17,26 +17,16 @@ struct Option {
 };
 
 const Option kOptions[] = {
-    {'h', "help", Kind::Flag},
-    {0, "version", Kind::Flag},
-    {'v', "verbose", Kind::Flag},
-    {'L', "location", Kind::Flag},
-    {0, "max-redirs", Kind::Value},
-    {0, "timeout", Kind::Value},
-    {0, "connect-timeout", Kind::Value},
-    {0, "read-timeout", Kind::Value},
-    {'m', "max-time", Kind::Value},
-    {'Y', "speed-limit", Kind::Value},
-    {'y', "speed-time", Kind::Value},
-    {'o', "output", Kind::Value},
-    {'u', "user", Kind::Value},
-    {'x', "proxy", Kind::Value},
-    {0, "noproxy", Kind::Value},
-    {0, "http1.0", Kind::Flag},
-    {0, "cacert", Kind::Value},
-    {0, "same-publisher-as", Kind::Value},
-    {0, "publisher-key", Kind::Value},
-    {0, "progress", Kind::Flag},
+    {'h', "help", Kind::Flag},           {0, "version", Kind::Flag},
+    {'v', "verbose", Kind::Flag},        {'L', "location", Kind::Flag},
+    {0, "max-redirs", Kind::Value},      {0, "timeout", Kind::Value},
+    {0, "connect-timeout", Kind::Value}, {0, "read-timeout", Kind::Value},
+    {'m', "max-time", Kind::Value},      {'Y', "speed-limit", Kind::Value},
+    {'y', "speed-time", Kind::Value},    {'o', "output", Kind::Value},
+    {'u', "user", Kind::Value},          {'x', "proxy", Kind::Value},
+    {0, "noproxy", Kind::Value},         {0, "http1.0", Kind::Flag},
+    {0, "cacert", Kind::Value},          {0, "same-publisher-as", Kind::Value},
+    {0, "publisher-key", Kind::Value},   {0, "progress", Kind::Flag},
     {'s', "silent", Kind::Flag},
 };
 
@@ -57,11 +47,14 @@ int WholeNumber(const std::string& option, const std::string& value, const char*
     long long n = 0;
     bool ok = !value.empty() && value.size() <= 10;
     for (const char c : value) {
-        if (c < '0' || c > '9') ok = false;
-        else n = n * 10 + (c - '0');
+        if (c < '0' || c > '9')
+            ok = false;
+        else
+            n = n * 10 + (c - '0');
     }
     if (!ok || n > std::numeric_limits<int>::max())
-        throw EUsageError("vykget: option --" + option + " needs " + what + ", not '" + value + "'");
+        throw EUsageError("vykget: option --" + option + " needs " + what + ", not '" + value +
+                          "'");
     return static_cast<int>(n);
 }
 
@@ -72,10 +65,14 @@ std::optional<int> Seconds(const std::string& option, const std::string& value) 
     const std::string whole = value.substr(0, dot);
     const std::string fraction = dot == std::string::npos ? std::string() : value.substr(dot + 1);
     bool ok = !(whole + fraction).empty() && whole.size() <= 7;
-    for (const char c : whole + fraction) ok = ok && c >= '0' && c <= '9';
-    if (!ok) throw EUsageError("vykget: option --" + option + " needs a number of seconds, not '" + value + "'");
+    for (const char c : whole + fraction)
+        ok = ok && c >= '0' && c <= '9';
+    if (!ok)
+        throw EUsageError("vykget: option --" + option + " needs a number of seconds, not '" +
+                          value + "'");
     long long ms = 0;
-    for (const char c : whole) ms = ms * 10 + (c - '0');
+    for (const char c : whole)
+        ms = ms * 10 + (c - '0');
     ms *= 1000;
     for (std::size_t i = 0; i < fraction.size(); ++i) {
         if (fraction[i] == '0') continue;
@@ -86,7 +83,8 @@ std::optional<int> Seconds(const std::string& option, const std::string& value) 
         ms += (fraction[i] - '0') * (i == 0 ? 100 : i == 1 ? 10 : 1);
     }
     if (ms > std::numeric_limits<int>::max())
-        throw EUsageError("vykget: option --" + option + " allows at most 2147483 seconds, not '" + value + "'");
+        throw EUsageError("vykget: option --" + option + " allows at most 2147483 seconds, not '" +
+                          value + "'");
     if (ms == 0) return std::nullopt;
     return static_cast<int>(ms);
 }
@@ -107,7 +105,8 @@ std::string Masked(const std::string& text) {
 TProxyOption ParseProxy(const std::string& text, const std::string& source) {
     const TIdURI proxy(text.find("://") == std::string::npos ? "http://" + text : text);
     if (!TextIsSame(proxy.Protocol, "http") || proxy.Host.empty())
-        throw EUsageError("vykget: " + source + " needs [http://][USER:PASSWORD@]HOST[:PORT], not '" + Masked(text) +
+        throw EUsageError("vykget: " + source +
+                          " needs [http://][USER:PASSWORD@]HOST[:PORT], not '" + Masked(text) +
                           "'");
     TProxyOption option{proxy.Host, 1080, {}, {}};
     try {
@@ -135,11 +134,12 @@ bool HostIsListed(const std::string& list, const std::string& host) {
         std::string entry = LowerCase(Trim(list.substr(from, comma - from)));
         from = comma + 1;
         if (entry == "*") return true;
-        while (!entry.empty() && entry[0] == '.') entry.erase(0, 1);
+        while (!entry.empty() && entry[0] == '.')
+            entry.erase(0, 1);
         if (entry.empty()) continue;
-        if (name == entry ||
-            (!address && name.size() > entry.size() && name.compare(name.size() - entry.size(), entry.size(), entry) == 0 &&
-             name[name.size() - entry.size() - 1] == '.'))
+        if (name == entry || (!address && name.size() > entry.size() &&
+                              name.compare(name.size() - entry.size(), entry.size(), entry) == 0 &&
+                              name[name.size() - entry.size() - 1] == '.'))
             return true;
     }
     return false;
@@ -149,19 +149,26 @@ namespace {
 
 void Apply(TVykgetOptions& options, const Option& option, const std::string& value) {
     const std::string name = option.longName;
-    if (name == "help") options.Help = true;
-    else if (name == "version") options.Version = true;
-    else if (name == "verbose") options.Verbose = true;
-    else if (name == "location") options.FollowRedirects = true;
-    else if (name == "max-redirs") options.MaxRedirects = WholeNumber(name, value, "a whole number");
-    else if (name == "timeout") options.ReadTimeout = options.ConnectTimeout = Seconds(name, value);
-    else if (name == "read-timeout") options.ReadTimeout = Seconds(name, value);
-    else if (name == "connect-timeout") options.ConnectTimeout = Seconds(name, value);
+    if (name == "help")
+        options.Help = true;
+    else if (name == "version")
+        options.Version = true;
+    else if (name == "verbose")
+        options.Verbose = true;
+    else if (name == "location")
+        options.FollowRedirects = true;
+    else if (name == "max-redirs")
+        options.MaxRedirects = WholeNumber(name, value, "a whole number");
+    else if (name == "timeout")
+        options.ReadTimeout = options.ConnectTimeout = Seconds(name, value);
+    else if (name == "read-timeout")
+        options.ReadTimeout = Seconds(name, value);
+    else if (name == "connect-timeout")
+        options.ConnectTimeout = Seconds(name, value);
     else if (name == "max-time") {
         options.MaxTime = Seconds(name, value);
         options.MaxTimeText = value;
-    }
-    else if (name == "speed-limit")
+    } else if (name == "speed-limit")
         options.SpeedLimit = WholeNumber(name, value, "a number of bytes per second");
     else if (name == "speed-time")
         options.SpeedTime = WholeNumber(name, value, "a whole number of seconds");
@@ -169,21 +176,30 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
         const auto colon = value.find(':');
         options.Username = value.substr(0, colon);
         options.Password = colon == std::string::npos ? std::string() : value.substr(colon + 1);
-    } else if (name == "proxy") options.Proxy = ParseProxy(value, "option --proxy");
-    else if (name == "noproxy") options.NoProxy = value;
-    else if (name == "cacert") options.CACertFile = value;
-    else if (name == "same-publisher-as") options.SamePublisherAs = value;
+    } else if (name == "proxy")
+        options.Proxy = ParseProxy(value, "option --proxy");
+    else if (name == "noproxy")
+        options.NoProxy = value;
+    else if (name == "cacert")
+        options.CACertFile = value;
+    else if (name == "same-publisher-as")
+        options.SamePublisherAs = value;
     else if (name == "publisher-key") {
         try {
             options.PublisherKeys.push_back(PublisherKeyPin(value));
         } catch (const EConvertError&) {
-            throw EUsageError("vykget: option --publisher-key needs 64 hex digits (a key's SHA-256), not '" + value + "'");
+            throw EUsageError(
+                "vykget: option --publisher-key needs 64 hex digits (a key's SHA-256), not '" +
+                value + "'");
         }
-    }
-    else if (name == "output") options.File = value;
-    else if (name == "http1.0") options.Http10 = true;
-    else if (name == "progress") options.Progress = TProgressMode::On;
-    else if (name == "silent") options.Progress = TProgressMode::Off;
+    } else if (name == "output")
+        options.File = value;
+    else if (name == "http1.0")
+        options.Http10 = true;
+    else if (name == "progress")
+        options.Progress = TProgressMode::On;
+    else if (name == "silent")
+        options.Progress = TProgressMode::Off;
 }
 
 } // namespace
@@ -203,12 +219,14 @@ TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments) {
             continue;
         }
         auto nextValue = [&](const std::string& shown) {
-            if (i + 1 >= arguments.size()) throw EUsageError("vykget: option " + shown + " needs a value");
+            if (i + 1 >= arguments.size())
+                throw EUsageError("vykget: option " + shown + " needs a value");
             return arguments[++i];
         };
         if (argument[1] == '-') {
             const auto equals = argument.find('=');
-            const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            const std::string name =
+                argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
             const Option* option = FindLong(name);
             if (!option) throw EUsageError("vykget: unknown option '--" + name + "'");
             if (option->kind == Kind::Flag) {
@@ -217,20 +235,23 @@ TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments) {
                 Apply(options, *option, {});
             } else {
                 Apply(options, *option,
-                      equals != std::string::npos ? argument.substr(equals + 1) : nextValue("--" + name));
+                      equals != std::string::npos ? argument.substr(equals + 1)
+                                                  : nextValue("--" + name));
             }
             continue;
         }
         // Short options may be bundled ("-sL"); a value follows its letter or comes next.
         for (std::size_t at = 1; at < argument.size(); ++at) {
             const Option* option = FindShort(argument[at]);
-            if (!option) throw EUsageError(std::string("vykget: unknown option '-") + argument[at] + "'");
+            if (!option)
+                throw EUsageError(std::string("vykget: unknown option '-") + argument[at] + "'");
             if (option->kind == Kind::Flag) {
                 Apply(options, *option, {});
                 continue;
             }
             const std::string shown = std::string("-") + argument[at];
-            Apply(options, *option, at + 1 < argument.size() ? argument.substr(at + 1) : nextValue(shown));
+            Apply(options, *option,
+                  at + 1 < argument.size() ? argument.substr(at + 1) : nextValue(shown));
             break;
         }
     }
@@ -242,11 +263,13 @@ TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments) {
         options.SpeedLimit = options.SpeedTime = std::nullopt;
     // FILE is the second operand, or -o FILE as curl has it.
     const std::size_t wanted = options.File.empty() ? 2 : 1;
-    if (operands.size() != wanted) throw EUsageError("usage: vykget URL FILE (vykget --help lists the options)");
+    if (operands.size() != wanted)
+        throw EUsageError("usage: vykget URL FILE (vykget --help lists the options)");
     options.Url = operands[0];
     if (wanted == 2) options.File = operands[1];
     if (options.File == "-" && (options.SamePublisherAs || !options.PublisherKeys.empty()))
-        throw EUsageError("vykget: a signature is checked before FILE is replaced, so FILE cannot be -");
+        throw EUsageError(
+            "vykget: a signature is checked before FILE is replaced, so FILE cannot be -");
     return options;
 }
 

@@ -28,12 +28,13 @@ struct TVykgetOptions {
     bool Version = false;
     bool Verbose = false;
     bool FollowRedirects = false;
-    std::optional<int> MaxRedirects; // how many redirects -L follows; the client's bound when absent
+    std::optional<int>
+        MaxRedirects; // how many redirects -L follows; the client's bound when absent
     // Given in seconds (fractions allowed), kept in milliseconds; 0 means no limit.
-    std::optional<int> ReadTimeout;    // the idle limit: no byte for this long
+    std::optional<int> ReadTimeout; // the idle limit: no byte for this long
     std::optional<int> ConnectTimeout;
-    std::optional<int> MaxTime;        // the whole transfer
-    std::string MaxTimeText;           // as given, for the message
+    std::optional<int> MaxTime; // the whole transfer
+    std::string MaxTimeText;    // as given, for the message
     // The low-speed limit: fewer than SpeedLimit bytes a second for SpeedTime
     // seconds in a row fails; both set or neither.
     std::optional<int> SpeedLimit;
@@ -44,8 +45,10 @@ struct TVykgetOptions {
     std::optional<std::string> NoProxy; // --noproxy: hosts reached directly
     bool Http10 = false;
     std::string CACertFile; // --cacert: a PEM file of further trust anchors
-    std::optional<std::string> SamePublisherAs; // a program whose publisher must have signed the download
-    std::vector<std::string> PublisherKeys;     // pins, lower-case hex: the download's signer must hold one
+    std::optional<std::string>
+        SamePublisherAs; // a program whose publisher must have signed the download
+    std::vector<std::string>
+        PublisherKeys; // pins, lower-case hex: the download's signer must hold one
     TProgressMode Progress = TProgressMode::Auto;
 };
 

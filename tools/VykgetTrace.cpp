@@ -21,12 +21,14 @@ std::string Masked(const std::string& line) {
 std::string TraceRequestHead(const std::string& bytes) {
     // A request line holds a space and ends in the protocol version.
     const auto firstEnd = bytes.find("\r\n");
-    if (firstEnd == std::string::npos || bytes.rfind(" HTTP/1.", firstEnd) == std::string::npos) return {};
+    if (firstEnd == std::string::npos || bytes.rfind(" HTTP/1.", firstEnd) == std::string::npos)
+        return {};
     std::string out;
     std::size_t at = 0;
     while (at < bytes.size()) {
         const auto end = bytes.find("\r\n", at);
-        const std::string line = bytes.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        const std::string line =
+            bytes.substr(at, end == std::string::npos ? std::string::npos : end - at);
         out += line.empty() ? ">\n" : "> " + Masked(line) + "\n";
         if (line.empty() || end == std::string::npos) break;
         at = end + 2;
@@ -36,7 +38,8 @@ std::string TraceRequestHead(const std::string& bytes) {
 
 std::string TraceResponseHead(const std::string& statusLine, const TIdHeaderList& headerLines) {
     std::string out = "< " + statusLine + "\n";
-    for (int i = 0; i < headerLines.Count(); ++i) out += "< " + headerLines[i] + "\n";
+    for (int i = 0; i < headerLines.Count(); ++i)
+        out += "< " + headerLines[i] + "\n";
     return out + "<\n";
 }
 
@@ -45,19 +48,22 @@ std::string TraceConnect(const std::string& address, int port) {
 }
 
 std::string TraceTLS(const TIdTLSInfo& info) {
-    return "* TLS connection using " + info.Version + " / " + info.Cipher + "\n* server certificate:\n*  subject: " +
-           info.Subject + "\n*  issuer: " + info.Issuer + "\n";
+    return "* TLS connection using " + info.Version + " / " + info.Cipher +
+           "\n* server certificate:\n*  subject: " + info.Subject + "\n*  issuer: " + info.Issuer +
+           "\n";
 }
 
 std::string TraceSignature(const TProgramSignature& signature) {
-    if (signature.State == TSignatureState::ssNone) return "* no signature (" + signature.Why + ")\n";
+    if (signature.State == TSignatureState::ssNone)
+        return "* no signature (" + signature.Why + ")\n";
     if (!signature.Valid()) return "* signature not valid: " + signature.Why + "\n";
     const TCertificateFacts signer = ReadCertificate(signature.Signer);
     std::string timestamp = "none";
     if (signature.Timestamp) {
         const std::time_t time = static_cast<std::time_t>(*signature.Timestamp);
         char text[32] = "?";
-        if (const std::tm* utc = std::gmtime(&time)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc);
+        if (const std::tm* utc = std::gmtime(&time))
+            std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc);
         timestamp = text;
     }
     return "* signed by: " + NameText(signer.Subject) + "\n*  issuer: " + NameText(signer.Issuer) +

@@ -21,9 +21,9 @@
 #include "host/SystemError.h"
 #include "http/IdHTTP.h"
 #include "net/IdExceptionCore.h"
-#include "net/IdIntercept.h"
 #include "net/IdIOHandlerSecure.h"
 #include "net/IdIOHandlerSocket.h"
+#include "net/IdIntercept.h"
 #include "tools/ProgressMeter.h"
 #include "tools/StandardOutputStream.h"
 #include "tools/VykgetOptions.h"
@@ -57,11 +57,14 @@ void RefuseOtherSchemes(TIdCustomHTTP*, std::string& location, int&, bool&, std:
     const auto colon = location.find(':');
     if (colon == std::string::npos || colon == 0) return;
     const std::string scheme = location.substr(0, colon);
-    if (scheme.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+.-") !=
-            std::string::npos || !std::isalpha(static_cast<unsigned char>(scheme[0])))
+    if (scheme.find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+.-") !=
+            std::string::npos ||
+        !std::isalpha(static_cast<unsigned char>(scheme[0])))
         return; // a path with a colon in it, not a scheme
     if (TextIsSame(scheme, "http") || TextIsSame(scheme, "https")) return;
-    throw ERedirectScheme("Redirect to a " + ShownText(scheme) + ": URL, which vykget does not fetch.");
+    throw ERedirectScheme("Redirect to a " + ShownText(scheme) +
+                          ": URL, which vykget does not fetch.");
 }
 
 // -x, else http_proxy for an http URL (in lower case only: HTTP_PROXY may
@@ -75,7 +78,8 @@ std::optional<TProxyOption> ChosenProxy(const TVykgetOptions& options, std::stri
         const bool secure = TextIsSame(TIdURI(options.Url).Protocol, "https");
         source = secure ? "https_proxy" : "http_proxy";
         const char* named = std::getenv(source.c_str());
-        if (secure && (named == nullptr || *named == '\0')) named = std::getenv((source = "HTTPS_PROXY").c_str());
+        if (secure && (named == nullptr || *named == '\0'))
+            named = std::getenv((source = "HTTPS_PROXY").c_str());
         if (named == nullptr || *named == '\0') {
             source.clear();
             return std::nullopt;
@@ -83,9 +87,12 @@ std::optional<TProxyOption> ChosenProxy(const TVykgetOptions& options, std::stri
         proxy = ParseProxy(named, source);
     }
     std::string list;
-    if (options.NoProxy) list = *options.NoProxy;
-    else if (const char* lower = std::getenv("no_proxy"); lower != nullptr && *lower != '\0') list = lower;
-    else if (const char* upper = std::getenv("NO_PROXY"); upper != nullptr) list = upper;
+    if (options.NoProxy)
+        list = *options.NoProxy;
+    else if (const char* lower = std::getenv("no_proxy"); lower != nullptr && *lower != '\0')
+        list = lower;
+    else if (const char* upper = std::getenv("NO_PROXY"); upper != nullptr)
+        list = upper;
     if (HostIsListed(list, TIdURI(options.Url).Host)) {
         source.clear();
         return std::nullopt;
@@ -135,7 +142,7 @@ public:
         if (options.Verbose) Trace();
         if (options.Verbose && !source.empty())
             TraceLine("* proxy " + http.ProxyParams().ProxyServer() + " port " +
-                                 std::to_string(http.ProxyParams().ProxyPort()) + " (from " + source + ")\n");
+                      std::to_string(http.ProxyParams().ProxyPort()) + " (from " + source + ")\n");
         const bool meter = options.Progress == TProgressMode::On ||
                            (options.Progress == TProgressMode::Auto && StandardErrorIsTerminal());
         if (meter) Meter();
@@ -154,10 +161,11 @@ public:
         const TIdHTTPResponse& response = http_.Response();
         const std::string received = std::to_string(sink.Size());
         if (response.ChunkedTransfer())
-            throw ETransferClosed("Transfer closed with " + received + " bytes received inside a chunked body.");
+            throw ETransferClosed("Transfer closed with " + received +
+                                  " bytes received inside a chunked body.");
         if (response.ContentLengthKnown())
-            throw ETransferClosed("Transfer closed with " + received + " of " + std::to_string(response.ContentLength()) +
-                                  " bytes received.");
+            throw ETransferClosed("Transfer closed with " + received + " of " +
+                                  std::to_string(response.ContentLength()) + " bytes received.");
     }
 
     // The meter's final line, also when the transfer failed, before its message.
@@ -180,12 +188,15 @@ private:
         };
         secure_.OnSecured = [this](const TIdTLSInfo& info) {
             const std::string lines = TraceTLS(info);
-            if (connected_) TraceLine(lines);
-            else securedLines_ = lines;
+            if (connected_)
+                TraceLine(lines);
+            else
+                securedLines_ = lines;
         };
         http_.OnConnected = [this](TIdComponent*) {
             if (TIdIOHandlerSocket* socket = http_.Socket(); socket && socket->Binding())
-                TraceLine(TraceConnect(socket->Binding()->PeerAddress(), socket->Binding()->RemotePort()));
+                TraceLine(TraceConnect(socket->Binding()->PeerAddress(),
+                                       socket->Binding()->RemotePort()));
             connected_ = true;
             if (!securedLines_.empty()) TraceLine(securedLines_);
             securedLines_.clear();
@@ -195,7 +206,8 @@ private:
     }
 
     void Meter() {
-        meter_ = std::make_unique<TProgressMeter>([](const std::string& text) { WriteToStandardError(text); });
+        meter_ = std::make_unique<TProgressMeter>(
+            [](const std::string& text) { WriteToStandardError(text); });
         // Counted from the record, whose counts are 64-bit; a chunked body is
         // one span per chunk, so the spans of one response are added up.
         http_.OnWorkBegin = [this](TIdComponent*, TWorkMode mode, std::int32_t) {
@@ -231,8 +243,8 @@ private:
 
     TIdHTTP& http_;
     TIdIOHandlerSecure& secure_;
-    bool connected_ = false;     // the connection under way has been traced
-    std::string securedLines_;   // its TLS lines, when they came first
+    bool connected_ = false;   // the connection under way has been traced
+    std::string securedLines_; // its TLS lines, when they came first
     std::unique_ptr<TIdConnectionIntercept> trace_;
     std::unique_ptr<TProgressMeter> meter_;
     bool verbose_ = false;
@@ -243,7 +255,8 @@ private:
 };
 
 // A write FILE refused names FILE as given and the system's reason.
-[[noreturn]] void ThrowFileWriteFailed(const std::string& shown, TFileReplacement* file, const EWriteError& error) {
+[[noreturn]] void ThrowFileWriteFailed(const std::string& shown, TFileReplacement* file,
+                                       const EWriteError& error) {
     const std::uint32_t reason = file ? file->Stream().WriteError() : 0;
     if (reason == 0) throw error;
     throw EFileWriteFailed("Cannot write \"" + shown + "\": " + SystemErrorText(reason) + ".");
@@ -259,15 +272,17 @@ std::optional<TProgramSignature> ReferenceSignature(const TVykgetOptions& option
 
 // Before FILE is replaced: -v shows who signed a downloaded program, and
 // --publisher-key or --same-publisher-as refuse one that fails their rule.
-void CheckDownloadedProgram(const TVykgetOptions& options, const std::optional<TProgramSignature>& reference,
-                            TStream& download) {
+void CheckDownloadedProgram(const TVykgetOptions& options,
+                            const std::optional<TProgramSignature>& reference, TStream& download) {
     const bool checked = reference || !options.PublisherKeys.empty();
-    if (options.Verbose && StartsAsWindowsProgram(download)) WriteToStandardError(TraceSignature(ReadProgramSignature(download)));
+    if (options.Verbose && StartsAsWindowsProgram(download))
+        WriteToStandardError(TraceSignature(ReadProgramSignature(download)));
     if (!checked) return;
     // A reference without a valid signature binds nothing, as for the updater:
     // say so rather than pass in silence.
     if (options.PublisherKeys.empty() && !reference->Valid())
-        WriteToStandardError("vykget: " + *options.SamePublisherAs + " carries no valid signature (" + reference->Why +
+        WriteToStandardError("vykget: " + *options.SamePublisherAs +
+                             " carries no valid signature (" + reference->Why +
                              "), so any download is accepted\n");
     TPublisherRule(options.PublisherKeys).Check(download, reference ? &*reference : nullptr);
 }
@@ -286,7 +301,8 @@ int Download(const TVykgetOptions& options) {
             // /dev/null, a FIFO or a terminal is written, not replaced; not
             // when the download is checked first, as its reader would have it
             // before the check.
-            replacing.WriteSpecialInPlace = !options.SamePublisherAs && options.PublisherKeys.empty();
+            replacing.WriteSpecialInPlace =
+                !options.SamePublisherAs && options.PublisherKeys.empty();
             // A FILE that cannot be written fails here, before any request.
             file = std::make_unique<TFileReplacement>(options.File, replacing);
         }
@@ -312,8 +328,10 @@ int Download(const TVykgetOptions& options) {
             // Only a 2xx reply is a document; the rest returned without one.
             const int code = http.Response().StatusCode();
             // A redirect's Location may be empty: it names the same URL again.
-            if (options.FollowRedirects && code / 100 == 3 && code != 304 && http.RedirectCounter >= http.RedirectMaximum)
-                throw ENoDocument(Format("Maximum of %d redirects followed (--max-redirs).", http.RedirectMaximum - 1));
+            if (options.FollowRedirects && code / 100 == 3 && code != 304 &&
+                http.RedirectCounter >= http.RedirectMaximum)
+                throw ENoDocument(Format("Maximum of %d redirects followed (--max-redirs).",
+                                         http.RedirectMaximum - 1));
             if (code / 100 != 2) throw ENoDocument(ShownText(http.Response().StatusLine));
         }
         if (file) CheckDownloadedProgram(options, reference, sink);

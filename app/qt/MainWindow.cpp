@@ -37,7 +37,8 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         // Only Enter without Shift, Ctrl or Alt presses the button.
-        if (enter && (key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)))
+        if (enter &&
+            (key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)))
             return true;
     }
     return QWidget::eventFilter(watched, event);

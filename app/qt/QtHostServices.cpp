@@ -44,11 +44,20 @@ int TQtHostServices::ShowMessageBox(const std::string& text, const std::string& 
                                     std::uint32_t flags) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (flags & mbIconMask) {
-    case mbIconStop: icon = QMessageBox::Critical; break;
-    case mbIconQuestion: icon = QMessageBox::Question; break;
-    case mbIconExclamation: icon = QMessageBox::Warning; break;
-    case mbIconInformation: icon = QMessageBox::Information; break;
-    default: break;
+    case mbIconStop:
+        icon = QMessageBox::Critical;
+        break;
+    case mbIconQuestion:
+        icon = QMessageBox::Question;
+        break;
+    case mbIconExclamation:
+        icon = QMessageBox::Warning;
+        break;
+    case mbIconInformation:
+        icon = QMessageBox::Information;
+        break;
+    default:
+        break;
     }
     QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::Ok, QApplication::activeWindow());

@@ -39,7 +39,7 @@ TWindowLayout ScaleLayout(const TForm1& form, int pixelsPerInch, TextHeightOf te
 }
 
 class TMainWindow {
-  public:
+public:
     // Creates both windows at once; form and host must outlive the object.
     TMainWindow(TForm1& form, TWindowsHostServices& host);
     ~TMainWindow();
@@ -57,7 +57,7 @@ class TMainWindow {
     // Whatever escapes a handler goes to the error display and the loop goes on.
     void Run(int showCommand);
 
-  private:
+private:
     static LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -6,14 +6,14 @@
 #include "app/win32/MainWindow.h"
 #include "host/windows/WindowsHostServices.h"
 
-#include <objbase.h>
 #include <windows.h>
+#include <objbase.h>
 
 namespace {
 
 // COM for the user-interface thread as a single-threaded apartment, released at the end.
 class TComInitialization {
-  public:
+public:
     TComInitialization() : initialised_(SUCCEEDED(::CoInitialize(nullptr))) {}
     ~TComInitialization() {
         if (initialised_) ::CoUninitialize();
@@ -21,7 +21,7 @@ class TComInitialization {
     TComInitialization(const TComInitialization&) = delete;
     TComInitialization& operator=(const TComInitialization&) = delete;
 
-  private:
+private:
     bool initialised_;
 };
 

@@ -29,7 +29,8 @@ std::unique_ptr<TReplacement> TWineHostServices::BeginReplacement(const std::str
 std::unique_ptr<TStream> TWineHostServices::OpenToRead(const std::string& path) {
     const std::string shown = prefix_.WindowsFullName(path);
     const std::string host = prefix_.ToHostPath(path);
-    if (host.empty()) throw EFOpenError("Cannot open file \"" + shown + "\". " + SystemErrorText(ENOENT));
+    if (host.empty())
+        throw EFOpenError("Cannot open file \"" + shown + "\". " + SystemErrorText(ENOENT));
     // Only a regular file is opened: the open of a FIFO would wait for a writer.
     struct stat st {};
     if (::stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode))

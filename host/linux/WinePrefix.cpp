@@ -13,7 +13,9 @@
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 bool HasDrive(const std::string& path) {
     return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
@@ -66,7 +68,8 @@ std::string Canonical(const std::string& absolute) {
 } // namespace
 
 TWinePrefix::TWinePrefix(std::string root) : root_(std::move(root)) {
-    while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+    while (root_.size() > 1 && root_.back() == '/')
+        root_.pop_back();
 }
 
 std::string TWinePrefix::DefaultRoot() {
@@ -92,7 +95,9 @@ std::string TWinePrefix::WindowsFullName(const std::string& windowsPath) const {
     std::string base; // directory the path is relative to, as "X:\..."
     std::string rest;
     if (HasDrive(windowsPath)) {
-        drive = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(windowsPath[0])))) + ":";
+        drive = std::string(1, static_cast<char>(
+                                   std::toupper(static_cast<unsigned char>(windowsPath[0])))) +
+                ":";
         rest = windowsPath.substr(2);
         if (rest.empty() || !IsSeparator(rest[0])) {
             const std::string current = CurrentWindowsDirectory();
@@ -123,7 +128,8 @@ std::string TWinePrefix::WindowsFullName(const std::string& windowsPath) const {
     if (!base.empty()) push(base.substr(2));
     push(rest);
     std::string out = drive;
-    for (const auto& part : parts) out += "\\" + part;
+    for (const auto& part : parts)
+        out += "\\" + part;
     if (parts.empty() || (!rest.empty() && IsSeparator(rest.back()))) out += "\\";
     return out;
 }
@@ -145,8 +151,10 @@ std::string TWinePrefix::ToHostPath(const std::string& windowsPath) const {
         std::string name = part;
         if (matching && !Exists(current + "/" + part)) {
             const std::string found = FindWithoutCase(current, part);
-            if (found.empty()) matching = false;
-            else name = found;
+            if (found.empty())
+                matching = false;
+            else
+                name = found;
         }
         current += "/" + name;
         part.clear();
@@ -165,9 +173,9 @@ std::string TWinePrefix::ToWindowsPath(const std::string& hostPath) const {
         const std::string link = root_ + "/dosdevices/" + letter + ":";
         if (::realpath(link.c_str(), resolved) == nullptr) continue;
         const std::string target = resolved;
-        const bool prefix = target == "/" ||
-                            (path.compare(0, target.size(), target) == 0 &&
-                             (path.size() == target.size() || path[target.size()] == '/'));
+        const bool prefix =
+            target == "/" || (path.compare(0, target.size(), target) == 0 &&
+                              (path.size() == target.size() || path[target.size()] == '/'));
         if (prefix && (bestLetter == 0 || target.size() > bestTarget.size())) {
             bestTarget = target;
             bestLetter = letter;
@@ -183,7 +191,8 @@ std::string TWinePrefix::ToWindowsPath(const std::string& hostPath) const {
     }
     std::string out(1, letter);
     out += ":";
-    for (char c : rest) out += c == '/' ? '\\' : c;
+    for (char c : rest)
+        out += c == '/' ? '\\' : c;
     if (out.size() == 2) out += "\\";
     return out;
 }

@@ -70,14 +70,30 @@ std::optional<std::string> Unescape(const std::string& text, std::size_t& pos, c
         }
         const char e = text[pos++];
         switch (e) {
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'a': out += '\a'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'v': out += '\v'; break;
-        case 'e': out += '\x1b'; break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'a':
+            out += '\a';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'v':
+            out += '\v';
+            break;
+        case 'e':
+            out += '\x1b';
+            break;
         case 'x': {
             std::uint32_t code = 0;
             int digits = 0;
@@ -85,8 +101,10 @@ std::optional<std::string> Unescape(const std::string& text, std::size_t& pos, c
                 code = code * 16 + static_cast<std::uint32_t>(HexDigit(text[pos++]));
                 ++digits;
             }
-            if (digits == 0) out += 'x';
-            else AppendUtf8(out, code);
+            if (digits == 0)
+                out += 'x';
+            else
+                AppendUtf8(out, code);
             break;
         }
         default:
@@ -158,7 +176,8 @@ std::optional<TWineRegValue> ParseData(const std::string& text) {
         }
         return TWineRegValue{rdInteger,
                              {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                              static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)}};
+                              static_cast<std::uint8_t>(n >> 16),
+                              static_cast<std::uint8_t>(n >> 24)}};
     }
     std::uint32_t type = rdBinary;
     if (text.compare(0, 4, "hex:") == 0) {
@@ -272,7 +291,8 @@ TWineRegKeys ParseWineRegistry(const std::string& text) {
             continue;
         }
         if (pos >= line.size() || line[pos] != '=') continue;
-        if (auto value = ParseData(line.substr(pos + 1))) (*current)[LowerCase(name)] = std::move(*value);
+        if (auto value = ParseData(line.substr(pos + 1)))
+            (*current)[LowerCase(name)] = std::move(*value);
     }
     return keys;
 }
@@ -292,7 +312,8 @@ std::unique_ptr<TRegistryKey> TWineRegistryHive::OpenKey(TRegRootKey root, const
     TWineRegKeys keys = ParseWineRegistry(hiveText);
 
     std::string wanted = LowerCase(path);
-    while (!wanted.empty() && wanted.back() == '\\') wanted.pop_back();
+    while (!wanted.empty() && wanted.back() == '\\')
+        wanted.pop_back();
     // VYK's installer is a 32-bit program: read the view it wrote, as the
     // 32-bit updater being replaced does.
     if (root == TRegRootKey::rkLocalMachine && IsWin64Hive(hiveText)) wanted = Wow64Path(wanted);
@@ -300,7 +321,8 @@ std::unique_ptr<TRegistryKey> TWineRegistryHive::OpenKey(TRegRootKey root, const
     if (it != keys.end()) return std::make_unique<TWineRegistryKey>(std::move(it->second));
     // A key that only holds subkeys has no section of its own.
     const auto below = keys.lower_bound(wanted + "\\");
-    if (wanted.empty() || (below != keys.end() && below->first.compare(0, wanted.size() + 1, wanted + "\\") == 0))
+    if (wanted.empty() ||
+        (below != keys.end() && below->first.compare(0, wanted.size() + 1, wanted + "\\") == 0))
         return std::make_unique<TWineRegistryKey>(std::map<std::string, TWineRegValue>{});
     return nullptr;
 }

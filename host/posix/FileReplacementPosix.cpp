@@ -52,7 +52,8 @@ int FollowLinks(std::string& path, struct stat& status, bool& found) {
         if (!S_ISLNK(status.st_mode)) return 0;
         if (!FollowedInItsFolder(path, status)) return kGuardedLink;
         if (links == kMaxLinks) return ELOOP;
-        std::string target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 255) + 1, '\0');
+        std::string target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 255) + 1,
+                           '\0');
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
         if (n < 0) return errno;
         if (static_cast<std::size_t>(n) >= target.size()) return ENAMETOOLONG;
@@ -127,9 +128,13 @@ struct TFileReplacement::TImpl {
     int hold = -1; // the old file, open for writing and locked; nothing is written through it
 };
 
-void TFileReplacement::TImplDeleter::operator()(TImpl* impl) const { delete impl; }
+void TFileReplacement::TImplDeleter::operator()(TImpl* impl) const {
+    delete impl;
+}
 
-const char* TFileReplacement::Separators() { return "/"; }
+const char* TFileReplacement::Separators() {
+    return "/";
+}
 
 void TFileReplacement::FindTarget(bool writeSpecialInPlace) {
     impl_.reset(new TImpl);
@@ -158,7 +163,8 @@ void TFileReplacement::FindTarget(bool writeSpecialInPlace) {
         stream_ = std::make_unique<TSequentialFile>(
             [fd](const void* buffer, std::int64_t count) -> std::int64_t {
                 ssize_t n;
-                do n = ::write(fd, buffer, static_cast<std::size_t>(count));
+                do
+                    n = ::write(fd, buffer, static_cast<std::size_t>(count));
                 while (n < 0 && errno == EINTR);
                 return n;
             },
@@ -166,7 +172,8 @@ void TFileReplacement::FindTarget(bool writeSpecialInPlace) {
         return;
     }
     // Without blocking or following anything: the name was resolved above.
-    const int hold = ::open(real_.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    const int hold =
+        ::open(real_.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (hold < 0) Fail(static_cast<std::uint32_t>(errno));
     impl_->hold = hold;
     if (::fstat(hold, &impl_->old) != 0) Fail(static_cast<std::uint32_t>(errno));
@@ -204,7 +211,9 @@ void TFileReplacement::RemoveIfAbandoned(const std::string& path) {
     ::close(fd);
 }
 
-bool TFileReplacement::NameTaken(std::uint32_t error) { return error == EEXIST; }
+bool TFileReplacement::NameTaken(std::uint32_t error) {
+    return error == EEXIST;
+}
 
 bool TFileReplacement::NameTooLong(std::uint32_t error) {
     return error == ENAMETOOLONG;
@@ -229,7 +238,8 @@ void TFileReplacement::PutInPlace() {
     ReleaseHold();
     {
         TInterruptCleanup::THold interrupts;
-        if (::rename(temporary_.c_str(), real_.c_str()) != 0) Fail(static_cast<std::uint32_t>(errno));
+        if (::rename(temporary_.c_str(), real_.c_str()) != 0)
+            Fail(static_cast<std::uint32_t>(errno));
         TInterruptCleanup::Unwatch();
         done_ = true;
     }

@@ -14,10 +14,14 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode,
     : fileName_(fileName), handle_(-1) {
     const bool create = mode == fmCreate;
     int flags = O_CLOEXEC;
-    if (create) flags |= O_RDWR | O_CREAT;
-    else if ((mode & 3) == fmOpenWrite) flags |= O_WRONLY;
-    else if ((mode & 3) == fmOpenReadWrite) flags |= O_RDWR;
-    else flags |= O_RDONLY;
+    if (create)
+        flags |= O_RDWR | O_CREAT;
+    else if ((mode & 3) == fmOpenWrite)
+        flags |= O_WRONLY;
+    else if ((mode & 3) == fmOpenReadWrite)
+        flags |= O_RDWR;
+    else
+        flags |= O_RDONLY;
     const int fd = ::open(fileName.c_str(), flags, 0666);
     int error = fd < 0 ? errno : 0;
     // Nobody else may hold the file while it is written; truncate only once it is ours.
@@ -50,7 +54,8 @@ TFileStream::TFileStream(std::intptr_t handle, const std::string& fileName)
 std::uint32_t TFileStream::FlushToDisk() {
     const int fd = static_cast<int>(handle_);
     if (size_ > diskSize_) {
-        if (::ftruncate(fd, static_cast<off_t>(size_)) != 0) return static_cast<std::uint32_t>(errno);
+        if (::ftruncate(fd, static_cast<off_t>(size_)) != 0)
+            return static_cast<std::uint32_t>(errno);
         diskSize_ = size_;
     }
     return ::fsync(fd) == 0 ? 0 : static_cast<std::uint32_t>(errno);
@@ -74,7 +79,8 @@ std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
     }
     ssize_t n;
     do {
-        n = ::pread(static_cast<int>(handle_), buffer, static_cast<std::size_t>(count), static_cast<off_t>(position_));
+        n = ::pread(static_cast<int>(handle_), buffer, static_cast<std::size_t>(count),
+                    static_cast<off_t>(position_));
     } while (n < 0 && errno == EINTR);
     if (n <= 0) return 0;
     position_ += n;
@@ -85,8 +91,9 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
     std::int64_t done = 0;
     const auto* p = static_cast<const char*>(buffer);
     while (done < count) {
-        const ssize_t n = ::pwrite(static_cast<int>(handle_), p + done, static_cast<std::size_t>(count - done),
-                                   static_cast<off_t>(position_ + done));
+        const ssize_t n =
+            ::pwrite(static_cast<int>(handle_), p + done, static_cast<std::size_t>(count - done),
+                     static_cast<off_t>(position_ + done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) writeError_ = static_cast<std::uint32_t>(errno);
         if (n <= 0) break;

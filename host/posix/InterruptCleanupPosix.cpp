@@ -34,7 +34,8 @@ extern "C" void OnInterrupt(int signal) {
 sigset_t Interrupts() {
     sigset_t set;
     sigemptyset(&set);
-    for (int s : kSignals) sigaddset(&set, s);
+    for (int s : kSignals)
+        sigaddset(&set, s);
     return set;
 }
 
@@ -49,7 +50,9 @@ TInterruptCleanup::THold::THold() : state_(std::make_unique<TState>()) {
     ::pthread_sigmask(SIG_BLOCK, &block, &state_->saved);
 }
 
-TInterruptCleanup::THold::~THold() { ::pthread_sigmask(SIG_SETMASK, &state_->saved, nullptr); }
+TInterruptCleanup::THold::~THold() {
+    ::pthread_sigmask(SIG_SETMASK, &state_->saved, nullptr);
+}
 
 void TInterruptCleanup::Install(const std::string& programName) {
     const char* names[] = {"SIGINT", "SIGTERM", "SIGHUP"};
@@ -74,4 +77,6 @@ void TInterruptCleanup::Watch(const std::string& path) {
     std::memcpy(g_watched, path.c_str(), path.size() + 1);
 }
 
-void TInterruptCleanup::Unwatch() { g_watched[0] = '\0'; }
+void TInterruptCleanup::Unwatch() {
+    g_watched[0] = '\0';
+}

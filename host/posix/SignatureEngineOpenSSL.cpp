@@ -29,7 +29,9 @@ using TName = TOwned<X509_NAME, X509_NAME_free>;
 using TObject = TOwned<ASN1_OBJECT, ASN1_OBJECT_free>;
 using TBio = TOwned<BIO, BIO_free_all>;
 
-void FreeCertificates(STACK_OF(X509) * certificates) { sk_X509_pop_free(certificates, X509_free); }
+void FreeCertificates(STACK_OF(X509) * certificates) {
+    sk_X509_pop_free(certificates, X509_free);
+}
 using TCertificates = TOwned<STACK_OF(X509), FreeCertificates>;
 
 const EVP_MD* AcceptedDigest(const std::string& oid) {
@@ -46,7 +48,8 @@ public:
             throw ESignatureEngineError("OpenSSL cannot set up a digest");
     }
     void Update(const std::uint8_t* bytes, std::size_t count) override {
-        if (EVP_DigestUpdate(context_.get(), bytes, count) != 1) throw ESignatureEngineError(kDigestFailed);
+        if (EVP_DigestUpdate(context_.get(), bytes, count) != 1)
+            throw ESignatureEngineError(kDigestFailed);
     }
     TSignatureBytes Final() override {
         TSignatureBytes digest(EVP_MAX_MD_SIZE);
@@ -93,15 +96,16 @@ bool SignerSignatureHolds(PKCS7_SIGNER_INFO* signer, X509* certificate, const st
         return false;
 
     unsigned char* attributes = nullptr;
-    const int attributesSize = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(signer->auth_attr), &attributes,
-                                             ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+    const int attributesSize = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(signer->auth_attr),
+                                             &attributes, ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
     if (attributesSize <= 0) return false;
     TDigestContext context(EVP_MD_CTX_new());
     const bool holds = context &&
-                       EVP_DigestVerifyInit(context.get(), nullptr, md, nullptr, X509_get0_pubkey(certificate)) == 1 &&
+                       EVP_DigestVerifyInit(context.get(), nullptr, md, nullptr,
+                                            X509_get0_pubkey(certificate)) == 1 &&
                        EVP_DigestVerify(context.get(), signer->enc_digest->data,
-                                        static_cast<std::size_t>(signer->enc_digest->length), attributes,
-                                        static_cast<std::size_t>(attributesSize)) == 1;
+                                        static_cast<std::size_t>(signer->enc_digest->length),
+                                        attributes, static_cast<std::size_t>(attributesSize)) == 1;
     OPENSSL_free(attributes);
     return holds;
 }
@@ -110,7 +114,8 @@ TSignatureBytes TimestampToken(PKCS7_SIGNER_INFO* signer) {
     const TObject rfc3161(OBJ_txt2obj("1.3.6.1.4.1.311.3.3.1", 1));
     const int index = X509at_get_attr_by_OBJ(signer->unauth_attr, rfc3161.get(), -1);
     if (index < 0) return {};
-    const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(X509at_get_attr(signer->unauth_attr, index), 0);
+    const ASN1_TYPE* value =
+        X509_ATTRIBUTE_get0_type(X509at_get_attr(signer->unauth_attr, index), 0);
     if (value == nullptr || value->type != V_ASN1_SEQUENCE) return {};
     const ASN1_STRING* token = value->value.sequence;
     return {token->data, token->data + token->length};
@@ -123,7 +128,8 @@ std::unique_ptr<TImageDigest> CreateImageDigest(const std::string& algorithmOid)
     return md ? std::make_unique<TOpenSSLDigest>(md) : nullptr;
 }
 
-TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t* content, std::size_t size) {
+TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t* content,
+                             std::size_t size) {
     const unsigned char* at = message.data();
     const TPKCS7 p7(d2i_PKCS7(nullptr, &at, static_cast<long>(message.size())));
     if (!p7 || !PKCS7_type_is_signed(p7.get()) || p7->d.sign == nullptr)
@@ -133,15 +139,18 @@ TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t*
         throw ESignatureFormatError(kSignatureNotOneSigner);
     PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);
     STACK_OF(X509)* carried = p7->d.sign->cert;
-    X509* certificate = carried ? X509_find_by_issuer_and_serial(carried, signer->issuer_and_serial->issuer,
-                                                                 signer->issuer_and_serial->serial)
-                                : nullptr;
+    X509* certificate =
+        carried ? X509_find_by_issuer_and_serial(carried, signer->issuer_and_serial->issuer,
+                                                 signer->issuer_and_serial->serial)
+                : nullptr;
     if (certificate == nullptr) throw ESignatureFormatError(kSignatureCertificateMissing);
 
     TSignerCheck check;
     check.Signer = Encoded(certificate);
-    for (int i = 0; i < sk_X509_num(carried); ++i) check.Certificates.push_back(Encoded(sk_X509_value(carried, i)));
-    check.SignatureValue.assign(signer->enc_digest->data, signer->enc_digest->data + signer->enc_digest->length);
+    for (int i = 0; i < sk_X509_num(carried); ++i)
+        check.Certificates.push_back(Encoded(sk_X509_value(carried, i)));
+    check.SignatureValue.assign(signer->enc_digest->data,
+                                signer->enc_digest->data + signer->enc_digest->length);
     check.TimestampToken = TimestampToken(signer);
     check.SignatureValid = SignerSignatureHolds(signer, certificate, content, size);
     return check;
@@ -159,18 +168,22 @@ std::string NameText(const TSignatureBytes& name) {
     return std::string(data, static_cast<std::size_t>(size));
 }
 
-bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<TSignatureBytes>& others,
-                         std::int64_t at, TChainPurpose purpose) {
+bool ChainsToTrustedRoot(const TSignatureBytes& certificate,
+                         const std::vector<TSignatureBytes>& others, std::int64_t at,
+                         TChainPurpose purpose) {
     const TX509 leaf = Decoded(certificate);
     const TStore store(X509_STORE_new());
     const TCertificates untrusted(sk_X509_new_null());
     const TStoreContext context(X509_STORE_CTX_new());
-    if (!leaf || !store || !untrusted || !context || X509_STORE_set_default_paths(store.get()) != 1) return false;
+    if (!leaf || !store || !untrusted || !context || X509_STORE_set_default_paths(store.get()) != 1)
+        return false;
     for (const TSignatureBytes& other : others) {
-        if (X509* decoded = Decoded(other).release(); decoded && !sk_X509_push(untrusted.get(), decoded))
+        if (X509* decoded = Decoded(other).release();
+            decoded && !sk_X509_push(untrusted.get(), decoded))
             X509_free(decoded);
     }
-    if (X509_STORE_CTX_init(context.get(), store.get(), leaf.get(), untrusted.get()) != 1) return false;
+    if (X509_STORE_CTX_init(context.get(), store.get(), leaf.get(), untrusted.get()) != 1)
+        return false;
     X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(context.get()), static_cast<time_t>(at));
     // OpenSSL 3.0 has no code-signing purpose, and Debian's roots carry no
     // per-purpose trust: the signer's usage is checked by the caller.

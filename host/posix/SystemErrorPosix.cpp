@@ -14,4 +14,6 @@ std::string SystemErrorText(std::uint32_t code) {
     return out;
 }
 
-std::uint32_t LastSystemError() { return static_cast<std::uint32_t>(errno); }
+std::uint32_t LastSystemError() {
+    return static_cast<std::uint32_t>(errno);
+}

@@ -1,9 +1,9 @@
 #include "host/Console.h"
 
+#include <windows.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 void WriteToStandardError(const std::string& text) {
     // Text mode would turn the CR LF of socket messages into CR CR LF.

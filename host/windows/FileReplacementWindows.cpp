@@ -18,21 +18,26 @@ struct TFileReplacement::TImpl {
     HANDLE hold = INVALID_HANDLE_VALUE;         // the old file, open for writing with no sharing
 };
 
-void TFileReplacement::TImplDeleter::operator()(TImpl* impl) const { delete impl; }
+void TFileReplacement::TImplDeleter::operator()(TImpl* impl) const {
+    delete impl;
+}
 
-const char* TFileReplacement::Separators() { return "\\/:"; }
+const char* TFileReplacement::Separators() {
+    return "\\/:";
+}
 
 // A link on Windows is replaced as the file it is; reparse points are left to the system.
 void TFileReplacement::FindTarget(bool writeSpecialInPlace) {
     impl_.reset(new TImpl);
     impl_->attributes = ::GetFileAttributesW(Utf8ToWide(real_).c_str());
-    if (impl_->attributes != INVALID_FILE_ATTRIBUTES && (impl_->attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (impl_->attributes != INVALID_FILE_ATTRIBUTES &&
+        (impl_->attributes & FILE_ATTRIBUTE_DIRECTORY))
         RaiseReplacementError(shown_, "Is a directory");
     if (impl_->attributes == INVALID_FILE_ATTRIBUTES && ::GetLastError() == ERROR_PATH_NOT_FOUND)
         Fail(ERROR_PATH_NOT_FOUND);
     // A file in use, read-only or without write access fails here.
-    const HANDLE hold = ::CreateFileW(Utf8ToWide(real_).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE hold = ::CreateFileW(Utf8ToWide(real_).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hold == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) return;
@@ -61,8 +66,9 @@ void TFileReplacement::FindTarget(bool writeSpecialInPlace) {
 
 std::uint32_t TFileReplacement::CreateTemporary(const std::string& path) {
     // Shared for deletion only, so that an interrupt can remove it while it is written.
-    const HANDLE handle = ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
-                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
     auto file = std::make_unique<TFileStream>(reinterpret_cast<std::intptr_t>(handle), path);
     file_ = file.get();
@@ -88,7 +94,9 @@ void TFileReplacement::RemoveIfAbandoned(const std::string& path) {
     ::CloseHandle(handle);
 }
 
-bool TFileReplacement::NameTaken(std::uint32_t error) { return error == ERROR_FILE_EXISTS; }
+bool TFileReplacement::NameTaken(std::uint32_t error) {
+    return error == ERROR_FILE_EXISTS;
+}
 
 // A path past the old limit reads as a folder not found; the folder itself
 // was found before.
@@ -119,23 +127,28 @@ void TFileReplacement::PutInPlace() {
     TInterruptCleanup::THold interrupts;
     // ReplaceFileW keeps the old file's attributes, security and streams; a
     // plain move is the way only where it cannot serve.
-    const bool replaced = impl_->existed && ::ReplaceFileW(to.c_str(), from.c_str(), nullptr,
-                                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+    const bool replaced =
+        impl_->existed && ::ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+                                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
     if (!replaced) {
         const DWORD error = impl_->existed ? ::GetLastError() : ERROR_FILE_NOT_FOUND;
         // After these two the old file is gone from its name already and the
         // new one still waits under its own: the move must finish the swap.
-        const bool halfDone = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
-        const bool moveInstead = halfDone || error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_SUPPORTED ||
-                                 error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED ||
+        const bool halfDone = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+                              error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+        const bool moveInstead = halfDone || error == ERROR_FILE_NOT_FOUND ||
+                                 error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
+                                 error == ERROR_CALL_NOT_IMPLEMENTED ||
                                  error == ERROR_INVALID_FUNCTION;
         if (!moveInstead) Fail(error);
-        if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (!::MoveFileExW(from.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             const DWORD moveError = ::GetLastError();
             // The new content is all that is left: it stays, named in the message.
             if (halfDone) {
                 done_ = true;
-                RaiseReplacementError(shown_, SystemErrorText(moveError) + "; the new file is " + temporary_);
+                RaiseReplacementError(shown_, SystemErrorText(moveError) + "; the new file is " +
+                                                  temporary_);
             }
             Fail(moveError);
         }

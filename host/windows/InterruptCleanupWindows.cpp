@@ -34,7 +34,8 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (!g_watched.empty()) ::DeleteFileW(g_watched.c_str());
     const std::string line = g_program + ": interrupted by " + what + "\n";
     DWORD written = 0;
-    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+                &written, nullptr);
     ::ExitProcess(static_cast<UINT>(128 + signal));
 }
 
@@ -42,9 +43,13 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 struct TInterruptCleanup::THold::TState {};
 
-TInterruptCleanup::THold::THold() { g_lock.lock(); }
+TInterruptCleanup::THold::THold() {
+    g_lock.lock();
+}
 
-TInterruptCleanup::THold::~THold() { g_lock.unlock(); }
+TInterruptCleanup::THold::~THold() {
+    g_lock.unlock();
+}
 
 void TInterruptCleanup::Install(const std::string& programName) {
     {
@@ -54,6 +59,10 @@ void TInterruptCleanup::Install(const std::string& programName) {
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-void TInterruptCleanup::Watch(const std::string& path) { g_watched = Utf8ToWide(path); }
+void TInterruptCleanup::Watch(const std::string& path) {
+    g_watched = Utf8ToWide(path);
+}
 
-void TInterruptCleanup::Unwatch() { g_watched.clear(); }
+void TInterruptCleanup::Unwatch() {
+    g_watched.clear();
+}

@@ -50,7 +50,8 @@ public:
     void Update(const std::uint8_t* bytes, std::size_t count) override {
         while (count > 0) {
             const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
-            if (!::CryptHashData(hash_, bytes, piece, 0)) throw ESignatureEngineError(kDigestFailed);
+            if (!::CryptHashData(hash_, bytes, piece, 0))
+                throw ESignatureEngineError(kDigestFailed);
             bytes += piece;
             count -= piece;
         }
@@ -58,7 +59,8 @@ public:
     TSignatureBytes Final() override {
         DWORD size = 0, sizeSize = sizeof size;
         TSignatureBytes digest;
-        if (::CryptGetHashParam(hash_, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &sizeSize, 0)) digest.resize(size);
+        if (::CryptGetHashParam(hash_, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &sizeSize, 0))
+            digest.resize(size);
         if (digest.empty() || !::CryptGetHashParam(hash_, HP_HASHVAL, digest.data(), &size, 0))
             throw ESignatureEngineError(kDigestFailed);
         digest.resize(size);
@@ -111,15 +113,21 @@ const CRYPT_ATTRIBUTE* Attribute(const CRYPT_ATTRIBUTES& attributes, const char*
     return nullptr;
 }
 
-TSignatureBytes BlobBytes(const CRYPT_DATA_BLOB& blob) { return {blob.pbData, blob.pbData + blob.cbData}; }
+TSignatureBytes BlobBytes(const CRYPT_DATA_BLOB& blob) {
+    return {blob.pbData, blob.pbData + blob.cbData};
+}
 
 // The messageDigest signed attribute against the digest of the content.
-bool MessageDigestHolds(const CMSG_SIGNER_INFO& signer, const std::uint8_t* content, std::size_t size) {
+bool MessageDigestHolds(const CMSG_SIGNER_INFO& signer, const std::uint8_t* content,
+                        std::size_t size) {
     const CRYPT_ATTRIBUTE* claimed = Attribute(signer.AuthAttrs, szOID_PKCS_9_MESSAGE_DIGEST);
-    const ALG_ID algorithm = AcceptedHash(signer.HashAlgorithm.pszObjId ? signer.HashAlgorithm.pszObjId : "");
+    const ALG_ID algorithm =
+        AcceptedHash(signer.HashAlgorithm.pszObjId ? signer.HashAlgorithm.pszObjId : "");
     if (claimed == nullptr || algorithm == 0) return false;
     try {
-        const TDerElement octets = TDerReader(claimed->rgValue[0].pbData, claimed->rgValue[0].cbData).Expect(kDerOctetString);
+        const TDerElement octets =
+            TDerReader(claimed->rgValue[0].pbData, claimed->rgValue[0].cbData)
+                .Expect(kDerOctetString);
         TCryptoAPIDigest digest(algorithm);
         digest.Update(content, size);
         return digest.Final() == octets.Bytes();
@@ -143,13 +151,14 @@ bool LinksHold(const CERT_SIMPLE_CHAIN& chain) {
     for (DWORD i = 0; i + 1 < chain.cElement; ++i) {
         const PCCERT_CONTEXT subject = chain.rgpElement[i]->pCertContext;
         const PCCERT_CONTEXT issuer = chain.rgpElement[i + 1]->pCertContext;
-        if (!::CryptVerifyCertificateSignatureEx(0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
-                                                 const_cast<CERT_CONTEXT*>(subject),
-                                                 CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
-                                                 const_cast<CERT_CONTEXT*>(issuer), 0, nullptr))
+        if (!::CryptVerifyCertificateSignatureEx(
+                0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+                const_cast<CERT_CONTEXT*>(subject), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+                const_cast<CERT_CONTEXT*>(issuer), 0, nullptr))
             return false;
         try {
-            if (!ReadCertificate({issuer->pbCertEncoded, issuer->pbCertEncoded + issuer->cbCertEncoded})
+            if (!ReadCertificate(
+                     {issuer->pbCertEncoded, issuer->pbCertEncoded + issuer->cbCertEncoded})
                      .CertificateAuthority)
                 return false;
         } catch (const EDerError&) {
@@ -167,11 +176,11 @@ bool SameBytes(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
 // The root is one of the system's trusted roots, byte for byte.
 bool InRootStore(PCCERT_CONTEXT root) {
     for (const DWORD location : {CERT_SYSTEM_STORE_LOCAL_MACHINE, CERT_SYSTEM_STORE_CURRENT_USER}) {
-        const TStoreHeld store{::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location | CERT_STORE_READONLY_FLAG,
-                                               L"ROOT")};
+        const TStoreHeld store{::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                               location | CERT_STORE_READONLY_FLAG, L"ROOT")};
         if (!store.handle) continue;
-        const TCertificateHeld found{::CertFindCertificateInStore(store.handle, X509_ASN_ENCODING, 0,
-                                                                  CERT_FIND_EXISTING, root, nullptr)};
+        const TCertificateHeld found{::CertFindCertificateInStore(
+            store.handle, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr)};
         if (found.context && SameBytes(found.context, root)) return true;
     }
     return false;
@@ -184,34 +193,44 @@ std::unique_ptr<TImageDigest> CreateImageDigest(const std::string& algorithmOid)
     return algorithm ? std::make_unique<TCryptoAPIDigest>(algorithm) : nullptr;
 }
 
-TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t* content, std::size_t size) {
+TSignerCheck CheckSignedData(const TSignatureBytes& message, const std::uint8_t* content,
+                             std::size_t size) {
     const TMessageHeld decoded{::CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr)};
     if (!decoded.handle) throw ESignatureEngineError("the system cannot decode a signed message");
-    if (!::CryptMsgUpdate(decoded.handle, message.data(), static_cast<DWORD>(message.size()), TRUE) ||
+    if (!::CryptMsgUpdate(decoded.handle, message.data(), static_cast<DWORD>(message.size()),
+                          TRUE) ||
         MessageNumber(decoded.handle, CMSG_TYPE_PARAM) != CMSG_SIGNED)
         throw ESignatureFormatError(kSignatureNoSignedData);
-    if (MessageNumber(decoded.handle, CMSG_SIGNER_COUNT_PARAM) != 1) throw ESignatureFormatError(kSignatureNotOneSigner);
-    const std::vector<std::uint8_t> signerInfo = MessageParam(decoded.handle, CMSG_SIGNER_INFO_PARAM);
-    const std::vector<std::uint8_t> certInfo = MessageParam(decoded.handle, CMSG_SIGNER_CERT_INFO_PARAM);
+    if (MessageNumber(decoded.handle, CMSG_SIGNER_COUNT_PARAM) != 1)
+        throw ESignatureFormatError(kSignatureNotOneSigner);
+    const std::vector<std::uint8_t> signerInfo =
+        MessageParam(decoded.handle, CMSG_SIGNER_INFO_PARAM);
+    const std::vector<std::uint8_t> certInfo =
+        MessageParam(decoded.handle, CMSG_SIGNER_CERT_INFO_PARAM);
     const TStoreHeld carried{::CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, decoded.handle)};
-    if (signerInfo.empty() || certInfo.empty() || !carried.handle) throw ESignatureFormatError("no signer");
+    if (signerInfo.empty() || certInfo.empty() || !carried.handle)
+        throw ESignatureFormatError("no signer");
     const TCertificateHeld certificate{::CertGetSubjectCertificateFromStore(
-        carried.handle, kEncoding, reinterpret_cast<PCERT_INFO>(const_cast<std::uint8_t*>(certInfo.data())))};
+        carried.handle, kEncoding,
+        reinterpret_cast<PCERT_INFO>(const_cast<std::uint8_t*>(certInfo.data())))};
     if (!certificate.context) throw ESignatureFormatError(kSignatureCertificateMissing);
     const auto& signer = *reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfo.data());
 
     TSignerCheck check;
     check.Signer.assign(certificate.context->pbCertEncoded,
                         certificate.context->pbCertEncoded + certificate.context->cbCertEncoded);
-    for (PCCERT_CONTEXT each = nullptr; (each = ::CertEnumCertificatesInStore(carried.handle, each)) != nullptr;)
-        check.Certificates.emplace_back(each->pbCertEncoded, each->pbCertEncoded + each->cbCertEncoded);
+    for (PCCERT_CONTEXT each = nullptr;
+         (each = ::CertEnumCertificatesInStore(carried.handle, each)) != nullptr;)
+        check.Certificates.emplace_back(each->pbCertEncoded,
+                                        each->pbCertEncoded + each->cbCertEncoded);
     // An OCTET STRING in the message, kept in its order (unlike integers).
     check.SignatureValue = BlobBytes(signer.EncryptedHash);
     if (const CRYPT_ATTRIBUTE* token = Attribute(signer.UnauthAttrs, szOID_RFC3161_counterSign))
         check.TimestampToken = BlobBytes(token->rgValue[0]);
-    check.SignatureValid =
-        signer.AuthAttrs.cAttr > 0 && MessageDigestHolds(signer, content, size) &&
-        ::CryptMsgControl(decoded.handle, 0, CMSG_CTRL_VERIFY_SIGNATURE, certificate.context->pCertInfo);
+    check.SignatureValid = signer.AuthAttrs.cAttr > 0 &&
+                           MessageDigestHolds(signer, content, size) &&
+                           ::CryptMsgControl(decoded.handle, 0, CMSG_CTRL_VERIFY_SIGNATURE,
+                                             certificate.context->pCertInfo);
     return check;
 }
 
@@ -226,18 +245,21 @@ std::string NameText(const TSignatureBytes& name) {
     return text;
 }
 
-bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<TSignatureBytes>& others,
-                         std::int64_t at, TChainPurpose purpose) {
+bool ChainsToTrustedRoot(const TSignatureBytes& certificate,
+                         const std::vector<TSignatureBytes>& others, std::int64_t at,
+                         TChainPurpose purpose) {
     if (at < -11644473600LL) return false;
-    const TCertificateHeld leaf{::CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(),
-                                                               static_cast<DWORD>(certificate.size()))};
+    const TCertificateHeld leaf{::CertCreateCertificateContext(
+        X509_ASN_ENCODING, certificate.data(), static_cast<DWORD>(certificate.size()))};
     const TStoreHeld extra{::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr)};
     if (!leaf.context || !extra.handle) return false;
     for (const TSignatureBytes& other : others)
         ::CertAddEncodedCertificateToStore(extra.handle, X509_ASN_ENCODING, other.data(),
-                                           static_cast<DWORD>(other.size()), CERT_STORE_ADD_ALWAYS, nullptr);
-    LPSTR usage[] = {const_cast<LPSTR>(purpose == TChainPurpose::cpCodeSigning ? szOID_PKIX_KP_CODE_SIGNING
-                                                                               : szOID_PKIX_KP_TIMESTAMP_SIGNING)};
+                                           static_cast<DWORD>(other.size()), CERT_STORE_ADD_ALWAYS,
+                                           nullptr);
+    LPSTR usage[] = {const_cast<LPSTR>(purpose == TChainPurpose::cpCodeSigning
+                                           ? szOID_PKIX_KP_CODE_SIGNING
+                                           : szOID_PKIX_KP_TIMESTAMP_SIGNING)};
     CERT_CHAIN_PARA parameters{};
     parameters.cbSize = sizeof parameters;
     parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
@@ -247,8 +269,10 @@ bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<T
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     // Issuers come from the stores and the signature only: the elevated
     // updater fetches nothing from addresses a certificate names.
-    const DWORD flags = CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE;
-    if (!::CertGetCertificateChain(nullptr, leaf.context, &time, extra.handle, &parameters, flags, nullptr, &chain) ||
+    const DWORD flags =
+        CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE;
+    if (!::CertGetCertificateChain(nullptr, leaf.context, &time, extra.handle, &parameters, flags,
+                                   nullptr, &chain) ||
         chain == nullptr)
         return false;
     const std::unique_ptr<const CERT_CHAIN_CONTEXT, decltype(&::CertFreeCertificateChain)> held(
@@ -257,7 +281,8 @@ bool ChainsToTrustedRoot(const TSignatureBytes& certificate, const std::vector<T
     if ((chain->TrustStatus.dwErrorStatus & ~unchecked) != 0 || chain->cChain != 1) return false;
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
     for (DWORD i = 0; i < simple->cElement; ++i)
-        if (::CertVerifyTimeValidity(&time, simple->rgpElement[i]->pCertContext->pCertInfo) != 0) return false;
+        if (::CertVerifyTimeValidity(&time, simple->rgpElement[i]->pCertContext->pCertInfo) != 0)
+            return false;
     return simple->cElement > 0 && LinksHold(*simple) &&
            InRootStore(simple->rgpElement[simple->cElement - 1]->pCertContext);
 }

@@ -16,7 +16,7 @@ namespace {
 // lifetime of a modal box or dialog, and afterwards enables them again,
 // activates the window that was active and restores the focus.
 class TTaskModalWindows {
-  public:
+public:
     explicit TTaskModalWindows(HWND except) : except_(except) {
         active_ = ::GetActiveWindow();
         focus_ = ::GetFocus();
@@ -31,7 +31,7 @@ class TTaskModalWindows {
     TTaskModalWindows(const TTaskModalWindows&) = delete;
     TTaskModalWindows& operator=(const TTaskModalWindows&) = delete;
 
-  private:
+private:
     static BOOL CALLBACK Disable(HWND window, LPARAM self) {
         auto* modal = reinterpret_cast<TTaskModalWindows*>(self);
         if (window != modal->except_ && ::IsWindowVisible(window) && ::IsWindowEnabled(window)) {

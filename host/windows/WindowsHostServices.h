@@ -9,7 +9,7 @@
 #include <windows.h>
 
 class TWindowsHostServices : public THostServices {
-  public:
+public:
     // The hidden application window owns the dialog and is the last resort owner
     // of message boxes; the main window gives the dialog its monitor. Either may
     // be null until the windows exist.
@@ -25,7 +25,7 @@ class TWindowsHostServices : public THostServices {
     std::string ApplicationTitle() override;
     void CancelMode() override;
 
-  private:
+private:
     TWindowsRegistryHive hive_;
     HWND applicationWindow_ = nullptr;
     HWND mainWindow_ = nullptr;

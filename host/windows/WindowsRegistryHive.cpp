@@ -9,7 +9,7 @@
 namespace {
 
 class TWindowsRegistryKey : public TRegistryKey {
-  public:
+public:
     explicit TWindowsRegistryKey(HKEY key) : key_(key) {}
     ~TWindowsRegistryKey() override { ::RegCloseKey(key_); }
     TWindowsRegistryKey(const TWindowsRegistryKey&) = delete;
@@ -44,7 +44,7 @@ class TWindowsRegistryKey : public TRegistryKey {
         return std::vector<std::uint8_t>(utf8.begin(), utf8.end());
     }
 
-  private:
+private:
     HKEY key_;
 };
 

@@ -6,7 +6,7 @@
 #include "host/Registry.h"
 
 class TWindowsRegistryHive : public TRegistryHive {
-  public:
+public:
     std::unique_ptr<TRegistryKey> OpenKey(TRegRootKey root, const std::string& path,
                                           std::uint32_t access) override;
 };

@@ -280,10 +280,10 @@ bool TIdStackPosix::HasIPv6Transport() {
 }
 
 const TIdStackBSDBase::MulticastOptions& TIdStackPosix::Multicast() const {
-    static const MulticastOptions options{IPPROTO_IP,         IPPROTO_IPV6,       IP_MULTICAST_TTL,
-                                          IPV6_MULTICAST_HOPS, IP_MULTICAST_LOOP, IPV6_MULTICAST_LOOP,
-                                          IP_ADD_MEMBERSHIP,  IP_DROP_MEMBERSHIP, IPV6_JOIN_GROUP,
-                                          IPV6_LEAVE_GROUP};
+    static const MulticastOptions options{
+        IPPROTO_IP,        IPPROTO_IPV6,        IP_MULTICAST_TTL,  IPV6_MULTICAST_HOPS,
+        IP_MULTICAST_LOOP, IPV6_MULTICAST_LOOP, IP_ADD_MEMBERSHIP, IP_DROP_MEMBERSHIP,
+        IPV6_JOIN_GROUP,   IPV6_LEAVE_GROUP};
     return options;
 }
 
@@ -373,7 +373,8 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
     }
     // A wait restarted after a signal waits only for what is left of its time.
     const int timeout = timeoutMs == -2 ? -1 : std::max(timeoutMs, 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
     int r;
     for (int left = timeout;;) {
         r = ::poll(fds, count, left);
@@ -416,7 +417,9 @@ int TIdStackPosix::RawBind(TIdStackSocketHandle socket, const void* address, int
 }
 
 int TIdStackPosix::RawConnect(TIdStackSocketHandle socket, const void* address, int length) {
-    if (::connect(Fd(socket), static_cast<const sockaddr*>(address), static_cast<socklen_t>(length)) == 0) return 0;
+    if (::connect(Fd(socket), static_cast<const sockaddr*>(address),
+                  static_cast<socklen_t>(length)) == 0)
+        return 0;
     if (errno != EINTR) return Fail();
     // An interrupted connect goes on without us: its end shows as the socket
     // turning writable, and its outcome in SO_ERROR.

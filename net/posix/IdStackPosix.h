@@ -7,13 +7,14 @@
 struct addrinfo;
 
 class TIdStackPosix : public TIdStackBSDBase {
-  public:
+public:
     TIdStackPosix();
 
     // The name look-up, getaddrinfo's signature; tests put one of their own in
     // its place. A replacement returns a failure code or a list that
     // freeaddrinfo can free.
-    using TLookUp = int (*)(const char* host, const char* service, const addrinfo* hints, addrinfo** result);
+    using TLookUp = int (*)(const char* host, const char* service, const addrinfo* hints,
+                            addrinfo** result);
     static TLookUp LookUp;
 
     std::string NameToAddress(const std::string& host, TIdIPVersion version) override;
@@ -41,7 +42,7 @@ class TIdStackPosix : public TIdStackBSDBase {
                        int timeoutMs) override;
     int FamilyOf(TIdIPVersion version) override;
 
-  protected:
+protected:
     const MulticastOptions& Multicast() const override;
     int RawBind(TIdStackSocketHandle socket, const void* address, int length) override;
     int RawConnect(TIdStackSocketHandle socket, const void* address, int length) override;

@@ -1,9 +1,8 @@
 #pragma once
-// The server's certificate under Schannel, fetched from the context and checked by this code rather than
-// by Schannel's automatic validation (which may check nothing, as under Wine):
-// the chain engine over the certificates the server sent and the local stores
-// only, its error bits named, then the checks both platforms share and the
-// system's SSL policy.
+// The server's certificate under Schannel, fetched from the context and checked by this code rather
+// than by Schannel's automatic validation (which may check nothing, as under Wine): the chain
+// engine over the certificates the server sent and the local stores only, its error bits named,
+// then the checks both platforms share and the system's SSL policy.
 
 #include "net/IdTLSCertificateCheck.h"
 

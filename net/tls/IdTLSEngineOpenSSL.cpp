@@ -66,7 +66,8 @@ long ControlArrived(BIO* bio, int command, long, void*) {
 
 const BIO_METHOD* ArrivedMethod() {
     static BIO_METHOD* const method = [] {
-        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "received ciphertext");
+        BIO_METHOD* m =
+            BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "received ciphertext");
         if (m) {
             BIO_meth_set_read_ex(m, ReadArrived);
             BIO_meth_set_ctrl(m, ControlArrived);
@@ -94,7 +95,8 @@ public:
         SSL_CTX_set_client_cert_cb(context_.get(), CertificateRequested);
         SSL_CTX_set_default_verify_paths(context_.get());
         if (!settings.ExtraCAFile.empty() &&
-            SSL_CTX_load_verify_locations(context_.get(), settings.ExtraCAFile.c_str(), nullptr) != 1)
+            SSL_CTX_load_verify_locations(context_.get(), settings.ExtraCAFile.c_str(), nullptr) !=
+                1)
             throw EIdTLSError("The CA certificates in " + settings.ExtraCAFile +
                               " cannot be read: " + LibraryReason("no certificate") + ".");
         ssl_.reset(SSL_new(context_.get()));
@@ -115,11 +117,12 @@ public:
         // check that cannot be set up is no session at all.
         peer_ = TLSPeerOf(host_);
         const TIdBytes& address = peer_.Address;
-        const bool checked = address.empty()
-                                 ? SSL_set_tlsext_host_name(ssl_.get(), host_.c_str()) == 1 &&
-                                       SSL_set1_host(ssl_.get(), host_.c_str()) == 1
-                                 : X509_VERIFY_PARAM_set1_ip(check, address.data(), address.size()) == 1;
-        if (!checked) throw EIdTLSError(HandshakeFailed(host_, LibraryReason("the name cannot be checked")));
+        const bool checked =
+            address.empty() ? SSL_set_tlsext_host_name(ssl_.get(), host_.c_str()) == 1 &&
+                                  SSL_set1_host(ssl_.get(), host_.c_str()) == 1
+                            : X509_VERIFY_PARAM_set1_ip(check, address.data(), address.size()) == 1;
+        if (!checked)
+            throw EIdTLSError(HandshakeFailed(host_, LibraryReason("the name cannot be checked")));
     }
 
     bool Handshake() override {
@@ -133,7 +136,8 @@ public:
         const long verified = SSL_get_verify_result(ssl_.get());
         if (verified == X509_V_ERR_APPLICATION_VERIFICATION && !problem_.empty())
             throw EIdTLSCertificateError(CertificateRejected(host_, problem_));
-        if (verified != X509_V_OK) throw EIdTLSCertificateError(CertificateRejected(host_, CheckText(verified)));
+        if (verified != X509_V_OK)
+            throw EIdTLSCertificateError(CertificateRejected(host_, CheckText(verified)));
         throw EIdTLSError(HandshakeFailed(host_, LibraryReason("the connection ended")));
     }
 
@@ -150,7 +154,8 @@ public:
             arrived_.end = count;
             return;
         }
-        arrived_.bytes.erase(arrived_.bytes.begin(), arrived_.bytes.begin() + static_cast<std::ptrdiff_t>(arrived_.start));
+        arrived_.bytes.erase(arrived_.bytes.begin(),
+                             arrived_.bytes.begin() + static_cast<std::ptrdiff_t>(arrived_.start));
         arrived_.bytes.resize(arrived_.end - arrived_.start);
         arrived_.bytes.insert(arrived_.bytes.end(), arrived_.spare.begin(),
                               arrived_.spare.begin() + static_cast<std::ptrdiff_t>(count));
@@ -177,7 +182,8 @@ public:
         }
         if (error == SSL_ERROR_WANT_X509_LOOKUP)
             throw EIdTLSError(HandshakeFailed(host_, kTLSKeepsAskingForCertificate));
-        throw EIdTLSError("TLS error on the connection to " + host_ + ": " + LibraryReason("bad record") + ".");
+        throw EIdTLSError("TLS error on the connection to " + host_ + ": " +
+                          LibraryReason("bad record") + ".");
     }
 
     bool HasPendingInput() const override {
@@ -188,7 +194,8 @@ public:
     void Encrypt(const std::uint8_t* bytes, std::size_t count) override {
         ERR_clear_error();
         if (count > 0 && SSL_write(ssl_.get(), bytes, static_cast<int>(count)) <= 0)
-            throw EIdTLSError("TLS error on the connection to " + host_ + ": " + LibraryReason("cannot encrypt") + ".");
+            throw EIdTLSError("TLS error on the connection to " + host_ + ": " +
+                              LibraryReason("cannot encrypt") + ".");
     }
 
     void Shutdown() override { SSL_shutdown(ssl_.get()); }

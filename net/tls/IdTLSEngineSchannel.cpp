@@ -20,19 +20,20 @@
 
 namespace {
 
-constexpr ULONG kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                                ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
+constexpr ULONG kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
+                                ISC_REQ_MANUAL_CRED_VALIDATION;
 constexpr std::uint8_t kAlertRecord = 0x15;
 
 std::string StatusText(SECURITY_STATUS status) {
     char* text = nullptr;
-    const DWORD size = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<char*>(&text), 0,
-                                        nullptr);
+    const DWORD size = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string message = size && text ? std::string(text, size) : std::string();
     if (text) ::LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
         message.pop_back();
     char code[16];
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
@@ -48,13 +49,16 @@ public:
         if (!settings.ExtraCAFile.empty()) anchors_ = ReadTrustAnchors(settings.ExtraCAFile);
         SCHANNEL_CRED credentials{};
         credentials.dwVersion = SCHANNEL_CRED_VERSION;
-        credentials.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION | SCH_USE_STRONG_CRYPTO;
+        credentials.dwFlags =
+            SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION | SCH_USE_STRONG_CRYPTO;
         // TLS 1.3 where the system offers it; a system that knows no 1.3 refuses the bit.
         SECURITY_STATUS status = SEC_E_INTERNAL_ERROR;
-        for (const DWORD protocols : {DWORD(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT), DWORD(SP_PROT_TLS1_2_CLIENT)}) {
+        for (const DWORD protocols :
+             {DWORD(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT), DWORD(SP_PROT_TLS1_2_CLIENT)}) {
             credentials.grbitEnabledProtocols = protocols;
-            status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
-                                                 nullptr, &credentials, nullptr, nullptr, &credentials_, nullptr);
+            status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W),
+                                                 SECPKG_CRED_OUTBOUND, nullptr, &credentials,
+                                                 nullptr, nullptr, &credentials_, nullptr);
             if (status == SEC_E_OK) break;
         }
         if (status != SEC_E_OK) {
@@ -81,7 +85,8 @@ public:
             if (status == SEC_I_INCOMPLETE_CREDENTIALS || status == SEC_I_CONTINUE_NEEDED) continue;
             if (status != SEC_E_OK) throw EIdTLSError(HandshakeFailed(host_, StatusText(status)));
             VerifyServerCertificate(context_, anchors_, peer_, host_);
-            const SECURITY_STATUS sized = ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+            const SECURITY_STATUS sized =
+                ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
             if (sized != SEC_E_OK || sizes_.cbMaximumMessage == 0)
                 throw EIdTLSError(HandshakeFailed(host_, StatusText(sized)));
             established_ = true;
@@ -94,7 +99,8 @@ public:
         return received_;
     }
     void Received(std::size_t count) override {
-        in_.insert(in_.end(), received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count));
+        in_.insert(in_.end(), received_.begin(),
+                   received_.begin() + static_cast<std::ptrdiff_t>(count));
     }
 
     TIdBytes TakeOutgoing() override { return std::exchange(out_, {}); }
@@ -109,7 +115,8 @@ public:
                 if (step == SEC_E_INCOMPLETE_MESSAGE) return 0;
                 if (step == SEC_I_CONTINUE_NEEDED || step == SEC_I_INCOMPLETE_CREDENTIALS) continue;
                 if (step != SEC_E_OK)
-                    throw EIdTLSError("TLS error on the connection to " + host_ + ": " + StatusText(step) + ".");
+                    throw EIdTLSError("TLS error on the connection to " + host_ + ": " +
+                                      StatusText(step) + ".");
                 renegotiating_ = false;
                 VerifyServerCertificate(context_, anchors_, peer_, host_);
                 continue;
@@ -129,13 +136,15 @@ public:
                 break;
             }
             if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE)
-                throw EIdTLSError("TLS error on the connection to " + host_ + ": " + StatusText(status) + ".");
+                throw EIdTLSError("TLS error on the connection to " + host_ + ": " +
+                                  StatusText(status) + ".");
             TIdBytes extra;
             bool data = false;
             for (const SecBuffer& buffer : buffers) {
                 if (buffer.BufferType == SECBUFFER_DATA && buffer.cbBuffer > 0) {
                     const auto* begin = static_cast<const std::uint8_t*>(buffer.pvBuffer);
-                    plain_.erase(plain_.begin(), plain_.begin() + static_cast<std::ptrdiff_t>(plainStart_));
+                    plain_.erase(plain_.begin(),
+                                 plain_.begin() + static_cast<std::ptrdiff_t>(plainStart_));
                     plainStart_ = 0;
                     plain_.insert(plain_.end(), begin, begin + buffer.cbBuffer);
                     data = true;
@@ -159,23 +168,29 @@ public:
     }
 
     bool HasPendingInput() const override { return plainStart_ < plain_.size() || !in_.empty(); }
-    bool CloseNotifyReceived() const override { return closeNotify_ && plainStart_ == plain_.size(); }
+    bool CloseNotifyReceived() const override {
+        return closeNotify_ && plainStart_ == plain_.size();
+    }
 
     void Encrypt(const std::uint8_t* bytes, std::size_t count) override {
         while (count > 0) {
             const std::size_t piece = std::min<std::size_t>(count, sizes_.cbMaximumMessage);
             TIdBytes record(sizes_.cbHeader + piece + sizes_.cbTrailer);
             std::copy_n(bytes, piece, record.begin() + sizes_.cbHeader);
-            SecBuffer buffers[4] = {{sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
-                                    {static_cast<ULONG>(piece), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
-                                    {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + piece},
-                                    {0, SECBUFFER_EMPTY, nullptr}};
+            SecBuffer buffers[4] = {
+                {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+                {static_cast<ULONG>(piece), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
+                {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER,
+                 record.data() + sizes_.cbHeader + piece},
+                {0, SECBUFFER_EMPTY, nullptr}};
             SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
             const SECURITY_STATUS status = ::EncryptMessage(&context_, 0, &description, 0);
             if (status != SEC_E_OK)
-                throw EIdTLSError("TLS error on the connection to " + host_ + ": " + StatusText(status) + ".");
+                throw EIdTLSError("TLS error on the connection to " + host_ + ": " +
+                                  StatusText(status) + ".");
             out_.insert(out_.end(), record.begin(),
-                        record.begin() + buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+                        record.begin() + buffers[0].cbBuffer + buffers[1].cbBuffer +
+                            buffers[2].cbBuffer);
             bytes += piece;
             count -= piece;
         }
@@ -195,19 +210,25 @@ public:
         TIdTLSInfo info;
         auto* context = const_cast<CtxtHandle*>(&context_);
         SecPkgContext_ConnectionInfo connection{};
-        if (::QueryContextAttributesW(context, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK) {
-            info.Version = connection.dwProtocol & SP_PROT_TLS1_3_CLIENT   ? "TLSv1.3"
-                           : connection.dwProtocol & SP_PROT_TLS1_2_CLIENT ? "TLSv1.2"
-                                                                            : "TLS (protocol " + std::to_string(connection.dwProtocol) + ")";
+        if (::QueryContextAttributesW(context, SECPKG_ATTR_CONNECTION_INFO, &connection) ==
+            SEC_E_OK) {
+            info.Version = connection.dwProtocol & SP_PROT_TLS1_3_CLIENT ? "TLSv1.3"
+                           : connection.dwProtocol & SP_PROT_TLS1_2_CLIENT
+                               ? "TLSv1.2"
+                               : "TLS (protocol " + std::to_string(connection.dwProtocol) + ")";
         }
         SecPkgContext_CipherInfo cipher{};
         cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
-        if (::QueryContextAttributesW(context, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK && cipher.szCipherSuite[0])
+        if (::QueryContextAttributesW(context, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK &&
+            cipher.szCipherSuite[0])
             info.Cipher = WideToUtf8(cipher.szCipherSuite);
         else
-            info.Cipher = "algorithm " + std::to_string(connection.aiCipher) + ", " + std::to_string(connection.dwCipherStrength) + " bits";
+            info.Cipher = "algorithm " + std::to_string(connection.aiCipher) + ", " +
+                          std::to_string(connection.dwCipherStrength) + " bits";
         PCCERT_CONTEXT peer = nullptr;
-        if (::QueryContextAttributesW(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &peer) == SEC_E_OK && peer) {
+        if (::QueryContextAttributesW(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &peer) ==
+                SEC_E_OK &&
+            peer) {
             info.Subject = NameText(peer->pCertInfo->Subject);
             info.Issuer = NameText(peer->pCertInfo->Issuer);
             ::CertFreeCertificateContext(peer);
@@ -228,12 +249,13 @@ private:
         wchar_t* name = serverName_.empty() ? nullptr : serverName_.data();
         const SECURITY_STATUS status = ::InitializeSecurityContextW(
             &credentials_, haveContext_ ? &context_ : nullptr, name, flags_, 0, 0,
-            haveContext_ ? &inputDescription : nullptr, 0, haveContext_ ? nullptr : &context_, &outputDescription,
-            &attributes, nullptr);
+            haveContext_ ? &inputDescription : nullptr, 0, haveContext_ ? nullptr : &context_,
+            &outputDescription, &attributes, nullptr);
         if (!FAILED(status) || status == SEC_E_INCOMPLETE_MESSAGE) haveContext_ = true;
         if (output.pvBuffer) {
             const auto* begin = static_cast<const std::uint8_t*>(output.pvBuffer);
-            if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) out_.insert(out_.end(), begin, begin + output.cbBuffer);
+            if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
+                out_.insert(out_.end(), begin, begin + output.cbBuffer);
             ::FreeContextBuffer(output.pvBuffer);
         }
         if (status == SEC_E_INCOMPLETE_MESSAGE) return status;

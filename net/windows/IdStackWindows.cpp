@@ -181,10 +181,10 @@ bool TIdStackWindows::HasIPv6Transport() {
 }
 
 const TIdStackBSDBase::MulticastOptions& TIdStackWindows::Multicast() const {
-    static const MulticastOptions options{IPPROTO_IP,         IPPROTO_IPV6,       IP_MULTICAST_TTL,
-                                          IPV6_MULTICAST_HOPS, IP_MULTICAST_LOOP, IPV6_MULTICAST_LOOP,
-                                          IP_ADD_MEMBERSHIP,  IP_DROP_MEMBERSHIP, IPV6_ADD_MEMBERSHIP,
-                                          IPV6_DROP_MEMBERSHIP};
+    static const MulticastOptions options{
+        IPPROTO_IP,          IPPROTO_IPV6,        IP_MULTICAST_TTL,  IPV6_MULTICAST_HOPS,
+        IP_MULTICAST_LOOP,   IPV6_MULTICAST_LOOP, IP_ADD_MEMBERSHIP, IP_DROP_MEMBERSHIP,
+        IPV6_ADD_MEMBERSHIP, IPV6_DROP_MEMBERSHIP};
     return options;
 }
 

@@ -6,7 +6,7 @@
 #include "net/IdStackBSDBase.h"
 
 class TIdStackWindows : public TIdStackBSDBase {
-  public:
+public:
     TIdStackWindows();
 
     std::string NameToAddress(const std::string& host, TIdIPVersion version) override;
@@ -35,7 +35,7 @@ class TIdStackWindows : public TIdStackBSDBase {
                        int timeoutMs) override;
     int FamilyOf(TIdIPVersion version) override;
 
-  protected:
+protected:
     const MulticastOptions& Multicast() const override;
     // A failed name look-up's result code, raised as a socket error (code 11:
     // the system's last error as EOSError).

@@ -20,13 +20,15 @@ const std::string NewProgram = "MZ new Kalmin.exe";
 const std::string OldProgram = "MZ old Kalmin.exe";
 
 std::string Reply(const std::string& status, const std::string& body, std::size_t length) {
-    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n" + body;
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n" +
+           body;
 }
 
 } // namespace
 
 TEST(DownloadToStream, FetchesTheBodyWithOneGet) {
-    ScriptedServer server(Script().ReceiveHead().Send(Reply("200 OK", NewProgram, NewProgram.size())).Close());
+    ScriptedServer server(
+        Script().ReceiveHead().Send(Reply("200 OK", NewProgram, NewProgram.size())).Close());
     TMemoryStream stream;
     DownloadToStream(server.Url("/instal/Kalmin.exe"), stream);
     EXPECT_EQ(stream.DataString(), NewProgram);
@@ -41,7 +43,8 @@ TEST(DownloadToStream, AServerThatStopsSendingIsGivenAMinute) {
     io.HoldOpen = true;
     io.StallTimesOut = true;
     TMemoryStream stream;
-    EXPECT_THROW(DownloadThrough("http://vendor.test/instal/Kalmin.exe", stream, &io), EIdReadTimeout);
+    EXPECT_THROW(DownloadThrough("http://vendor.test/instal/Kalmin.exe", stream, &io),
+                 EIdReadTimeout);
     EXPECT_GT(io.LongestWait, 59000);
     EXPECT_LE(io.LongestWait, 60000);
 }
@@ -57,14 +60,16 @@ TEST(DownloadToStream, OnlyACompleteDownloadReplacesTheInstalledFile) {
         {"complete", Reply("200 OK", NewProgram, NewProgram.size()), "", NewProgram},
         {"404", Reply("404 Not Found", "<html>", 6), "HTTP/1.1 404 Not Found", OldProgram},
         {"cut short", Reply("200 OK", "MZ new", 100), "Connection Closed Gracefully.", OldProgram},
-        {"length above 2^63, cut", "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nMZ new",
+        {"length above 2^63, cut",
+         "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nMZ new",
          "Invalid Content-Length in response: \"9223372036854775808\"", OldProgram},
         {"not a program", Reply("200 OK", "<html>portal</html>", 19), "", OldProgram},
         {"server down", "", SocketErrorText(Id_WSAECONNREFUSED), OldProgram},
     };
     for (const auto& c : cases) {
         vyktest::TempPrefix prefix;
-        prefix.Write("system.reg", "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
+        prefix.Write("system.reg",
+                     "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
         prefix.Write("drive_c/VYK/Kalmin.exe", OldProgram);
         std::unique_ptr<ScriptedServer> server;
         std::string url = "http://127.0.0.1:" + std::to_string(vyktest::ClosedLoopbackPort()) + "/";
@@ -82,7 +87,8 @@ TEST(DownloadToStream, OnlyACompleteDownloadReplacesTheInstalledFile) {
         }
         EXPECT_EQ(error, c.error) << c.what;
         EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), c.after) << c.what;
-        EXPECT_FALSE(std::filesystem::exists(prefix.root + "/drive_c/VYK/Kalmin.exe.part")) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(prefix.root + "/drive_c/VYK/Kalmin.exe.part"))
+            << c.what;
         if (c.error.empty()) {
             EXPECT_EQ(host.boxes.size(), 1u) << c.what;
         }

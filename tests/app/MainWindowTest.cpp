@@ -102,11 +102,13 @@ TEST(MainWindowOverHttps, UpdatesFromAVerifiedServerAndRefusesAnother) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.server);
         vyktest::TempPrefix prefix;
-        prefix.Write("system.reg", "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
+        prefix.Write("system.reg",
+                     "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
         prefix.Write("drive_c/VYK/Kalmin.exe", old);
         vyktest::WineUpdate host(prefix.root, "VYKPatch");
         const std::string url = s.Url(row.server);
-        TForm1 form(host, [&url](const std::string&, TStream& stream) { DownloadToStream(url, stream); });
+        TForm1 form(host,
+                    [&url](const std::string&, TStream& stream) { DownloadToStream(url, stream); });
         TMainWindow window(form, host);
         window.show();
         window.activateWindow();
@@ -127,19 +129,23 @@ TEST(MainWindowSignatures, OnlyThePublishersProgramReplacesKalmin) {
     for (const vyktest::SignatureRow& row : vyktest::SignatureRows()) {
         SCOPED_TRACE(vyktest::RowName(row));
         vyktest::TempPrefix prefix;
-        prefix.Write("system.reg", "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
+        prefix.Write("system.reg",
+                     "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
         prefix.Write("drive_c/VYK/Kalmin.exe", vyktest::SignedProgram(row.installed));
         vyktest::WineUpdate host(prefix.root, "VYKPatch");
         const std::string url = vyktest::SignedProgramUrl(row);
-        TForm1 form(host, [&url](const std::string&, TStream& stream) { DownloadToStream(url, stream); });
+        TForm1 form(host,
+                    [&url](const std::string&, TStream& stream) { DownloadToStream(url, stream); });
         if (row.pin) form.PublisherRule = TPublisherRule({vyktest::PinOf(row.pin)});
         TMainWindow window(form, host);
         window.show();
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(window.Button1(), Qt::Key_Return);
-        EXPECT_EQ(host.boxes, std::vector<std::string>{row.refusal ? vyktest::kNotThePublishers : "Aktualizace dokončena."});
-        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), vyktest::SignedProgram(row.refusal ? row.installed : row.download));
+        EXPECT_EQ(host.boxes, std::vector<std::string>{row.refusal ? vyktest::kNotThePublishers
+                                                                   : "Aktualizace dokončena."});
+        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"),
+                  vyktest::SignedProgram(row.refusal ? row.installed : row.download));
         EXPECT_FALSE(std::filesystem::exists(prefix.root + "/drive_c/VYK/Kalmin.exe.part"));
     }
     ::unsetenv("SSL_CERT_FILE");

@@ -51,9 +51,11 @@ public:
     }
     std::optional<TRegValueInfo> QueryValueInfo(const std::string& name) override {
         if (!values.count(name)) return std::nullopt;
-        return TRegValueInfo{values[name].first, static_cast<std::int64_t>(values[name].second.size())};
+        return TRegValueInfo{values[name].first,
+                             static_cast<std::int64_t>(values[name].second.size())};
     }
-    std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name, std::int64_t) override {
+    std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name,
+                                                            std::int64_t) override {
         return std::vector<std::uint8_t>(values[name].second.begin(), values[name].second.end());
     }
     void SetPath(const std::string& path) { values["InstallPath"] = {rdString, path + '\0'}; }
@@ -68,7 +70,8 @@ private:
         std::optional<TRegValueInfo> QueryValueInfo(const std::string& n) override {
             return hive.QueryValueInfo(n);
         }
-        std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& n, std::int64_t size) override {
+        std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& n,
+                                                                std::int64_t size) override {
             return hive.QueryValueData(n, size);
         }
         FakeHive& hive;
@@ -139,17 +142,23 @@ std::unique_ptr<TReplacement> FakeHost::BeginReplacement(const std::string& path
     return std::make_unique<FakeReplacement>(*this, path);
 }
 
-FakeFile::~FakeFile() { host_.open.erase(key_); }
-std::string& FakeFile::Data() { return host_.files.at(key_); }
+FakeFile::~FakeFile() {
+    host_.open.erase(key_);
+}
+std::string& FakeFile::Data() {
+    return host_.files.at(key_);
+}
 std::int64_t FakeFile::Read(void* buffer, std::int64_t count) {
-    const auto n = std::clamp<std::int64_t>(static_cast<std::int64_t>(Data().size()) - position_, 0, count);
+    const auto n =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(Data().size()) - position_, 0, count);
     std::copy_n(Data().data() + position_, n, static_cast<char*>(buffer));
     position_ += n;
     return n;
 }
 std::int64_t FakeFile::Write(const void* buffer, std::int64_t count) {
     std::size_t used = 0;
-    for (const auto& [key, data] : host_.files) used += data.size();
+    for (const auto& [key, data] : host_.files)
+        used += data.size();
     const auto n = std::min<std::int64_t>(count, static_cast<std::int64_t>(host_.diskSpace - used));
     Data().resize(std::max<std::size_t>(Data().size(), static_cast<std::size_t>(position_ + n)));
     std::copy_n(static_cast<const char*>(buffer), n, Data().data() + position_);
@@ -162,7 +171,9 @@ std::int64_t FakeFile::Seek(std::int64_t offset, TSeekOrigin origin) {
                                                          : 0);
     return position_;
 }
-void FakeFile::SetSize(std::int64_t size) { Data().resize(static_cast<std::size_t>(size)); }
+void FakeFile::SetSize(std::int64_t size) {
+    Data().resize(static_cast<std::size_t>(size));
+}
 
 const std::string NewProgram("MZ\x90\0 new program", 16);
 const std::string OldProgram = "MZ old program";
@@ -182,12 +193,14 @@ struct Fixture : ::testing::Test {
     void Press() { form.Button1.Click(); }
     std::vector<std::string> Texts() const {
         std::vector<std::string> out;
-        for (const auto& b : host.boxes) out.push_back(b.text);
+        for (const auto& b : host.boxes)
+            out.push_back(b.text);
         return out;
     }
     void ExpectOnlyFiles(std::map<std::string, std::string> expected) {
         std::map<std::string, std::string> keyed;
-        for (const auto& [path, data] : expected) keyed[Key(path)] = data;
+        for (const auto& [path, data] : expected)
+            keyed[Key(path)] = data;
         EXPECT_EQ(host.files, keyed);
         EXPECT_TRUE(host.open.empty());
     }
@@ -230,7 +243,8 @@ TEST_F(Fixture, RegisteredDirectoryIsUpdatedWithoutQuestions) {
     EXPECT_EQ(host.boxes[0].text, Done);
     EXPECT_EQ(host.boxes[0].caption, "Informace");
     EXPECT_EQ(host.boxes[0].flags, 64u);
-    ExpectOnlyFiles({{Registered + "\\Kalmin.exe", NewProgram}, {Default + "\\Kalmin.exe", OldProgram}});
+    ExpectOnlyFiles(
+        {{Registered + "\\Kalmin.exe", NewProgram}, {Default + "\\Kalmin.exe", OldProgram}});
     EXPECT_TRUE(host.dialogShownWith.empty());
 }
 
@@ -240,13 +254,20 @@ TEST_F(Fixture, DefaultDirectoryServesWhenTheRegisteredOneFails) {
         std::function<void(FakeHost&)> setUp;
     } cases[] = {
         {"no key", [](FakeHost& h) { h.hive.exists = false; }},
-        {"key without full access", [](FakeHost& h) { h.hive.SetPath(Registered); h.hive.readOnly = true;
-                                                      h.files[Key(Registered + "\\Kalmin.exe")] = OldProgram; }},
+        {"key without full access",
+         [](FakeHost& h) {
+             h.hive.SetPath(Registered);
+             h.hive.readOnly = true;
+             h.files[Key(Registered + "\\Kalmin.exe")] = OldProgram;
+         }},
         {"no value", [](FakeHost&) {}},
         {"no Kalmin.exe there", [](FakeHost& h) { h.hive.SetPath(Registered); }},
         // A directory named Kalmin.exe is no file.
-        {"directory named Kalmin.exe", [](FakeHost& h) { h.hive.SetPath(Registered);
-                                                         h.directories.insert(Key(Registered + "\\Kalmin.exe")); }},
+        {"directory named Kalmin.exe",
+         [](FakeHost& h) {
+             h.hive.SetPath(Registered);
+             h.directories.insert(Key(Registered + "\\Kalmin.exe"));
+         }},
     };
     for (const auto& c : cases) {
         FakeHost local;
@@ -314,20 +335,35 @@ TEST_F(Fixture, FailedDownloadsKeepTheOldFile) {
         std::exception_ptr error;
         std::string shown; // the error that escapes, or the warning box
     } cases[] = {
-        {"server down", {}, std::make_exception_ptr(EIdSocketError(Id_WSAECONNREFUSED, SocketErrorText(Id_WSAECONNREFUSED))),
+        {"server down",
+         {},
+         std::make_exception_ptr(
+             EIdSocketError(Id_WSAECONNREFUSED, SocketErrorText(Id_WSAECONNREFUSED))),
          SocketErrorText(Id_WSAECONNREFUSED)},
-        {"404", {}, std::make_exception_ptr(EIdHTTPProtocolException(404, "HTTP/1.1 404 Not Found", "<html>")),
+        {"404",
+         {},
+         std::make_exception_ptr(EIdHTTPProtocolException(404, "HTTP/1.1 404 Not Found", "<html>")),
          "HTTP/1.1 404 Not Found"},
-        {"cut short", {"MZ", "half"}, std::make_exception_ptr(EIdConnClosedGracefully()),
+        {"cut short",
+         {"MZ", "half"},
+         std::make_exception_ptr(EIdConnClosedGracefully()),
          "Connection Closed Gracefully."},
         {"time-out", {"MZ"}, std::make_exception_ptr(EIdReadTimeout()), "Read Timeout"},
-        {"not a program", {"<html>captive portal</html>"}, nullptr,
+        {"not a program",
+         {"<html>captive portal</html>"},
+         nullptr,
          "Stažený soubor není platný program. Původní soubor zůstal beze změny."},
-        {"only the first byte right", {"MX rest"}, nullptr,
+        {"only the first byte right",
+         {"MX rest"},
+         nullptr,
          "Stažený soubor není platný program. Původní soubor zůstal beze změny."},
-        {"only the second byte right", {"NZ rest"}, nullptr,
+        {"only the second byte right",
+         {"NZ rest"},
+         nullptr,
          "Stažený soubor není platný program. Původní soubor zůstal beze změny."},
-        {"empty body", {}, nullptr,
+        {"empty body",
+         {},
+         nullptr,
          "Stažený soubor není platný program. Původní soubor zůstal beze změny."},
     };
     for (const auto& c : cases) {
@@ -389,7 +425,8 @@ TEST_F(Fixture, ARefusedWriteFailsEvenWhenTheWriterIgnoresIt) {
 TEST(PublisherKeyPins, ReadTheBuildSettingsList) {
     const std::string a(64, 'a'), b = std::string(63, 'b') + '9';
     EXPECT_TRUE(PublisherKeyPins("").empty());
-    EXPECT_EQ(PublisherKeyPins(" " + std::string(64, 'A') + " ,, " + b + ","), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(PublisherKeyPins(" " + std::string(64, 'A') + " ,, " + b + ","),
+              (std::vector<std::string>{a, b}));
     for (const std::string& bad : {a.substr(1), a + "a", a.substr(1) + "g", a + ",x"})
         EXPECT_THROW(PublisherKeyPins(bad), EConvertError) << bad;
 }

@@ -1,8 +1,8 @@
 // The replacement of an installed file, through the updater's button and
 // through vykget, over one table of what may stand under the target's name.
 
-#include "app/uFrmVYKPatch.h"
 #include "host/FileReplacement.h"
+#include "app/uFrmVYKPatch.h"
 #include "host/linux/WineHostServices.h"
 #include "tests/host/TempPrefix.h"
 #include "tests/support/ScriptedServer.h"
@@ -93,7 +93,8 @@ public:
 // A prefix whose registry names C:\VYK, the folder both programs write into.
 struct Scene {
     Scene() {
-        prefix.Write("system.reg", "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
+        prefix.Write("system.reg",
+                     "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
         fs::create_directories(dir);
     }
     std::string Put(const std::string& name, const std::string& content) const {
@@ -140,9 +141,16 @@ struct Outcome {
 // Runs vykget on file, under strace when a fault is to be made; with interrupt
 // set, sends it once the partial body is in its temporary file.
 Outcome Vykget(Scene& scene, const std::string& file, int interrupt, Fault injected) {
-    ScriptedServer server(interrupt ? Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + Partial).Stall()
-                                    : Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: " +
-                                                                  std::to_string(NewProgram.size()) + "\r\n\r\n" + NewProgram).Close());
+    ScriptedServer server(
+        interrupt ? Script()
+                        .ReceiveHead()
+                        .Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + Partial)
+                        .Stall()
+                  : Script()
+                        .ReceiveHead()
+                        .Send("HTTP/1.1 200 OK\r\nContent-Length: " +
+                              std::to_string(NewProgram.size()) + "\r\n\r\n" + NewProgram)
+                        .Close());
     const std::string errPath = scene.prefix.root + "/stderr";
     const std::string url = server.Url("/instal/Kalmin.exe");
     const pid_t child = ::fork();
@@ -156,7 +164,8 @@ Outcome Vykget(Scene& scene, const std::string& file, int interrupt, Fault injec
             ::execlp("strace", "strace", "-f", "-qq", "-o", "/dev/null", "-e", Injection(injected),
                      VYKGET_PATH, "-s", url.c_str(), file.c_str(), static_cast<char*>(nullptr));
         }
-        ::execl(VYKGET_PATH, VYKGET_PATH, "-s", url.c_str(), file.c_str(), static_cast<char*>(nullptr));
+        ::execl(VYKGET_PATH, VYKGET_PATH, "-s", url.c_str(), file.c_str(),
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     if (interrupt) {
@@ -170,7 +179,8 @@ Outcome Vykget(Scene& scene, const std::string& file, int interrupt, Fault injec
     }
     int status = 0;
     ::waitpid(child, &status, 0);
-    return {scene.Read(errPath), WIFEXITED(status) ? WEXITSTATUS(status) : -1, server.Connections()};
+    return {scene.Read(errPath), WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            server.Connections()};
 }
 
 Outcome Updater(Scene& scene, int interrupt, Fault injected) {
@@ -194,7 +204,8 @@ Outcome Updater(Scene& scene, int interrupt, Fault injected) {
             });
             ::_exit(0);
         }
-        while (scene.Read(scene.target + ".part") != Partial) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (scene.Read(scene.target + ".part") != Partial)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ::kill(child, interrupt);
         ::waitpid(child, nullptr, 0);
         EXPECT_EQ(scene.Read(scene.target), OldProgram);
@@ -237,11 +248,16 @@ std::string Replace(std::string text, const std::string& what, const std::string
     return at == std::string::npos ? text : text.replace(at, what.size(), with);
 }
 
-void Replaced(Scene& s, bool) { EXPECT_EQ(s.Read(s.target), NewProgram); }
+void Replaced(Scene& s, bool) {
+    EXPECT_EQ(s.Read(s.target), NewProgram);
+}
 
-void Kept(Scene& s, bool) { EXPECT_EQ(s.Read(s.target), OldProgram); }
+void Kept(Scene& s, bool) {
+    EXPECT_EQ(s.Read(s.target), OldProgram);
+}
 
-const std::string Refused = "raised: Cannot create file \"C:\\VYK\\Kalmin.exe\". Not a regular file";
+const std::string Refused =
+    "raised: Cannot create file \"C:\\VYK\\Kalmin.exe\". Not a regular file";
 const std::string NotFollowed =
     "It is another user's symbolic link in a shared folder, which is not followed";
 
@@ -381,7 +397,8 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
              EXPECT_TRUE(S_ISFIFO(s.Stat(s.target).st_mode));
              char got[64] = {};
              const ssize_t n = ::read(s.fifoReader, got, sizeof got);
-             EXPECT_EQ(std::string(got, n > 0 ? static_cast<std::size_t>(n) : 0), updater ? "" : NewProgram);
+             EXPECT_EQ(std::string(got, n > 0 ? static_cast<std::size_t>(n) : 0),
+                       updater ? "" : NewProgram);
              ::close(s.fifoReader);
          }},
         {"another user's link in a shared folder",
@@ -463,15 +480,21 @@ TEST(FileReplacement, WhatStandsUnderTheTargetsName) {
 
 // The order of the calls that make the replacement safe, as the kernel saw them.
 TEST(FileReplacement, TheFileReachesTheDiskBeforeItsNameAndTheFolderAfter) {
-    if (std::system("strace -qq -o /dev/null true >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace cannot trace here";
+    if (std::system("strace -qq -o /dev/null true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "strace cannot trace here";
     Scene scene;
     scene.Put("Kalmin.exe", OldProgram);
-    ScriptedServer server(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: " +
-                                                      std::to_string(NewProgram.size()) + "\r\n\r\n" + NewProgram).Close());
+    ScriptedServer server(Script()
+                              .ReceiveHead()
+                              .Send("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                    std::to_string(NewProgram.size()) + "\r\n\r\n" + NewProgram)
+                              .Close());
     const std::string trace = scene.prefix.root + "/trace";
     // The leak checker of a sanitizer build cannot run under a tracer.
-    const std::string command = "http_proxy= ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 -o '" +
-                                trace + "' " VYKGET_PATH " -s " + server.Url("/k") + " '" + scene.target + "'";
+    const std::string command = "http_proxy= ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e "
+                                "trace=openat,fsync,fdatasync,rename,renameat,renameat2 -o '" +
+                                trace + "' " VYKGET_PATH " -s " + server.Url("/k") + " '" +
+                                scene.target + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::vector<std::string> calls; // the calls after the temporary file was made, fds by role
     std::string temporaryFd, folderFd;
@@ -480,7 +503,9 @@ TEST(FileReplacement, TheFileReachesTheDiskBeforeItsNameAndTheFolderAfter) {
         const auto result = line.substr(line.rfind("= ") + 2);
         if (line.find(".vykget-") != std::string::npos &&
             line.find("openat(") != std::string::npos) {
-            EXPECT_NE(line.find("O_RDWR|O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC, 0600)"), std::string::npos) << line;
+            EXPECT_NE(line.find("O_RDWR|O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC, 0600)"),
+                      std::string::npos)
+                << line;
             temporaryFd = result;
             calls.push_back("create");
         } else if (line.find("O_DIRECTORY") != std::string::npos && !temporaryFd.empty()) {
@@ -488,8 +513,11 @@ TEST(FileReplacement, TheFileReachesTheDiskBeforeItsNameAndTheFolderAfter) {
         } else if (line.find("rename") != std::string::npos) {
             calls.push_back("rename");
         } else if (line.find("fsync(") != std::string::npos) {
-            const auto fd = line.substr(line.find("fsync(") + 6, line.find(')') - line.find("fsync(") - 6);
-            calls.push_back(fd == temporaryFd ? "flush file" : fd == folderFd ? "flush folder" : "fsync " + fd);
+            const auto fd =
+                line.substr(line.find("fsync(") + 6, line.find(')') - line.find("fsync(") - 6);
+            calls.push_back(fd == temporaryFd ? "flush file"
+                            : fd == folderFd  ? "flush folder"
+                                              : "fsync " + fd);
         }
     }
     EXPECT_EQ(calls, (std::vector<std::string>{"create", "flush file", "rename", "flush folder"}));

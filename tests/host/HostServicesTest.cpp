@@ -10,7 +10,9 @@ namespace {
 
 using BoxRecorder = vyktest::BoxRecordingHost;
 
-template <typename E> std::exception_ptr Thrown(E e) { return std::make_exception_ptr(e); }
+template <typename E> std::exception_ptr Thrown(E e) {
+    return std::make_exception_ptr(e);
+}
 
 } // namespace
 
@@ -22,7 +24,8 @@ TEST(ShowException, ShowsMessagesWithTheTitleAndStopIconAndIgnoresAbort) {
     EXPECT_TRUE(host.boxes.empty());
 
     host.ShowException(Thrown(EIdHTTPProtocolException(404, "HTTP/1.1 404 Not Found", "body")));
-    host.ShowException(Thrown(EFCreateError("Cannot create file \"C:\\x\\Kalmin.exe\". Permission denied")));
+    host.ShowException(
+        Thrown(EFCreateError("Cannot create file \"C:\\x\\Kalmin.exe\". Permission denied")));
     host.ShowException(Thrown(Exception("")));
     ASSERT_EQ(host.boxes.size(), 3u);
     EXPECT_EQ(host.boxes[0].text, "HTTP/1.1 404 Not Found.");

@@ -20,7 +20,8 @@ public:
         if (it == values_.end()) return std::nullopt;
         return TRegValueInfo{it->second.type, static_cast<std::int64_t>(it->second.data.size())};
     }
-    std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name, std::int64_t) override {
+    std::optional<std::vector<std::uint8_t>> QueryValueData(const std::string& name,
+                                                            std::int64_t) override {
         const auto& v = values_.at(name);
         if (v.readFails) return std::nullopt;
         return std::vector<std::uint8_t>(v.data.begin(), v.data.end());

@@ -14,7 +14,8 @@ namespace vyktest {
 class TempPrefix {
 public:
     TempPrefix() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vykprefix.XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vykprefix.XXXXXX").string();
         root = ::mkdtemp(pattern.data());
         std::filesystem::permissions(root, std::filesystem::perms(0755));
         std::filesystem::create_directories(root + "/drive_c");

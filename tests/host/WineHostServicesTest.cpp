@@ -56,14 +56,16 @@ TEST(TWineHostServices, ReplacementFailsForAFileInUseOrWithoutWriteAccess) {
     WineFiles host(prefix.root, "VYKPatch");
     {
         TFileStream inUse(exe, fmOpenReadWrite | fmShareExclusive);
-        const std::string message = CreateErrorOf([&] { host.BeginReplacement("C:\\VYK\\Kalmin.exe"); });
+        const std::string message =
+            CreateErrorOf([&] { host.BeginReplacement("C:\\VYK\\Kalmin.exe"); });
         EXPECT_EQ(message.rfind("Cannot create file \"C:\\VYK\\Kalmin.exe\". ", 0), 0u) << message;
     }
     {
         auto first = host.BeginReplacement("C:\\VYK\\Kalmin.exe");
         first->Stream().Write("MZ", 2);
         EXPECT_THROW(host.BeginReplacement("C:\\VYK\\Kalmin.exe"), EFCreateError);
-        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe.part"), "MZ") << "the second attempt touched the first";
+        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe.part"), "MZ")
+            << "the second attempt touched the first";
     }
     EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), "MZold");
 

@@ -41,7 +41,8 @@ TEST(TWinePrefix, MapsWindowsPathsThroughDriveLinksMatchingCaseAsWindowsDoes) {
     // z: is the host's root when it has no link; a drive without a link is missing.
     EXPECT_EQ(wine.ToHostPath("Z:\\etc\\hostname"), "/etc/hostname");
     EXPECT_EQ(wine.ToHostPath("D:\\Kalmin.exe"), "");
-    EXPECT_TRUE(std::filesystem::exists(wine.ToHostPath("c:\\program files\\tavrolin\\vyk\\kalmin.exe")));
+    EXPECT_TRUE(
+        std::filesystem::exists(wine.ToHostPath("c:\\program files\\tavrolin\\vyk\\kalmin.exe")));
     (void)exe;
 }
 

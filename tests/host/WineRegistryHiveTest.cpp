@@ -44,7 +44,8 @@ TEST(ParseWineRegistry, ReadsEveryValueTypeAndEscape) {
     ASSERT_EQ(keys.count("software\\tavrolin\\vyk"), 1u);
     const auto& values = keys.at("software\\tavrolin\\vyk");
     EXPECT_EQ(values.at("installpath").Type, rdString);
-    EXPECT_EQ(Text(values.at("installpath")), std::string("C:\\Program Files\\Tavrolin\\VYK\0", 30));
+    EXPECT_EQ(Text(values.at("installpath")),
+              std::string("C:\\Program Files\\Tavrolin\\VYK\0", 30));
     EXPECT_EQ(Text(values.at("quoted")), std::string("say \"hi\"\tnow\0", 13));
     EXPECT_EQ(Text(values.at("wide")), std::string("Příliš žluťoučký") + '\0');
     EXPECT_EQ(Text(values.at("octal")), std::string("aAb\0", 4));
@@ -101,12 +102,15 @@ TEST(TWineRegistryHive, ReadsTheViewA32BitInstallerWrote) {
         const char* openedAs;
         bool found;
     } const rows[] = {
-        {"#arch=win64", "Software\\\\Wow6432Node\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", true},
+        {"#arch=win64", "Software\\\\Wow6432Node\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK",
+         true},
         {"#arch=win64", "Software\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", false},
-        {"#arch=win64", "Software\\\\Wow6432Node\\\\Tavrolin\\\\VYK", "\\Software\\Wow6432Node\\Tavrolin\\VYK", true},
+        {"#arch=win64", "Software\\\\Wow6432Node\\\\Tavrolin\\\\VYK",
+         "\\Software\\Wow6432Node\\Tavrolin\\VYK", true},
         {"#arch=win64", "Softwarex\\\\Tavrolin", "\\Softwarex\\Tavrolin", true},
         {"#arch=win32", "Software\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", true},
-        {"#arch=win32", "Software\\\\Wow6432Node\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", false},
+        {"#arch=win32", "Software\\\\Wow6432Node\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK",
+         false},
         {"", "Software\\\\Tavrolin\\\\VYK", "\\SOFTWARE\\Tavrolin\\VYK", true},
     };
     for (const Row& row : rows) {
@@ -126,7 +130,8 @@ TEST(TWineRegistryHive, ReadsTheViewA32BitInstallerWrote) {
     vyktest::TempPrefix prefix;
     prefix.Write("user.reg", "WINE REGISTRY Version 2\n#arch=win64\n\n[Software\\\\Tavrolin] 1\n");
     TWineRegistryHive hive(prefix.root);
-    EXPECT_NE(hive.OpenKey(TRegRootKey::rkCurrentUser, "Software\\Tavrolin", keyAllAccess), nullptr);
+    EXPECT_NE(hive.OpenKey(TRegRootKey::rkCurrentUser, "Software\\Tavrolin", keyAllAccess),
+              nullptr);
 }
 
 TEST(TWineRegistryHive, AHiveThatCannotBeWrittenRefusesFullAccess) {
@@ -138,8 +143,8 @@ TEST(TWineRegistryHive, AHiveThatCannotBeWrittenRefusesFullAccess) {
         TWineRegistryHive hive(root);
         const bool full = hive.OpenKey(TRegRootKey::rkLocalMachine, "Software\\Tavrolin\\VYK",
                                        keyAllAccess) != nullptr;
-        const bool readOnly = hive.OpenKey(TRegRootKey::rkLocalMachine,
-                                           "Software\\Tavrolin\\VYK", 0x20019) != nullptr;
+        const bool readOnly = hive.OpenKey(TRegRootKey::rkLocalMachine, "Software\\Tavrolin\\VYK",
+                                           0x20019) != nullptr;
         return !full && readOnly;
     }));
 }

@@ -174,7 +174,8 @@ TEST(TIdCookieManager, TheStoreIsBoundedDroppingTheOldest) {
     store.Clear();
     for (int d = 0; d < 61; ++d)
         for (int i = 0; i < 50; ++i)
-            store.AddServerCookie("c" + std::to_string(i) + "=1", "h" + std::to_string(d) + ".test");
+            store.AddServerCookie("c" + std::to_string(i) + "=1",
+                                  "h" + std::to_string(d) + ".test");
     EXPECT_EQ(store.Count(), TIdCookieManager::MaxCookies);
     EXPECT_TRUE(store.Cookies("h0.test").empty());
     EXPECT_EQ(store.Cookies("h1.test").size(), 50u);

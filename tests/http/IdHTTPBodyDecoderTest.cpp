@@ -48,7 +48,8 @@ DecoderCase Feed(const DecoderCase& c, const std::vector<std::size_t>& cuts) {
 
 std::string Repeated(const std::string& text, int times) {
     std::string out;
-    for (int i = 0; i < times; ++i) out += text;
+    for (int i = 0; i < times; ++i)
+        out += text;
     return out;
 }
 
@@ -66,7 +67,8 @@ TEST(TIdHTTPBodyDecoder, FramingsAtEverySplit) {
         {"chunks, extension and blanks", TFraming::Chunked, 0, kTwoChunks + "\r\nnext",
          "abcdefghijklmnopqrstuvwxyz!", "next", ""},
         {"chunks without CR", TFraming::Chunked, 0, "3\nabc\n0\n\nX", "abc", "X", ""},
-        {"trailers", TFraming::Chunked, 0, "2\r\nok\r\n0\r\n" + Repeated("t\n", 255) + "\n", "ok", "", ""},
+        {"trailers", TFraming::Chunked, 0, "2\r\nok\r\n0\r\n" + Repeated("t\n", 255) + "\n", "ok",
+         "", ""},
         {"no last chunk", TFraming::Chunked, 0, "3\r\nabc\r\n", "abc", "", "open"},
         {"size that is no number", TFraming::Chunked, 0, "zz\r\nabc", "", "",
          "Invalid chunk size line in response: \"zz\""},
@@ -75,12 +77,12 @@ TEST(TIdHTTPBodyDecoder, FramingsAtEverySplit) {
         {"size that would wrap", TFraming::Chunked, 0, "10000000000000005\r\n", "", "",
          "Invalid chunk size line in response: \"10000000000000005\""},
         {"the largest size", TFraming::Chunked, 0, "7fffffffffffffff\r\nab", "ab", "", "open"},
-        {"data longer than its size", TFraming::Chunked, 0, "2\r\nabcd\r\n0\r\n\r\n", "ab",
-         "", "Chunk data longer than its size line in response: \"cd\""},
+        {"data longer than its size", TFraming::Chunked, 0, "2\r\nabcd\r\n0\r\n\r\n", "ab", "",
+         "Chunk data longer than its size line in response: \"cd\""},
         {"a line above the limit", TFraming::Chunked, 0, "1;" + std::string(63, 'e') + "\r\n", "",
          "", "Max line length exceeded."},
-        {"a line at the limit", TFraming::Chunked, 0, "1;" + std::string(61, 'e') + "\r\nZ\r\n0\r\n\r\n",
-         "Z", "", ""},
+        {"a line at the limit", TFraming::Chunked, 0,
+         "1;" + std::string(61, 'e') + "\r\nZ\r\n0\r\n\r\n", "Z", "", ""},
         {"too many trailers", TFraming::Chunked, 0, "0\r\n" + Repeated("t\n", 256), "", "",
          "Response has more than 255 trailer lines."},
     };
@@ -94,7 +96,8 @@ TEST(TIdHTTPBodyDecoder, FramingsAtEverySplit) {
             EXPECT_EQ(got.error, c.error) << how;
         };
         std::vector<std::size_t> bytes;
-        for (std::size_t i = 1; i < c.input.size(); ++i) bytes.push_back(i);
+        for (std::size_t i = 1; i < c.input.size(); ++i)
+            bytes.push_back(i);
         check(Feed(c, bytes), "byte by byte");
         for (std::size_t split = 0; split <= c.input.size(); ++split)
             check(Feed(c, {split}), "split at " + std::to_string(split));

@@ -76,7 +76,8 @@ std::int64_t LengthOf(const std::string& head) {
         EXPECT_EQ(response.ContentLengthKnown(), response.ContentLength() >= 0) << head;
         return response.ContentLength();
     } catch (const EIdInvalidContentLength& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("Invalid Content-Length in response: \"", 0), 0u) << e.what();
+        EXPECT_EQ(std::string(e.what()).rfind("Invalid Content-Length in response: \"", 0), 0u)
+            << e.what();
         return kRefused;
     }
 }
@@ -102,7 +103,9 @@ TEST(TIdResponseHeaderInfo, ContentLengthAndRange) {
         {"Content-Length: asdf", kRefused},
         {"Content-Length: 0x3", kRefused},
         {"Content-Length: $3", kRefused},
-        {"Content-Length: \x0b" "5", kRefused},
+        {"Content-Length: \x0b"
+         "5",
+         kRefused},
         {"Content-Length: 5 5", kRefused},
         {"Content-Length:", kRefused},
         {"Content-Length: 5,", kRefused},
@@ -110,7 +113,8 @@ TEST(TIdResponseHeaderInfo, ContentLengthAndRange) {
         {"Content-Length: 5, 05", kRefused},
         {"X-A: 1\r\n Content-Length: 5", -1}, // a continuation line is no header
         {"Content-Length: 5\r\nContent-Length: 6", kRefused}};
-    for (const auto& [head, length] : lengths) EXPECT_EQ(LengthOf(head), length) << head;
+    for (const auto& [head, length] : lengths)
+        EXPECT_EQ(LengthOf(head), length) << head;
     try {
         Received("Content-Length: 3\r\nContent-Length: 1x\x1b");
         ADD_FAILURE() << "accepted";
@@ -145,7 +149,9 @@ TEST(TIdResponseHeaderInfo, OnlyChunkedAloneIsATransferCoding) {
         {"Transfer-Encoding: gzip, chunked", kRefused},
         {"Transfer-Encoding: chunked, chunked", kRefused},
         {"Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked", kRefused},
-        {"Transfer-Encoding: \x0b" "chunked", kRefused},
+        {"Transfer-Encoding: \x0b"
+         "chunked",
+         kRefused},
         {"Transfer-Encoding: chunkedchunked", kRefused},
         {"Transfer-Encoding: chunked;q=1", kRefused},
         {"Transfer-Encoding: identity", kRefused},
@@ -158,7 +164,9 @@ TEST(TIdResponseHeaderInfo, OnlyChunkedAloneIsATransferCoding) {
         try {
             chunked = Received(head).ChunkedTransfer() ? 1 : 0;
         } catch (const EIdUnsupportedTransferEncoding& e) {
-            EXPECT_EQ(std::string(e.what()).rfind("Unsupported Transfer-Encoding in response: \"", 0), 0u);
+            EXPECT_EQ(
+                std::string(e.what()).rfind("Unsupported Transfer-Encoding in response: \"", 0),
+                0u);
             chunked = kRefused;
         }
         EXPECT_EQ(chunked, expected) << head;
@@ -175,7 +183,8 @@ TEST(TIdResponseHeaderInfo, DatesAndExpires) {
     EXPECT_NEAR(dated.Expires, dec1 + 17.0 / 24, kSecond);
     EXPECT_NEAR(Received("Expires: 3600").Expires, NowLocal() + 1.0 / 24, 5 * kSecond);
     EXPECT_NEAR(Received("Expires: soon").Expires, LocalOffsetDays(), kSecond);
-    EXPECT_NEAR(Received("Expires: -1").Expires, LocalOffsetDays(), kSecond); // -1 is read as a date
+    EXPECT_NEAR(Received("Expires: -1").Expires, LocalOffsetDays(),
+                kSecond); // -1 is read as a date
     EXPECT_EQ(Received("Server: s").Date, 0);
 }
 

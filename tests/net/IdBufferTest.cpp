@@ -8,7 +8,9 @@
 
 namespace {
 
-TIdBytes Bytes(const std::string& s) { return ToBytes(s); }
+TIdBytes Bytes(const std::string& s) {
+    return ToBytes(s);
+}
 
 // A stream that refuses every write, as a full disk does.
 class FullDiskStream : public TMemoryStream {

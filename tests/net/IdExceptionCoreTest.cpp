@@ -1,7 +1,7 @@
 #include "net/IdExceptionCore.h"
-#include "net/IdStack.h"
 #include "host/SignatureEngine.h"
 #include "host/Stream.h"
+#include "net/IdStack.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +66,8 @@ TEST(SocketErrorText, EachNamedNumberAndNoOther) {
         texts[row.number] = row.text;
     }
     for (int n = 0; n < 12000; ++n)
-        EXPECT_EQ(SocketErrorText(n), "Socket Error # " + std::to_string(n) + "\r\n" + texts[n]) << n;
+        EXPECT_EQ(SocketErrorText(n), "Socket Error # " + std::to_string(n) + "\r\n" + texts[n])
+            << n;
 }
 
 TEST(RaiseForErrorNumber, NotASocketIsAlsoASocketError) {
@@ -121,12 +122,16 @@ TEST(ExceptionTree, FixedTexts) {
         {EIdClosedSocket().what(), "Disconnected."},
         {EIdConnClosedGracefully().what(), "Connection Closed Gracefully."},
         {EIdConnectTimeout().what(), "Connect timed out."},
-        {EIdCouldNotBindSocket().what(), "Could not bind socket. Address and port are already in use."},
-        {EIdFailedToRetreiveTimeZoneInfo().what(), "Failed attempting to retrieve time zone information."},
+        {EIdCouldNotBindSocket().what(),
+         "Could not bind socket. Address and port are already in use."},
+        {EIdFailedToRetreiveTimeZoneInfo().what(),
+         "Failed attempting to retrieve time zone information."},
         {EIdHostRequired().what(), ""},
         {EIdIOHandlerPropInvalid().what(), "IOHandler value is not valid"},
-        {EIdIPVersionUnsupported().what(), "The requested IPVersion / Address family is not supported."},
-        {EIdInterceptCircularLink().what(), "TIdConnectionIntercept: Circular links are not allowed"},
+        {EIdIPVersionUnsupported().what(),
+         "The requested IPVersion / Address family is not supported."},
+        {EIdInterceptCircularLink().what(),
+         "TIdConnectionIntercept: Circular links are not allowed"},
         {EIdIoHandlerRequiresLargeStream().what(), ""},
         {EIdMaxCaptureLineExceeded().what(), "Maximum number of line allowed exceeded"},
         {EIdNoDataToRead().what(), "No data to read."},
@@ -139,7 +144,8 @@ TEST(ExceptionTree, FixedTexts) {
         {EIdReadTimeout().what(), "Read Timeout"},
         {EIdStackInitializationFailed().what(), "Winsock Initialization Error."},
         {EIdStackSetSizeExceeded().what(), "Set Size Exceeded."},
-        {EIdTLSTruncated().what(), "The connection ended without the server's TLS close_notify: the body may be cut short."},
+        {EIdTLSTruncated().what(),
+         "The connection ended without the server's TLS close_notify: the body may be cut short."},
         {EIdTooMuchDataInBuffer().what(), "Too much data in buffer."},
         {EIdTransferTimeout().what(), "Transfer timed out."},
         {EIdUnknownProtocol().what(), "Unknown Protocol"},
@@ -152,7 +158,8 @@ TEST(ExceptionTree, FixedTexts) {
         {kSignatureNotOneSigner, "not exactly one signer"},
         {kSignatureCertificateMissing, "the signer's certificate is not in the signature"},
     };
-    for (const auto& [text, expected] : rows) EXPECT_EQ(text, expected);
+    for (const auto& [text, expected] : rows)
+        EXPECT_EQ(text, expected);
 }
 
 TEST(ExceptionTree, DataAndMessages) {

@@ -29,8 +29,8 @@ TEST(IsIPv4Text, AcceptsDottedDecimalVariants) {
 }
 
 TEST(IsIPv4Text, RejectsNamesAndBadParts) {
-    for (const char* text : {"10.0.0", "10.0.0.256", "10.0.0.1.2", "-1.0.0.1", "", "localhost",
-                             "a.b.c.d", "10..0.1"})
+    for (const char* text :
+         {"10.0.0", "10.0.0.256", "10.0.0.1.2", "-1.0.0.1", "", "localhost", "a.b.c.d", "10..0.1"})
         EXPECT_FALSE(IsIPv4Text(text)) << text;
 }
 

@@ -20,7 +20,8 @@ using vyktest::ScriptedServer;
 namespace {
 
 // An open in-memory handler serving reply, at most maxRead bytes per receive.
-std::unique_ptr<MemoryIOHandler> Open(const std::string& reply, int maxRead = 1 << 30, bool holdOpen = false) {
+std::unique_ptr<MemoryIOHandler> Open(const std::string& reply, int maxRead = 1 << 30,
+                                      bool holdOpen = false) {
     auto io = std::make_unique<MemoryIOHandler>(reply, maxRead);
     io->HoldOpen = holdOpen;
     io->OpenHandler();
@@ -43,7 +44,8 @@ TEST(ReadLine, DropsTheLineEnd) {
 }
 
 TEST(ReadLine, FindsATerminatorSplitAcrossReceives) {
-    ScriptedServer server(Script().Send("first\r", 0).Wait(100).Send("\nsecond\r").Wait(100).Send("\n").Stall());
+    ScriptedServer server(
+        Script().Send("first\r", 0).Wait(100).Send("\nsecond\r").Wait(100).Send("\n").Stall());
     TIdTCPClient client;
     client.SetHost("127.0.0.1");
     client.SetPort(server.Port());
@@ -251,7 +253,8 @@ TEST(Writing, BufferedRequestHeadLeavesInOneSend) {
 
 TEST(Writing, WritingAfterANoticedCloseRaisesEvenWithBytesQueued) {
     auto io = Open("unread");
-    while (!io->PeerClosed) io->ReceiveIntoQueue(false, 0, false);
+    while (!io->PeerClosed)
+        io->ReceiveIntoQueue(false, 0, false);
     EXPECT_TRUE(io->IsConnected());
     EXPECT_THROW(io->WriteLine("x"), EIdConnClosedGracefully);
 }
@@ -263,7 +266,8 @@ TEST(Writing, StreamsIntegersAndFailedSends) {
     io->WriteFromStream(source, -1);
     io->WriteFromStream(source, 0, true);
     io->WriteInt32(0x01020304);
-    EXPECT_EQ(io->Written(), std::string("load") + std::string("\0\0\0\x07", 4) + "payload" + "\x01\x02\x03\x04");
+    EXPECT_EQ(io->Written(),
+              std::string("load") + std::string("\0\0\0\x07", 4) + "payload" + "\x01\x02\x03\x04");
 
     auto failing = Open("", 1, true);
     failing->FailOnWrite = 1;
@@ -277,7 +281,8 @@ TEST(IsConnected, StaysTrueWhileClosedConnectionBytesRemain) {
     client.SetPort(server.Port());
     client.EstablishConnection();
     TIdIOHandler& io = *client.IOHandler();
-    while (!io.PeerClosed) io.ReceiveIntoQueue(false, 1000, false);
+    while (!io.PeerClosed)
+        io.ReceiveIntoQueue(false, 1000, false);
     EXPECT_TRUE(io.IsConnected());
     TIdBytes bytes;
     io.ReadCount(bytes, 4);
@@ -301,7 +306,9 @@ TEST(Destination, SocketHandlerSplitsAtTheLastColon) {
 
 TEST(Writing, EveryWriteOnAHandlerNeverOpenedRaisesNotConnected) {
     const std::vector<std::function<void(TIdIOHandler&)>> writes = {
-        [](TIdIOHandler& io) { io.WriteBytes({1, 2}); },
+        [](TIdIOHandler& io) {
+            io.WriteBytes({1, 2});
+        },
         [](TIdIOHandler& io) { io.WriteText("x"); },
         [](TIdIOHandler& io) { io.WriteLine("x"); },
         [](TIdIOHandler& io) {

@@ -14,7 +14,8 @@ protected:
 };
 
 long ElapsedMs(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
         .count();
 }
 
@@ -81,9 +82,9 @@ TEST_F(SocketHandleTest, BindFailuresHaveTheirOwnMessages) {
         third.BindLocal();
         FAIL();
     } catch (const EIdCanNotBindPortInRange& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Can not bind in port range (" + std::to_string(first.Port) + " - " +
-                      std::to_string(first.Port) + ")");
+        EXPECT_EQ(std::string(e.what()), "Can not bind in port range (" +
+                                             std::to_string(first.Port) + " - " +
+                                             std::to_string(first.Port) + ")");
         EXPECT_EQ(third.Port, first.Port);
     }
 }
@@ -104,7 +105,7 @@ TEST_F(SocketHandleTest, ConnectedPairExchangesBytes) {
     const int n = handle.ReceiveData(in);
     EXPECT_EQ(BytesToString(in, 0, static_cast<size_t>(n)), "pong");
     ASSERT_TRUE(handle.WaitReadable(5000));
-    EXPECT_EQ(handle.ReceiveData(in), 0);  // the peer closed
+    EXPECT_EQ(handle.ReceiveData(in), 0); // the peer closed
 }
 
 TEST_F(SocketHandleTest, RefusedConnectPassesTheSocketErrorThrough) {
@@ -162,7 +163,8 @@ TEST_F(SocketHandleTest, IPVersionChangesOnlyWhileClosed) {
 
 TEST(SocketList, HoldsAtMostSixtyFourSockets) {
     TIdSocketList set;
-    for (int i = 0; i < 64; ++i) set.AddSocket(100 + i);
+    for (int i = 0; i < 64; ++i)
+        set.AddSocket(100 + i);
     EXPECT_EQ(set.SocketCount(), 64);
     try {
         set.AddSocket(999);
@@ -173,7 +175,7 @@ TEST(SocketList, HoldsAtMostSixtyFourSockets) {
     EXPECT_THROW(set.SocketAt(64), EIdStackSetSizeExceeded);
     EXPECT_THROW(set.SocketAt(-1), EIdStackSetSizeExceeded);
     set.RemoveSocket(100);
-    EXPECT_EQ(set.SocketAt(0), 163);  // the last one moved into the gap
+    EXPECT_EQ(set.SocketAt(0), 163); // the last one moved into the gap
     EXPECT_FALSE(set.ContainsSocket(100));
     auto copy = set.CopySet();
     EXPECT_EQ(copy->SocketCount(), 63);

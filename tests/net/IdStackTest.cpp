@@ -93,14 +93,17 @@ TEST_F(StackTest, AddressTextsConvertBothWays) {
     } catch (const EIdInvalidIPv6Address& e) {
         EXPECT_STREQ(e.what(), "nope is not a valid IPv6 address");
     }
-    EXPECT_THROW(stack.TextToAddress("1.2.3.4", static_cast<TIdIPVersion>(7)), EIdIPVersionUnsupported);
+    EXPECT_THROW(stack.TextToAddress("1.2.3.4", static_cast<TIdIPVersion>(7)),
+                 EIdIPVersionUnsupported);
 }
 
 TEST_F(StackTest, ByteOrderAndChecksum) {
     EXPECT_EQ(stack.HostOrder16ToNet(0x1234), 0x3412);
-    EXPECT_EQ(stack.NetOrder64ToHost(stack.HostOrder64ToNet(0x0102030405060708ull)), 0x0102030405060708ull);
+    EXPECT_EQ(stack.NetOrder64ToHost(stack.HostOrder64ToNet(0x0102030405060708ull)),
+              0x0102030405060708ull);
     EXPECT_EQ(stack.HostOrder64ToNet(0x0102030405060708ull), 0x0807060504030201ull);
-    EXPECT_EQ(stack.InternetChecksum({0x45, 0x00, 0x00, 0x1c}), static_cast<std::uint16_t>(~0x451c));
+    EXPECT_EQ(stack.InternetChecksum({0x45, 0x00, 0x00, 0x1c}),
+              static_cast<std::uint16_t>(~0x451c));
 }
 
 TEST_F(StackTest, ServicesAndPorts) {
@@ -151,7 +154,8 @@ TEST_F(StackTest, ListenAcceptAndDatagrams) {
     TIdBytes in(16);
     EXPECT_EQ(stack.ReceiveInto(accepted, in), 4);
     EXPECT_EQ(BytesToString(in, 0, 4), "ello");
-    for (auto s : {server, client, accepted}) stack.ShutdownAndClose(s);
+    for (auto s : {server, client, accepted})
+        stack.ShutdownAndClose(s);
 
     const auto a = stack.OpenSocket(Id_SOCK_DGRAM, 0, false, Id_IPv4);
     const auto b = stack.OpenSocket(Id_SOCK_DGRAM, 0, false, Id_IPv4);

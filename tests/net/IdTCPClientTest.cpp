@@ -1,7 +1,7 @@
 #include "net/IdTCPClient.h"
 
-#include "net/IdExceptionCore.h"
 #include "net/IdAntiFreezeBase.h"
+#include "net/IdExceptionCore.h"
 #include "net/IdIOHandlerStack.h"
 #include "tests/support/ScriptedServer.h"
 
@@ -55,8 +55,8 @@ TEST(TCPClient, ConnectNotifiesInOrderWithoutResolvingADottedAddress) {
     }
     client.CloseConnection();
     client.CloseConnection();
-    EXPECT_EQ(log.texts, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.", "Disconnecting.",
-                                                   "Disconnected."}));
+    EXPECT_EQ(log.texts, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.",
+                                                   "Disconnecting.", "Disconnected."}));
 }
 
 TEST(TCPClient, HostNameIsResolvedFirst) {
@@ -118,7 +118,7 @@ TEST(TCPClient, AttachedHandlerIsWatchedNotOwned) {
     EXPECT_EQ(handler->ProgressTarget, &client);
     EXPECT_EQ(handler->Host, "127.0.0.1");
     EXPECT_THROW(client.EstablishConnection(), EIdSocketError);
-    EXPECT_EQ(client.IOHandler(), handler.get());  // still attached, closed
+    EXPECT_EQ(client.IOHandler(), handler.get()); // still attached, closed
     EXPECT_FALSE(handler->HandlerOpen);
     client.SetPort(server.Port());
     client.EstablishConnection();
@@ -140,8 +140,9 @@ TEST(TCPClient, ConnectTimeoutEndsAConnectThatNeverCompletes) {
     } catch (const EIdConnectTimeout& e) {
         EXPECT_STREQ(e.what(), "Connect timed out.");
     }
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
     EXPECT_GE(elapsed, 290);
     EXPECT_LT(elapsed, 3000);
     EXPECT_EQ(client.IOHandler(), nullptr);
@@ -210,7 +211,8 @@ TEST(TCPClient, PeerCloseIsNoticedOnceAndQueuedBytesKeepItConnected) {
     client.EstablishConnection();
     client.IOHandler()->OnStatus = log.Handler();
     TIdIOHandler& io = *client.IOHandler();
-    while (!io.PeerClosed) io.ReceiveIntoQueue(false, 1000, false);
+    while (!io.PeerClosed)
+        io.ReceiveIntoQueue(false, 1000, false);
     EXPECT_TRUE(client.IsConnected());
     EXPECT_NO_THROW(client.CheckPeerClosed(true));
     EXPECT_EQ(io.QueueAsText(), "abc");

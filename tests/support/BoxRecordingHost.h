@@ -20,9 +20,12 @@ public:
     TRegistryHive& Registry() override { throw Exception("unused"); }
     bool FileExists(const std::string&) override { return false; }
     std::unique_ptr<TReplacement> BeginReplacement(const std::string&) override { return nullptr; }
-    std::unique_ptr<TStream> OpenToRead(const std::string&) override { throw EFOpenError("unused"); }
+    std::unique_ptr<TStream> OpenToRead(const std::string&) override {
+        throw EFOpenError("unused");
+    }
     bool ExecuteOpenDialog(TOpenDialog&) override { return false; }
-    int ShowMessageBox(const std::string& text, const std::string& caption, std::uint32_t flags) override {
+    int ShowMessageBox(const std::string& text, const std::string& caption,
+                       std::uint32_t flags) override {
         boxes.push_back({text, caption, flags});
         return 1;
     }

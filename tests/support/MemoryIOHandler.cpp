@@ -32,7 +32,8 @@ std::size_t MemoryIOHandler::MaxSendBlock() const {
 }
 
 std::int32_t MemoryIOHandler::ReceiveFromTransport(TIdBytes& buffer, std::int32_t) {
-    if (++reads_ == FailOnRead) throw EIdSocketError(Id_WSAECONNRESET, SocketErrorText(Id_WSAECONNRESET));
+    if (++reads_ == FailOnRead)
+        throw EIdSocketError(Id_WSAECONNRESET, SocketErrorText(Id_WSAECONNRESET));
     const int cap = reads_ == 1 && FirstReadSize > 0 ? FirstReadSize : MaxReadSize;
     const std::size_t n = std::min({buffer.size(), Reply.size(), static_cast<std::size_t>(cap)});
     std::copy_n(Reply.begin(), n, buffer.begin());
@@ -41,9 +42,12 @@ std::int32_t MemoryIOHandler::ReceiveFromTransport(TIdBytes& buffer, std::int32_
     return static_cast<std::int32_t>(n);
 }
 
-std::int32_t MemoryIOHandler::SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) {
-    if (++writes_ == FailOnWrite) throw EIdSocketError(Id_WSAECONNRESET, SocketErrorText(Id_WSAECONNRESET));
-    sends_.emplace_back(reinterpret_cast<const char*>(buffer.data()) + offset, static_cast<std::size_t>(count));
+std::int32_t MemoryIOHandler::SendToTransport(const TIdBytes& buffer, std::int32_t offset,
+                                              std::int32_t count) {
+    if (++writes_ == FailOnWrite)
+        throw EIdSocketError(Id_WSAECONNRESET, SocketErrorText(Id_WSAECONNRESET));
+    sends_.emplace_back(reinterpret_cast<const char*>(buffer.data()) + offset,
+                        static_cast<std::size_t>(count));
     incoming_ += sends_.back();
     CollectRequests();
     return count;
@@ -59,8 +63,9 @@ void MemoryIOHandler::CollectRequests() {
         const std::string head = LowerCase(incoming_.substr(0, headEnd + 2));
         if (const auto at = head.find("\r\ncontent-length:"); at != std::string::npos) {
             const auto from = at + 17;
-            end += static_cast<std::size_t>(
-                std::max<std::int64_t>(0, TryDecimalToInt64(head.substr(from, head.find("\r\n", from) - from)).value_or(0)));
+            end += static_cast<std::size_t>(std::max<std::int64_t>(
+                0,
+                TryDecimalToInt64(head.substr(from, head.find("\r\n", from) - from)).value_or(0)));
             if (incoming_.size() < end) return;
         }
         requests_.push_back({incoming_.substr(0, end), opens_, Host, Port});
@@ -74,7 +79,8 @@ void MemoryIOHandler::CollectRequests() {
 
 std::string MemoryIOHandler::Written() const {
     std::string all;
-    for (const auto& s : sends_) all += s;
+    for (const auto& s : sends_)
+        all += s;
     return all;
 }
 

@@ -30,20 +30,20 @@ public:
     // The peer closes a connection once it has delivered one reply from Replies.
     bool ClosesAfterReply = false;
     int MaxReadSize;
-    int FirstReadSize = 0;  // when above 0, the first receive returns at most this many bytes
+    int FirstReadSize = 0; // when above 0, the first receive returns at most this many bytes
     bool HoldOpen = false;
     // With HoldOpen: a wait that finds nothing ends as its time limit would,
     // at once, rather than returning early to a caller that waits again.
     bool StallTimesOut = false;
-    int FailOnRead = 0;   // 1-based receive that raises a connection reset; 0: never
-    int FailOnWrite = 0;  // 1-based send that raises a connection reset; 0: never
-    std::size_t SendLimit = 0;  // above 0: the largest block one send takes
-    std::int32_t LongestWait = 0;  // the longest time limit of a wait for bytes
+    int FailOnRead = 0;           // 1-based receive that raises a connection reset; 0: never
+    int FailOnWrite = 0;          // 1-based send that raises a connection reset; 0: never
+    std::size_t SendLimit = 0;    // above 0: the largest block one send takes
+    std::int32_t LongestWait = 0; // the longest time limit of a wait for bytes
 
     // A request head with its body (by Content-Length), and where it went.
     struct Request {
         std::string bytes;
-        int connection;  // 1-based, counted by opens
+        int connection; // 1-based, counted by opens
         std::string host;
         std::int32_t port;
     };
@@ -57,18 +57,19 @@ protected:
     bool TransportAllocated() const override { return open_; }
     void CloseTransport() override { open_ = false; }
     std::int32_t ReceiveFromTransport(TIdBytes& buffer, std::int32_t timeLimit) override;
-    std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset, std::int32_t count) override;
+    std::int32_t SendToTransport(const TIdBytes& buffer, std::int32_t offset,
+                                 std::int32_t count) override;
 
 private:
     void CollectRequests();
 
     bool open_ = false;
-    bool peerDone_ = false;  // the peer has closed its side of this connection
+    bool peerDone_ = false; // the peer has closed its side of this connection
     bool repliedHere_ = false;
     int reads_ = 0;
     int writes_ = 0;
     int opens_ = 0;
-    std::string incoming_;  // this connection's bytes not yet part of a complete request
+    std::string incoming_; // this connection's bytes not yet part of a complete request
     std::vector<std::string> sends_;
     std::vector<Request> requests_;
 };

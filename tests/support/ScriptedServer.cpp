@@ -48,12 +48,14 @@ ScriptedServer::ScriptedServer(std::vector<Script> scripts, bool ipv6)
 ScriptedServer::~ScriptedServer() {
     stop_ = true;
     acceptor_.join();
-    for (auto& w : workers_) w.join();
+    for (auto& w : workers_)
+        w.join();
     Close(listener_);
 }
 
 std::string ScriptedServer::Url(const std::string& path) const {
-    return std::string("http://") + (ipv6_ ? "[::1]" : "127.0.0.1") + ":" + std::to_string(port_) + path;
+    return std::string("http://") + (ipv6_ ? "[::1]" : "127.0.0.1") + ":" + std::to_string(port_) +
+           path;
 }
 
 std::string ScriptedServer::Received(int connection) const {
@@ -64,7 +66,8 @@ std::string ScriptedServer::Received(int connection) const {
 std::string ScriptedServer::AllReceived() const {
     std::lock_guard guard(lock_);
     std::string all;
-    for (const auto& r : received_) all += r;
+    for (const auto& r : received_)
+        all += r;
     return all;
 }
 
@@ -84,7 +87,8 @@ void ScriptedServer::AcceptLoop() {
 
 void ScriptedServer::Play(int index, std::intptr_t socket) {
     const Handle fd = socket;
-    const Script& script = scripts_[std::min<size_t>(static_cast<size_t>(index), scripts_.size() - 1)];
+    const Script& script =
+        scripts_[std::min<size_t>(static_cast<size_t>(index), scripts_.size() - 1)];
     auto record = [&](const char* data, size_t n) {
         std::lock_guard guard(lock_);
         received_[static_cast<size_t>(index)].append(data, n);
@@ -113,18 +117,21 @@ void ScriptedServer::Play(int index, std::intptr_t socket) {
                  at += static_cast<size_t>(step.number)) {
                 const size_t n = std::min(static_cast<size_t>(step.number), step.data.size() - at);
                 SendAll(fd, step.data.data() + at, n);
-                if (step.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
+                if (step.delayMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
             }
             break;
         }
         case Step::Kind::ReceiveUntil: {
             std::string got;
-            while (!stop_ && open && got.find(step.data) == std::string::npos) open = receiveSome(got, 20);
+            while (!stop_ && open && got.find(step.data) == std::string::npos)
+                open = receiveSome(got, 20);
             break;
         }
         case Step::Kind::ReceiveBytes: {
             std::string got;
-            while (!stop_ && open && static_cast<int>(got.size()) < step.number) open = receiveSome(got, 20);
+            while (!stop_ && open && static_cast<int>(got.size()) < step.number)
+                open = receiveSome(got, 20);
             break;
         }
         case Step::Kind::Wait:
@@ -136,7 +143,8 @@ void ScriptedServer::Play(int index, std::intptr_t socket) {
             ShutdownSending(fd);
             std::string ignored;
             const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!stop_ && open && std::chrono::steady_clock::now() < until) open = receiveSome(ignored, 20);
+            while (!stop_ && open && std::chrono::steady_clock::now() < until)
+                open = receiveSome(ignored, 20);
             Close(fd);
             return;
         }
@@ -145,13 +153,15 @@ void ScriptedServer::Play(int index, std::intptr_t socket) {
             return;
         }
         case Step::Kind::Stall:
-            while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            while (!stop_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
             break;
         }
     }
     // A script without an explicit end keeps reading until the client leaves.
     std::string rest;
-    while (!stop_ && open) open = receiveSome(rest, 20);
+    while (!stop_ && open)
+        open = receiveSome(rest, 20);
     Close(fd);
 }
 
@@ -174,12 +184,14 @@ int ClosedLoopbackPort() {
 SaturatedListener::SaturatedListener() {
     listener_ = OpenListener(false, 0, port_);
     // Fill the accept queue; the kernel then drops further connection requests.
-    for (int i = 0; i < 4; ++i) fillers_.push_back(StartConnect(port_));
+    for (int i = 0; i < 4; ++i)
+        fillers_.push_back(StartConnect(port_));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 SaturatedListener::~SaturatedListener() {
-    for (auto fd : fillers_) Close(fd);
+    for (auto fd : fillers_)
+        Close(fd);
     Close(listener_);
 }
 

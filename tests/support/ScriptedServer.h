@@ -16,9 +16,9 @@ namespace vyktest {
 struct Step {
     enum class Kind { Send, ReceiveUntil, ReceiveBytes, Wait, Close, Reset, Stall };
     Kind kind;
-    std::string data;   // bytes to send, or the pattern to receive up to
-    int number = 0;     // byte count, milliseconds or piece size
-    int delayMs = 0;    // pause between pieces of a Send
+    std::string data; // bytes to send, or the pattern to receive up to
+    int number = 0;   // byte count, milliseconds or piece size
+    int delayMs = 0;  // pause between pieces of a Send
 };
 
 class Script {

@@ -27,7 +27,8 @@ public:
 
     // Runs command with its output in logFile and waits until port accepts;
     // empty on success, else what went wrong.
-    std::string Start(const std::vector<std::string>& command, int port, const std::string& logFile) {
+    std::string Start(const std::vector<std::string>& command, int port,
+                      const std::string& logFile) {
         pid_ = ::fork();
         if (pid_ == 0) {
             const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -36,7 +37,8 @@ public:
                 ::dup2(log, 2);
             }
             std::vector<char*> argv;
-            for (const auto& part : command) argv.push_back(const_cast<char*>(part.c_str()));
+            for (const auto& part : command)
+                argv.push_back(const_cast<char*>(part.c_str()));
             argv.push_back(nullptr);
             ::execvp(argv[0], argv.data());
             ::_exit(127);
@@ -46,13 +48,15 @@ public:
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
                 return command[0] + " could not be started (exit status " +
-                       std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + "); see " + logFile;
+                       std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + "); see " +
+                       logFile;
             }
             if (Accepts(port)) return {};
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         Stop();
-        return command[0] + " did not listen on port " + std::to_string(port) + " within 5 s; see " + logFile;
+        return command[0] + " did not listen on port " + std::to_string(port) +
+               " within 5 s; see " + logFile;
     }
 
     void Stop() {

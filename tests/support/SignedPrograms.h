@@ -17,8 +17,8 @@ namespace vyktest {
 struct SignatureRow {
     const char* installed; // programs of make-signed-programs, without ".exe"
     const char* download;
-    const char* pin;       // the name of a key in its pins file, or nullptr: none pinned
-    const char* refusal;   // the failure vykget names, or nullptr: the download is installed
+    const char* pin;     // the name of a key in its pins file, or nullptr: none pinned
+    const char* refusal; // the failure vykget names, or nullptr: the download is installed
 };
 
 inline const std::vector<SignatureRow>& SignatureRows() {
@@ -65,11 +65,13 @@ inline std::string PinOf(const std::string& key) {
 }
 
 inline std::string SignedProgramUrl(const SignatureRow& row) {
-    return TLSServers::Get().Url("plain", std::string("/signed/") + row.download + ".exe", "127.0.0.1", "http");
+    return TLSServers::Get().Url("plain", std::string("/signed/") + row.download + ".exe",
+                                 "127.0.0.1", "http");
 }
 
 inline std::string RowName(const SignatureRow& row) {
-    return std::string(row.installed) + " -> " + row.download + (row.pin ? std::string(", pinned ") + row.pin : "");
+    return std::string(row.installed) + " -> " + row.download +
+           (row.pin ? std::string(", pinned ") + row.pin : "");
 }
 
 constexpr const char* kNotThePublishers =

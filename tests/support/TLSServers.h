@@ -21,14 +21,17 @@ struct TLSServers {
     }
     bool Running() const { return !ports.empty(); }
     std::string Url(const std::string& name, const std::string& path = "/instal/Kalmin.exe",
-                    const std::string& host = "127.0.0.1", const std::string& scheme = "https") const {
+                    const std::string& host = "127.0.0.1",
+                    const std::string& scheme = "https") const {
         return scheme + "://" + host + ":" + std::to_string(ports.at(name)) + path;
     }
     std::string CA() const { return certs + "/ca.pem"; }
     // The folder the servers write their logs to.
     std::string Work() const { return certs.substr(0, certs.rfind('/')); }
     // The signed test programs, served by each server under /signed/.
-    std::string Signed(const std::string& file = {}) const { return Work() + "/www/signed/" + file; }
+    std::string Signed(const std::string& file = {}) const {
+        return Work() + "/www/signed/" + file;
+    }
 
 private:
     static TLSServers Read() {
@@ -36,15 +39,18 @@ private:
         std::ifstream in(VYK_TLS_SERVERS);
         std::string name, value;
         while (in >> name >> value) {
-            if (name == "certs") servers.certs = (VYK_HOST_PATH_PREFIX) + value;
-            else servers.ports[name] = std::stoi(value);
+            if (name == "certs")
+                servers.certs = (VYK_HOST_PATH_PREFIX) + value;
+            else
+                servers.ports[name] = std::stoi(value);
         }
         return servers;
     }
 };
 
-#define VYK_REQUIRE_TLS_SERVERS()                                                                        \
-    ASSERT_TRUE(::vyktest::TLSServers::Get().Running())                                                  \
-        << "no TLS servers: ctest starts them (tests/support/tls-servers start), reading " VYK_TLS_SERVERS
+#define VYK_REQUIRE_TLS_SERVERS()                                                                  \
+    ASSERT_TRUE(::vyktest::TLSServers::Get().Running())                                            \
+        << "no TLS servers: ctest starts them (tests/support/tls-servers start), "                 \
+           "reading " VYK_TLS_SERVERS
 
 } // namespace vyktest

@@ -15,7 +15,6 @@ namespace vyktest {
 
 namespace fs = std::filesystem;
 
-
 struct ProgramRun {
     int exitCode;
     std::string out;
@@ -32,8 +31,9 @@ inline std::string ReadFile(const fs::path& path) {
 class VykgetTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("vykget-test-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("vykget-test-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -44,10 +44,11 @@ protected:
     ProgramRun Vykget(const std::string& arguments, const std::string& environment = {}) {
         const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
         // Run in the test's folder, so that a relative FILE lands there too.
-        const std::string command = "cd '" + dir.string() + "' && env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u no_proxy -u NO_PROXY " +
+        const std::string command = "cd '" + dir.string() +
+                                    "' && env -u http_proxy -u HTTP_PROXY -u https_proxy -u "
+                                    "HTTPS_PROXY -u no_proxy -u NO_PROXY " +
                                     environment + " " + std::string(VYKGET_PATH) + " " + arguments +
-                                    " >" + out.string() + " 2>" +
-                                    err.string();
+                                    " >" + out.string() + " 2>" + err.string();
         const int status = std::system(command.c_str());
         ProgramRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
         fs::remove(out);
@@ -58,12 +59,12 @@ protected:
     // Only the target file may be left in the folder: no temporary file.
     std::vector<std::string> Files() {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(dir))
+            names.push_back(entry.path().filename().string());
         return names;
     }
 
     fs::path dir;
 };
-
 
 } // namespace vyktest

@@ -21,7 +21,8 @@ using vyktest::ReadFile;
 using vyktest::VykgetTest;
 
 TEST_F(VykgetTest, DownloadReplacesTheFileAndPrintsNothing) {
-    ScriptedServer server(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close());
+    ScriptedServer server(
+        Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close());
     const fs::path target = dir / "Kalmin.exe";
     std::ofstream(target) << "old content that is longer";
     const ProgramRun run = Vykget(server.Url("/instal/Kalmin.exe") + " " + target.string());
@@ -33,7 +34,10 @@ TEST_F(VykgetTest, DownloadReplacesTheFileAndPrintsNothing) {
 
 TEST_F(VykgetTest, NotFoundLeavesThePresentFileWhole) {
     ScriptedServer server(
-        Script().ReceiveHead().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\n<html/>\r\n").Close());
+        Script()
+            .ReceiveHead()
+            .Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\n<html/>\r\n")
+            .Close());
     const fs::path target = dir / "Kalmin.exe";
     std::ofstream(target) << "old";
     const ProgramRun run = Vykget(server.Url("/instal/Kalmin.exe") + " " + target.string());
@@ -45,14 +49,16 @@ TEST_F(VykgetTest, NotFoundLeavesThePresentFileWhole) {
 
 TEST_F(VykgetTest, CutShortBodyLeavesAnAbsentFileAbsentAndSaysHowMuchArrived) {
     const std::pair<const char*, const char*> rows[] = {
-        {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nMZ", "Transfer closed with 2 of 10 bytes received.\n"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nMZ",
+         "Transfer closed with 2 of 10 bytes received.\n"},
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nMZ!\r\n5\r\nab",
          "Transfer closed with 5 bytes received inside a chunked body.\n"},
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nMZ!\r\n",
          "Transfer closed with 3 bytes received inside a chunked body.\n"},
         // A cut head or error body is no document's: the connection's own text.
         {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n", "Connection Closed Gracefully.\n"},
-        {"HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 10\r\n\r\nMZ", "HTTP/1.1 302 Found.\n"},
+        {"HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 10\r\n\r\nMZ",
+         "HTTP/1.1 302 Found.\n"},
     };
     for (const auto& [reply, err] : rows) {
         ScriptedServer server(Script().ReceiveHead().Send(reply).Close());
@@ -63,7 +69,8 @@ TEST_F(VykgetTest, CutShortBodyLeavesAnAbsentFileAbsentAndSaysHowMuchArrived) {
     }
     if (fs::exists("/dev/full")) {
         // A device that refuses every write, as a full disk does.
-        ScriptedServer server(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nMZ").Close());
+        ScriptedServer server(
+            Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nMZ").Close());
         const ProgramRun run = Vykget(server.Url("/k") + " /dev/full");
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.err, "Cannot write \"/dev/full\": No space left on device.\n");
@@ -74,10 +81,12 @@ TEST_F(VykgetTest, CutShortBodyLeavesAnAbsentFileAbsentAndSaysHowMuchArrived) {
 // the last one is never taken for the document.
 TEST_F(VykgetTest, EmptyLocationsAreFollowedUntilTheLimit) {
     const std::string again = "HTTP/1.1 302 Found\r\nLocation: \r\nContent-Length: 0\r\n\r\n";
-    ScriptedServer server(Script().ReceiveHead().Send(again).ReceiveHead().Send(again).ReceiveHead().Send(again));
+    ScriptedServer server(
+        Script().ReceiveHead().Send(again).ReceiveHead().Send(again).ReceiveHead().Send(again));
     const fs::path target = dir / "Kalmin.exe";
     std::ofstream(target) << "old";
-    const ProgramRun run = Vykget("-L --max-redirs 2 " + server.Url("/a/k?v=1") + " " + target.string());
+    const ProgramRun run =
+        Vykget("-L --max-redirs 2 " + server.Url("/a/k?v=1") + " " + target.string());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "Maximum of 2 redirects followed (--max-redirs).\n");
     EXPECT_EQ(ReadFile(target), "old");
@@ -91,7 +100,8 @@ TEST_F(VykgetTest, EmptyLocationsAreFollowedUntilTheLimit) {
 
 TEST_F(VykgetTest, NetworkFailuresPrintTheSocketErrorText) {
     const std::string target = (dir / "f").string();
-    const ProgramRun run = Vykget("http://127.0.0.1:" + std::to_string(vyktest::ClosedLoopbackPort()) + "/x " + target);
+    const ProgramRun run = Vykget(
+        "http://127.0.0.1:" + std::to_string(vyktest::ClosedLoopbackPort()) + "/x " + target);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "Socket Error # 10061\r\nConnection refused.\n");
     // An unknown host's text is checked in-process, where no resolver is asked.
@@ -101,11 +111,16 @@ TEST_F(VykgetTest, NetworkFailuresPrintTheSocketErrorText) {
 // A FILE that only the kernel can follow (a pipe behind /dev/stdout) is written
 // in place, and a status line shown cleaned of control bytes.
 TEST_F(VykgetTest, IntoAPipeAndAStatusLineCleaned) {
-    ScriptedServer server({Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close(),
-                           Script().ReceiveHead().Send("HTTP/1.1 302 \x1b[2J\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n").Close()});
+    ScriptedServer server(
+        {Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close(),
+         Script()
+             .ReceiveHead()
+             .Send("HTTP/1.1 302 \x1b[2J\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n")
+             .Close()});
     ProgramRun run = Vykget(server.Url("/k") + " /dev/stdout | cat");
     EXPECT_EQ(run.out, "MZnew!");
-    ScriptedServer twice(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close());
+    ScriptedServer twice(
+        Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close());
     run = Vykget(twice.Url("/k") + " -"); // standard output, no file at all
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "MZnew!");
@@ -176,41 +191,45 @@ TEST_F(VykgetTest, OptionsAndTheirErrors) {
 }
 
 TEST_F(VykgetTest, VerboseShowsHeadsAndConnectsButNeverTheBodyOrCredentials) {
-    ScriptedServer server(
-        Script()
-            .ReceiveHead()
-            .Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"vyk\"\r\nContent-Length: 4\r\n\r\nnope")
-            .ReceiveHead()
-            .Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nTHE-BODY!")
-            .Close());
+    ScriptedServer server(Script()
+                              .ReceiveHead()
+                              .Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic "
+                                    "realm=\"vyk\"\r\nContent-Length: 4\r\n\r\nnope")
+                              .ReceiveHead()
+                              .Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nTHE-BODY!")
+                              .Close());
     const fs::path target = dir / "Kalmin.exe";
     // Options after the operands, and "--" before an operand that looks like one.
     const ProgramRun run = Vykget(server.Url("/x") + " -s -v -u user:secret -- " + target.string());
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(ReadFile(target), "THE-BODY!");
     const std::string& err = run.err;
-    const std::string connected = "* connected to 127.0.0.1 port " + std::to_string(server.Port()) + "\n";
+    const std::string connected =
+        "* connected to 127.0.0.1 port " + std::to_string(server.Port()) + "\n";
     EXPECT_EQ(err.rfind(connected, 0), 0u) << err;
     EXPECT_NE(err.find("> GET /x HTTP/1.1\n> Host: 127.0.0.1:"), std::string::npos) << err;
-    EXPECT_NE(err.find("< HTTP/1.1 401 Unauthorized\n< WWW-Authenticate: Basic realm=\"vyk\"\n"), std::string::npos);
+    EXPECT_NE(err.find("< HTTP/1.1 401 Unauthorized\n< WWW-Authenticate: Basic realm=\"vyk\"\n"),
+              std::string::npos);
     EXPECT_NE(err.find("\n> Authorization: Basic ***\n"), std::string::npos) << err;
     EXPECT_NE(err.find("< HTTP/1.1 200 OK\n< Content-Length: 9\n<\n"), std::string::npos);
     EXPECT_EQ(err.find("THE-BODY"), std::string::npos);
     EXPECT_EQ(err.find("nope"), std::string::npos);
     EXPECT_EQ(err.find("dXNlcjpzZWNyZXQ"), std::string::npos); // user:secret in Base64
-    EXPECT_NE(server.Received(0).find("Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"), std::string::npos);
+    EXPECT_NE(server.Received(0).find("Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"),
+              std::string::npos);
 }
 
 // Credentials from -u or from the URL answer a Basic challenge, and are tried once.
 TEST_F(VykgetTest, CredentialsAnswerAChallengeOnce) {
-    const std::string challenge = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"vyk\"\r\nContent-Length: 0\r\n\r\n";
+    const std::string challenge = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic "
+                                  "realm=\"vyk\"\r\nContent-Length: 0\r\n\r\n";
     const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nMZ";
     const struct {
         const char* what;
-        std::string options;   // "URL" stands for the URL, "USERURL" for it with user:secret@
-        bool accepted;         // the second reply is a document
+        std::string options; // "URL" stands for the URL, "USERURL" for it with user:secret@
+        bool accepted;       // the second reply is a document
         int exitCode;
-        const char* sent;      // the credential sent
+        const char* sent; // the credential sent
         int requests;
     } rows[] = {
         {"user and password", "-v -u user:secret URL", true, 0, "dXNlcjpzZWNyZXQ=", 2},
@@ -222,7 +241,8 @@ TEST_F(VykgetTest, CredentialsAnswerAChallengeOnce) {
         SCOPED_TRACE(row.what);
         Script script;
         script.ReceiveHead().Send(challenge).ReceiveHead().Send(row.accepted ? ok : challenge);
-        for (int i = 0; i < 3; ++i) script.ReceiveHead().Send(challenge);
+        for (int i = 0; i < 3; ++i)
+            script.ReceiveHead().Send(challenge);
         ScriptedServer server(script.Close());
         std::string arguments = row.options;
         const std::string url = server.Url("/x");
@@ -233,9 +253,13 @@ TEST_F(VykgetTest, CredentialsAnswerAChallengeOnce) {
         const ProgramRun run = Vykget(arguments + " " + (dir / "f").string());
         EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
         const std::string received = server.AllReceived();
-        EXPECT_NE(received.find(std::string("Authorization: Basic ") + row.sent + "\r\n"), std::string::npos) << received;
+        EXPECT_NE(received.find(std::string("Authorization: Basic ") + row.sent + "\r\n"),
+                  std::string::npos)
+            << received;
         int requests = 0;
-        for (auto at = received.find("GET /x "); at != std::string::npos; at = received.find("GET /x ", at + 1)) ++requests;
+        for (auto at = received.find("GET /x "); at != std::string::npos;
+             at = received.find("GET /x ", at + 1))
+            ++requests;
         EXPECT_EQ(requests, row.requests);
         EXPECT_EQ(run.err.find(row.sent), std::string::npos); // never in the trace
     }
@@ -254,7 +278,8 @@ TEST_F(VykgetTest, ProxyFromTheEnvironmentAndHostsReachedDirectly) {
         {"http_proxy=http://%P", "-v", true},
         {"HTTP_PROXY=%P", "", false},
         {"http_proxy=%P no_proxy=example.com,127.0.0.1", "", false},
-        {"http_proxy=%P NO_PROXY=.0.1", "", true}, // a suffix matches names, never part of an address
+        {"http_proxy=%P NO_PROXY=.0.1", "",
+         true}, // a suffix matches names, never part of an address
         {"http_proxy=%P NO_PROXY=*", "", false},
         {"http_proxy=%P no_proxy=127.0.0.1", "--noproxy other.test", true},
         {"", "-x %P --noproxy '*'", false},
@@ -266,14 +291,20 @@ TEST_F(VykgetTest, ProxyFromTheEnvironmentAndHostsReachedDirectly) {
         const std::string at = "127.0.0.1:" + std::to_string(proxy.Port());
         std::string environment = row.environment, options = row.options;
         for (std::string* text : {&environment, &options})
-            for (auto p = text->find("%P"); p != std::string::npos; p = text->find("%P")) text->replace(p, 2, at);
-        const ProgramRun run = Vykget(options + " " + origin.Url("/x") + " " + (dir / "f").string(), environment);
+            for (auto p = text->find("%P"); p != std::string::npos; p = text->find("%P"))
+                text->replace(p, 2, at);
+        const ProgramRun run =
+            Vykget(options + " " + origin.Url("/x") + " " + (dir / "f").string(), environment);
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(proxy.Received(0).rfind("GET http://127.0.0.1:", 0) == 0, row.throughProxy) << proxy.Received(0);
-        EXPECT_EQ(origin.Received(0).rfind("GET /x ", 0) == 0, !row.throughProxy) << origin.Received(0);
+        EXPECT_EQ(proxy.Received(0).rfind("GET http://127.0.0.1:", 0) == 0, row.throughProxy)
+            << proxy.Received(0);
+        EXPECT_EQ(origin.Received(0).rfind("GET /x ", 0) == 0, !row.throughProxy)
+            << origin.Received(0);
         if (std::string(row.options) == "-v") {
-            EXPECT_NE(run.err.find("* proxy 127.0.0.1 port " + std::to_string(proxy.Port()) + " (from http_proxy)\n"),
-                      std::string::npos) << run.err;
+            EXPECT_NE(run.err.find("* proxy 127.0.0.1 port " + std::to_string(proxy.Port()) +
+                                   " (from http_proxy)\n"),
+                      std::string::npos)
+                << run.err;
         }
     }
 }
@@ -297,7 +328,8 @@ TEST_F(VykgetTest, HelpAndManualListTheSameOptions) {
         if (item) {
             std::string plain = std::regex_replace(line, std::regex(R"(\\-)"), "-");
             plain = std::regex_replace(plain, std::regex(R"(\\f[BIR])"), " ");
-            const std::string head = plain.substr(0, plain.find(" [")).substr(0, plain.find(" USER"));
+            const std::string head =
+                plain.substr(0, plain.find(" [")).substr(0, plain.find(" USER"));
             for (std::sregex_iterator it(head.begin(), head.end(), option), end; it != end; ++it)
                 inManual.insert((*it)[2]);
         }
@@ -308,8 +340,10 @@ TEST_F(VykgetTest, HelpAndManualListTheSameOptions) {
     if (std::system("command -v man >/dev/null 2>&1") == 0) {
         const ProgramRun shown = Vykget("--version"); // the folder for the output files
         (void)shown;
-        EXPECT_EQ(std::system(("MANWIDTH=80 man -l '" + std::string(VYKGET_MANUAL) + "' >'" + (dir / "page").string() +
-                               "' 2>&1").c_str()), 0);
+        EXPECT_EQ(std::system(("MANWIDTH=80 man -l '" + std::string(VYKGET_MANUAL) + "' >'" +
+                               (dir / "page").string() + "' 2>&1")
+                                  .c_str()),
+                  0);
         EXPECT_NE(ReadFile(dir / "page").find("--max-time"), std::string::npos);
     }
 }
@@ -317,23 +351,29 @@ TEST_F(VykgetTest, HelpAndManualListTheSameOptions) {
 // cmake --install puts the programs in bin/, the manual and, with the window, its desktop entry.
 TEST_F(VykgetTest, InstallPutsTheProgramsAndTheManualInPlace) {
     const fs::path prefix = dir / "installed";
-    ASSERT_EQ(std::system(("'" + std::string(CMAKE_PROGRAM) + "' --install '" VYK_BUILD_DIR "' --prefix '" +
-                           prefix.string() + "' >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("'" + std::string(CMAKE_PROGRAM) +
+                           "' --install '" VYK_BUILD_DIR "' --prefix '" + prefix.string() +
+                           "' >/dev/null")
+                              .c_str()),
+              0);
     std::vector<fs::path> expected = {"bin/vykget", "share/man/man1/vykget.1"};
     if (VYK_WITH_QT_BUILD) {
         expected.push_back("bin/VYKPatch");
         expected.push_back("share/applications/vykpatch.desktop");
     }
-    for (const auto& file : expected) EXPECT_TRUE(fs::exists(prefix / file)) << file;
+    for (const auto& file : expected)
+        EXPECT_TRUE(fs::exists(prefix / file)) << file;
     EXPECT_EQ(ReadFile(prefix / "share/man/man1/vykget.1"), ReadFile(VYKGET_MANUAL));
 }
 
 TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
     const fs::path target = dir / "Kalmin.exe";
     std::ofstream(target) << "old";
-    ScriptedServer stalled(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nMZ").Stall());
+    ScriptedServer stalled(
+        Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nMZ").Stall());
     // Seconds as curl and wget count them; --max-time ends a transfer that goes on.
-    ScriptedServer slow(Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'z'), 4, 100));
+    ScriptedServer slow(Script().ReceiveHead().Send(
+        "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'z'), 4, 100));
     vyktest::SaturatedListener full;
     const std::string unreachable = "http://127.0.0.1:" + std::to_string(full.Port()) + "/k ";
     // A head of 20 bytes a second, which every byte used to keep alive for 12 s.
@@ -386,8 +426,10 @@ TEST_F(VykgetTest, TimeLimitsEndStalledTransfersAndLeaveTheFile) {
 }
 
 TEST_F(VykgetTest, ProgressMeterOnlyWhenAskedForOffATerminal) {
-    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'z');
-    ScriptedServer server({Script().ReceiveHead().Send(reply).Close(), Script().ReceiveHead().Send(reply).Close()});
+    const std::string reply =
+        "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'z');
+    ScriptedServer server(
+        {Script().ReceiveHead().Send(reply).Close(), Script().ReceiveHead().Send(reply).Close()});
     const std::string target = (dir / "f").string();
     ProgramRun run = Vykget("--progress " + server.Url("/k") + " " + target);
     EXPECT_EQ(run.exitCode, 0);
@@ -400,8 +442,12 @@ TEST_F(VykgetTest, ProgressMeterOnlyWhenAskedForOffATerminal) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
     // An error reply's body is no download: no meter for it.
-    ScriptedServer refusing(Script().ReceiveHead().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 100000\r\n\r\n" +
-                                                        std::string(100000, 'e'), 10000, 30).Close());
+    ScriptedServer refusing(Script()
+                                .ReceiveHead()
+                                .Send("HTTP/1.1 404 Not Found\r\nContent-Length: 100000\r\n\r\n" +
+                                          std::string(100000, 'e'),
+                                      10000, 30)
+                                .Close());
     run = Vykget("--progress " + refusing.Url("/k") + " " + target);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "HTTP/1.1 404 Not Found.\n");

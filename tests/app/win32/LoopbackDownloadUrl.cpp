@@ -17,7 +17,8 @@ std::string Variable(const char* name, const std::string& fallback) {
 
 const char* LoopbackDownloadUrl() {
     // Without the variable, a port on which nothing listens: never a real server.
-    static const std::string url = Variable("VYK_TEST_DOWNLOAD_URL", "http://127.0.0.1:1/instal/Kalmin.exe");
+    static const std::string url =
+        Variable("VYK_TEST_DOWNLOAD_URL", "http://127.0.0.1:1/instal/Kalmin.exe");
     return url.c_str();
 }
 

@@ -134,9 +134,10 @@ void SetInstallPath(const std::optional<std::string>& directory, REGSAM view = K
 
 // A running VYKPatch.exe whose download goes to the scripted server.
 class Updater {
-  public:
+public:
     Updater(const fs::path& directory, int port, int showCommand = -1)
-        : Updater(directory, "http://127.0.0.1:" + std::to_string(port) + "/instal/Kalmin.exe", showCommand) {}
+        : Updater(directory, "http://127.0.0.1:" + std::to_string(port) + "/instal/Kalmin.exe",
+                  showCommand) {}
 
     Updater(const fs::path& directory, const std::string& url, int showCommand = -1) {
         const fs::path program = fs::path(Utf8ToWide(VYK_PATCH_EXE));
@@ -206,7 +207,7 @@ class Updater {
     HWND Main = nullptr;
     HWND Button = nullptr;
 
-  private:
+private:
     PROCESS_INFORMATION process_{};
 };
 
@@ -215,7 +216,7 @@ std::string OkReply(const std::string& body) {
 }
 
 class UpdaterUITest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
             GTEST_SKIP() << "no display to show windows on";
@@ -425,7 +426,8 @@ TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
         std::string text;
         std::string after;
     } rows[] = {
-        {"unknown", "Vykpatch", "The certificate of 127.0.0.1 was not accepted: unknown issuer.", kOldProgram},
+        {"unknown", "Vykpatch", "The certificate of 127.0.0.1 was not accepted: unknown issuer.",
+         kOldProgram},
         {"good", "Informace", "Aktualizace dokončena.", "MZ" + std::string(70000, 'k') + "end"},
     };
     for (const auto& row : rows) {
@@ -454,14 +456,16 @@ TEST_F(UpdaterUITest, OnlyThePublishersProgramReplacesKalmin) {
     for (const vyktest::SignatureRow& row : vyktest::SignatureRows()) {
         SCOPED_TRACE(vyktest::RowName(row));
         WriteFile(installed / "Kalmin.exe", vyktest::SignedProgram(row.installed));
-        ::SetEnvironmentVariableW(L"VYK_TEST_PUBLISHER_KEYS", row.pin ? Utf8ToWide(vyktest::PinOf(row.pin)).c_str() : nullptr);
+        ::SetEnvironmentVariableW(L"VYK_TEST_PUBLISHER_KEYS",
+                                  row.pin ? Utf8ToWide(vyktest::PinOf(row.pin)).c_str() : nullptr);
         Updater updater(work / "app", vyktest::SignedProgramUrl(row));
         ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
         const ShownBox box = updater.NextBox();
         EXPECT_EQ(box.title, row.refusal ? "Upozornění" : "Informace");
         EXPECT_EQ(box.text, row.refusal ? vyktest::kNotThePublishers : "Aktualizace dokončena.");
         updater.Dismiss(box);
-        EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), vyktest::SignedProgram(row.refusal ? row.installed : row.download));
+        EXPECT_EQ(ReadFile(installed / "Kalmin.exe"),
+                  vyktest::SignedProgram(row.refusal ? row.installed : row.download));
         EXPECT_FALSE(fs::exists(installed / "Kalmin.exe.part"));
         EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
     }

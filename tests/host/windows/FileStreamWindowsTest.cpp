@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class FileStreamWindowsTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("vykfs-" + std::to_string(::GetCurrentProcessId()));
         fs::create_directories(dir);

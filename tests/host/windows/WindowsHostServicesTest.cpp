@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class WindowsHostServicesTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("vykhost-" + std::to_string(::GetCurrentProcessId()));
         fs::create_directories(dir);

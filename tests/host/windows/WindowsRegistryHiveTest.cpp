@@ -12,7 +12,7 @@ namespace {
 
 // A key of its own under HKEY_CURRENT_USER, removed again afterwards.
 class WindowsRegistryTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         path = "Software\\VYKTest-" + std::to_string(::GetCurrentProcessId());
         ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, Utf8ToWide(path).c_str(), 0, nullptr, 0,
@@ -92,13 +92,15 @@ TEST(WindowsRegistryViews, HklmSoftwareIsReadInThe32BitView) {
     const std::wstring suffix = std::to_wstring(::GetCurrentProcessId());
     const std::wstring in32 = L"SOFTWARE\\VYKView32-" + suffix;
     const std::wstring in64 = L"SOFTWARE\\VYKView64-" + suffix;
-    for (const auto& [name, view] : {std::pair{in32, KEY_WOW64_32KEY}, std::pair{in64, KEY_WOW64_64KEY}}) {
+    for (const auto& [name, view] :
+         {std::pair{in32, KEY_WOW64_32KEY}, std::pair{in64, KEY_WOW64_64KEY}}) {
         HKEY key = nullptr;
         ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0,
                                     KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         const std::wstring text = L"C:\\VYK";
-        ::RegSetValueExW(key, L"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+        ::RegSetValueExW(key, L"InstallPath", 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>(text.c_str()),
                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
         ::RegCloseKey(key);
     }

@@ -11,19 +11,19 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <pthread.h>
-#include <thread>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
 class PosixStackTest : public ::testing::Test {
-  protected:
+protected:
     TIdStackReference reference;
 };
 
@@ -56,20 +56,30 @@ TEST_F(PosixStackTest, ReadinessWaitWorksForHighDescriptorNumbers) {
 // Every errno a call may leave becomes a number with a text.
 TEST(PosixErrorMapping, ErrnoAndResolverCodes) {
     const std::pair<int, int> errnos[] = {
-        {EINTR, Id_WSAEINTR}, {EPERM, Id_WSAEACCES}, {EACCES, Id_WSAEACCES}, {ENOMEM, Id_WSAENOBUFS}, {ENOBUFS, Id_WSAENOBUFS},
-        {ENFILE, Id_WSAEMFILE}, {EMFILE, Id_WSAEMFILE}, {EPIPE, Id_WSAECONNRESET}, {ECONNRESET, Id_WSAECONNRESET}, {ECONNREFUSED, Id_WSAECONNREFUSED},
-        {ETIMEDOUT, Id_WSAETIMEDOUT}, {EHOSTUNREACH, Id_WSAEHOSTUNREACH}, {EIO, Id_WSAECONNABORTED}, {ENOSPC, Id_WSAECONNABORTED},
+        {EINTR, Id_WSAEINTR},           {EPERM, Id_WSAEACCES},
+        {EACCES, Id_WSAEACCES},         {ENOMEM, Id_WSAENOBUFS},
+        {ENOBUFS, Id_WSAENOBUFS},       {ENFILE, Id_WSAEMFILE},
+        {EMFILE, Id_WSAEMFILE},         {EPIPE, Id_WSAECONNRESET},
+        {ECONNRESET, Id_WSAECONNRESET}, {ECONNREFUSED, Id_WSAECONNREFUSED},
+        {ETIMEDOUT, Id_WSAETIMEDOUT},   {EHOSTUNREACH, Id_WSAEHOSTUNREACH},
+        {EIO, Id_WSAECONNABORTED},      {ENOSPC, Id_WSAECONNABORTED},
     };
-    for (const auto& [error, number] : errnos) EXPECT_EQ(MapErrnoToSocketError(error), number) << error;
+    for (const auto& [error, number] : errnos)
+        EXPECT_EQ(MapErrnoToSocketError(error), number) << error;
     for (int error = 1; error < 200; ++error) {
         const std::string text = SocketErrorText(MapErrnoToSocketError(error));
-        EXPECT_NE(text.back(), '\n') << "errno " << error << " gave a number without a text: " << text;
+        EXPECT_NE(text.back(), '\n')
+            << "errno " << error << " gave a number without a text: " << text;
     }
     const std::pair<int, int> resolver[] = {
-        {EAI_NONAME, Id_WSAHOST_NOT_FOUND}, {EAI_AGAIN, Id_WSATRY_AGAIN}, {EAI_FAIL, Id_WSANO_RECOVERY}, {EAI_MEMORY, Id_WSAENOBUFS}, {EAI_FAMILY, Id_WSAEAFNOSUPPORT},
-        {EAI_SERVICE, Id_WSATYPE_NOT_FOUND}, {EAI_SOCKTYPE, Id_WSAESOCKTNOSUPPORT}, {EAI_BADFLAGS, Id_WSAEINVAL}, {-12345, Id_WSANO_RECOVERY},
+        {EAI_NONAME, Id_WSAHOST_NOT_FOUND},    {EAI_AGAIN, Id_WSATRY_AGAIN},
+        {EAI_FAIL, Id_WSANO_RECOVERY},         {EAI_MEMORY, Id_WSAENOBUFS},
+        {EAI_FAMILY, Id_WSAEAFNOSUPPORT},      {EAI_SERVICE, Id_WSATYPE_NOT_FOUND},
+        {EAI_SOCKTYPE, Id_WSAESOCKTNOSUPPORT}, {EAI_BADFLAGS, Id_WSAEINVAL},
+        {-12345, Id_WSANO_RECOVERY},
     };
-    for (const auto& [code, number] : resolver) EXPECT_EQ(MapResolverError(code), number) << code;
+    for (const auto& [code, number] : resolver)
+        EXPECT_EQ(MapResolverError(code), number) << code;
 }
 
 TEST_F(PosixStackTest, TheLookUpSeamAnswersWithoutAResolver) {
@@ -132,7 +142,8 @@ TEST_F(PosixStackTest, AnInterruptedConnectCompletes) {
     int port = 0;
     const sockets::Handle listener = sockets::OpenListener(false, 0, port);
     std::vector<sockets::Handle> fillers;
-    for (int i = 0; i < 4; ++i) fillers.push_back(sockets::StartConnect(port));
+    for (int i = 0; i < 4; ++i)
+        fillers.push_back(sockets::StartConnect(port));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     TIdSocketHandle handle;
     handle.OpenHandle();
@@ -157,7 +168,8 @@ TEST_F(PosixStackTest, AnInterruptedConnectCompletes) {
     if (!done) ::shutdown(static_cast<int>(handle.SocketValue()), SHUT_RDWR);
     connecting.join();
     EXPECT_EQ(outcome, "connected");
-    for (const auto filler : fillers) sockets::Close(filler);
+    for (const auto filler : fillers)
+        sockets::Close(filler);
     sockets::Close(listener);
     ::sigaction(SIGUSR1, &previous, nullptr);
 }

@@ -11,7 +11,7 @@
 namespace {
 
 class WindowsStackTest : public ::testing::Test {
-  protected:
+protected:
     TIdStackReference reference;
     TIdStack& stack = *CurrentStack();
 
@@ -84,8 +84,18 @@ TEST_F(WindowsStackTest, ReadinessWaitKeepsExactlyTheReadySockets) {
 }
 
 TEST(WindowsErrorMapping, AddrInfoCodes) {
-    const std::pair<int, int> rows[] = {{1, 0},      {2, Id_WSATRY_AGAIN},  {3, Id_WSAEINVAL}, {4, Id_WSANO_RECOVERY},
-                                        {5, Id_WSAEAFNOSUPPORT},  {6, 8},      {7, Id_WSANO_DATA}, {8, Id_WSAHOST_NOT_FOUND},
-                                        {9, Id_WSATYPE_NOT_FOUND},  {10, Id_WSAESOCKTNOSUPPORT}, {Id_WSAHOST_NOT_FOUND, Id_WSAHOST_NOT_FOUND}, {Id_WSAETIMEDOUT, Id_WSAETIMEDOUT}};
-    for (const auto& [code, number] : rows) EXPECT_EQ(MapAddrInfoError(code), number) << code;
+    const std::pair<int, int> rows[] = {{1, 0},
+                                        {2, Id_WSATRY_AGAIN},
+                                        {3, Id_WSAEINVAL},
+                                        {4, Id_WSANO_RECOVERY},
+                                        {5, Id_WSAEAFNOSUPPORT},
+                                        {6, 8},
+                                        {7, Id_WSANO_DATA},
+                                        {8, Id_WSAHOST_NOT_FOUND},
+                                        {9, Id_WSATYPE_NOT_FOUND},
+                                        {10, Id_WSAESOCKTNOSUPPORT},
+                                        {Id_WSAHOST_NOT_FOUND, Id_WSAHOST_NOT_FOUND},
+                                        {Id_WSAETIMEDOUT, Id_WSAETIMEDOUT}};
+    for (const auto& [code, number] : rows)
+        EXPECT_EQ(MapAddrInfoError(code), number) << code;
 }

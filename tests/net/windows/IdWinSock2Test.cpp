@@ -40,7 +40,8 @@ TEST(WinsockBindingTable, EntriesRaiseBeforeLoadingThenBindOnFirstCall) {
     } catch (const EIdWinsockStubError& e) {
         EXPECT_EQ(e.SystemErrorNumber(), 10093u);
         EXPECT_EQ(e.Summary(), "Error on call Winsock2 library function gethostname");
-        EXPECT_EQ(std::string(e.what()), e.Summary() + ": " + SystemErrorText(Id_WSANOTINITIALISED));
+        EXPECT_EQ(std::string(e.what()),
+                  e.Summary() + ": " + SystemErrorText(Id_WSANOTINITIALISED));
     }
     EXPECT_TRUE(IsUnbound(Entry::gethostname_));
 

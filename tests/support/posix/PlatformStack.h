@@ -18,7 +18,8 @@ class InvalidNamesUnknown {
 public:
     explicit InvalidNamesUnknown(bool tryAgain = false) : saved_(TIdStackPosix::LookUp) {
         tryAgain_ = tryAgain;
-        TIdStackPosix::LookUp = [](const char* host, const char* service, const addrinfo* hints, addrinfo** result) {
+        TIdStackPosix::LookUp = [](const char* host, const char* service, const addrinfo* hints,
+                                   addrinfo** result) {
             const std::string name = host ? host : "";
             if (name.size() >= 8 && name.compare(name.size() - 8, 8, ".invalid") == 0)
                 return tryAgain_ ? EAI_AGAIN : EAI_NONAME;

@@ -14,7 +14,8 @@ inline std::string EmbeddedManifest(const std::wstring& program) {
     std::string text;
     if (const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
         if (const HGLOBAL loaded = ::LoadResource(module, found))
-            text.assign(static_cast<const char*>(::LockResource(loaded)), ::SizeofResource(module, found));
+            text.assign(static_cast<const char*>(::LockResource(loaded)),
+                        ::SizeofResource(module, found));
     }
     ::FreeLibrary(module);
     return text;

@@ -32,7 +32,7 @@ std::string ReadFile(const fs::path& path) {
 }
 
 class VykgetWindowsTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("vykget-" + std::to_string(::GetCurrentProcessId()));
         fs::create_directories(dir);
@@ -57,14 +57,15 @@ class VykgetWindowsTest : public ::testing::Test {
         startup.hStdError = err;
         startup.hStdOutput = err;
         const std::wstring program = Utf8ToWide(VYKGET_PATH);
-        std::wstring command =
-            L"\"" + program + L"\" " + Utf8ToWide(options) + L" \"" + Utf8ToWide(url) + L"\" \"" + target.wstring() + L"\"";
+        std::wstring command = L"\"" + program + L"\" " + Utf8ToWide(options) + L" \"" +
+                               Utf8ToWide(url) + L"\" \"" + target.wstring() + L"\"";
         PROCESS_INFORMATION process{};
         ProgramRun run;
         if (::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                              nullptr, &startup, &process)) {
             if (interrupt) {
-                for (int i = 0; i < 4000 && !HasTemporary(); ++i) ::Sleep(5);
+                for (int i = 0; i < 4000 && !HasTemporary(); ++i)
+                    ::Sleep(5);
                 ::Sleep(200);
                 InterruptWithCtrlC(url);
             }
@@ -98,8 +99,8 @@ class VykgetWindowsTest : public ::testing::Test {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION pkill{};
-        ASSERT_TRUE(::CreateProcessW(L"Z:\\usr\\bin\\pkill", command.data(), nullptr, nullptr, FALSE, 0,
-                                     nullptr, nullptr, &startup, &pkill));
+        ASSERT_TRUE(::CreateProcessW(L"Z:\\usr\\bin\\pkill", command.data(), nullptr, nullptr,
+                                     FALSE, 0, nullptr, nullptr, &startup, &pkill));
         ::WaitForSingleObject(pkill.hProcess, 10000);
         ::CloseHandle(pkill.hThread);
         ::CloseHandle(pkill.hProcess);
@@ -165,12 +166,19 @@ TEST_F(VykgetWindowsTest, NotFoundAndRefusedPortLeaveTheFileAlone) {
 }
 
 TEST_F(VykgetWindowsTest, AHiddenFileStaysHiddenAndCtrlCLeavesItWhole) {
-    ScriptedServer server({Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nMZ half").Stall(),
-                           Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!").Close()});
+    ScriptedServer server({Script()
+                               .ReceiveHead()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nMZ half")
+                               .Stall(),
+                           Script()
+                               .ReceiveHead()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nMZnew!")
+                               .Close()});
     const fs::path target = dir / L"Kalmin.exe";
     std::ofstream(target, std::ios::binary) << "old";
     ASSERT_TRUE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
-    ProgramRun run = Vykget(server.Url("/interrupted-" + std::to_string(::GetTickCount())), target, true);
+    ProgramRun run =
+        Vykget(server.Url("/interrupted-" + std::to_string(::GetTickCount())), target, true);
     EXPECT_EQ(run.exitCode, 130u);
     EXPECT_EQ(run.err, "vykget: interrupted by Ctrl-C\n");
     EXPECT_EQ(ReadFile(target), "old");
@@ -197,7 +205,8 @@ TEST_F(VykgetWindowsTest, HttpsVerifiedByTheSystemWithAnExtraCA) {
     run = Vykget(s.Url("good"), target, false, "-s -v --cacert \"" + s.CA() + "\"");
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_NE(run.err.find("* TLS connection using TLSv1.2 / "), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("*  issuer: CN=VYKPatch Test CA, O=VYKPatch tests\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("*  issuer: CN=VYKPatch Test CA, O=VYKPatch tests\n"), std::string::npos)
+        << run.err;
     EXPECT_EQ(ReadFile(target), "MZ" + std::string(70000, 'k') + "end");
 }
 
@@ -219,7 +228,8 @@ TEST_F(VykgetWindowsTest, SamePublisherAsReadsTheChainAndTheTimestamp) {
         {"new-renewed", 0, "*  timestamp: none\n"},
         {"new-timestamped", 0, "*  timestamp: 20"},
         {"new-timestamped-rogue-tsa", 0, "*  timestamp: none\n"},
-        {"new-stranger", 1, "is not the publisher's: other subject (signed by CN=Someone Else, O=Someone Else, not "},
+        {"new-stranger", 1,
+         "is not the publisher's: other subject (signed by CN=Someone Else, O=Someone Else, not "},
         {"new-rogue", 1, "is not the publisher's: untrusted chain ("},
         {"new-bad-signature", 1, "is not the publisher's: signature invalid ("},
         {"new-bad-content", 1, "is not the publisher's: signature invalid ("},
@@ -230,11 +240,13 @@ TEST_F(VykgetWindowsTest, SamePublisherAsReadsTheChainAndTheTimestamp) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.download);
         std::ofstream(target, std::ios::binary) << "old";
-        const ProgramRun run = Vykget(s.Url("plain", std::string("/signed/") + row.download + ".exe", "127.0.0.1", "http"),
-                                      target, false, "-s -v --same-publisher-as \"" + s.Signed("old-signed.exe") + "\"");
+        const ProgramRun run = Vykget(
+            s.Url("plain", std::string("/signed/") + row.download + ".exe", "127.0.0.1", "http"),
+            target, false, "-s -v --same-publisher-as \"" + s.Signed("old-signed.exe") + "\"");
         EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
         EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
-        EXPECT_EQ(ReadFile(target), row.exitCode == 0 ? vyktest::SignedProgram(row.download) : "old");
+        EXPECT_EQ(ReadFile(target),
+                  row.exitCode == 0 ? vyktest::SignedProgram(row.download) : "old");
     }
 }
 
