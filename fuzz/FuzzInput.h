@@ -16,8 +16,7 @@ public:
     // Up to the next NUL, or all that is left.
     std::string Text() {
         std::string text;
-        while (at_ < size_ && data_[at_] != 0)
-            text += static_cast<char>(data_[at_++]);
+        while (at_ < size_ && data_[at_] != 0) text += static_cast<char>(data_[at_++]);
         if (at_ < size_) ++at_;
         return text;
     }

@@ -6,10 +6,8 @@ namespace vykfuzz {
 
 std::string TrimControls(const std::string& text) {
     std::size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
-        --e;
+    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
     return text.substr(b, e - b);
 }
 
@@ -40,10 +38,8 @@ namespace {
 
 std::string TrimBlanks(const std::string& text) {
     std::size_t b = 0, e = text.size();
-    while (b < e && (text[b] == ' ' || text[b] == '\t'))
-        ++b;
-    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t'))
-        --e;
+    while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
+    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
     return text.substr(b, e - b);
 }
 
@@ -107,8 +103,7 @@ std::optional<std::int64_t> ContentLengthOf(const std::vector<Field>& fields) {
 std::optional<bool> ChunkedOf(const std::vector<Field>& fields) {
     bool present = false;
     std::vector<std::string> codings;
-    for (const auto& field : fields)
-        present = present || field.framingName == "transfer-encoding";
+    for (const auto& field : fields) present = present || field.framingName == "transfer-encoding";
     for (const auto& member : Members(fields, "transfer-encoding"))
         if (!member.empty()) codings.push_back(Lower(member));
     if (!present) return false;

@@ -46,8 +46,7 @@ void Url(vykfuzz::FuzzInput& input) {
 
 std::vector<std::string> Lines(const TIdHeaderList& list) {
     std::vector<std::string> lines;
-    for (int i = 0; i < list.Count(); ++i)
-        lines.push_back(list[i]);
+    for (int i = 0; i < list.Count(); ++i) lines.push_back(list[i]);
     return lines;
 }
 

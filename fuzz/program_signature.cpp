@@ -17,8 +17,7 @@ namespace {
 
 std::uint64_t Hash(const std::uint8_t* data, std::size_t size) {
     std::uint64_t hash = 14695981039346656037ull;
-    for (std::size_t i = 0; i < size; ++i)
-        hash = (hash ^ data[i]) * 1099511628211ull;
+    for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
     return hash;
 }
 

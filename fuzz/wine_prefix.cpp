@@ -54,10 +54,8 @@ void Hive(vykfuzz::FuzzInput& input) {
 }
 
 std::string LowerNoTrailingSeparator(std::string path) {
-    while (path.size() > 3 && path.back() == '\\')
-        path.pop_back();
-    for (char& c : path)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    while (path.size() > 3 && path.back() == '\\') path.pop_back();
+    for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return path;
 }
 

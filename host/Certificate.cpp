@@ -20,8 +20,7 @@ constexpr std::uint8_t kIPAddress = 0x87; // [7] OCTET STRING
 int SmallInteger(const TDerElement& integer) {
     if (integer.ValueSize == 0 || integer.ValueSize > 2 || (integer.Value[0] & 0x80)) return -1;
     int value = 0;
-    for (std::size_t i = 0; i < integer.ValueSize; ++i)
-        value = value * 256 + integer.Value[i];
+    for (std::size_t i = 0; i < integer.ValueSize; ++i) value = value * 256 + integer.Value[i];
     return value;
 }
 
@@ -70,8 +69,7 @@ void ReadExtensions(const TDerElement& extensions, TCertificateFacts& facts) {
         if (id != kExtendedKeyUsage) continue;
         facts.HasExtendedKeyUsage = true;
         TDerReader usages(inner.Expect(kDerSequence));
-        while (!usages.AtEnd())
-            facts.ExtendedKeyUsages.push_back(OidText(usages.Expect(kDerOid)));
+        while (!usages.AtEnd()) facts.ExtendedKeyUsages.push_back(OidText(usages.Expect(kDerOid)));
     }
 }
 
@@ -104,12 +102,10 @@ int KeyBits(TCertificateFacts& facts) {
     TDerReader numbers(TDerReader(key.Value, key.ValueSize).Expect(kDerSequence));
     const TDerElement modulus = numbers.Expect(kDerInteger);
     std::size_t first = 0;
-    while (first < modulus.ValueSize && modulus.Value[first] == 0)
-        ++first;
+    while (first < modulus.ValueSize && modulus.Value[first] == 0) ++first;
     if (first == modulus.ValueSize) return 0;
     int bits = static_cast<int>(modulus.ValueSize - first - 1) * 8;
-    for (unsigned top = modulus.Value[first]; top != 0; top >>= 1)
-        ++bits;
+    for (unsigned top = modulus.Value[first]; top != 0; top >>= 1) ++bits;
     return bits;
 }
 

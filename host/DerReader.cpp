@@ -41,8 +41,7 @@ TDerElement TDerReader::Next() {
         if (octets == 0 || octets > 4) throw EDerError("an indefinite or oversized length");
         if (static_cast<std::size_t>(end_ - at_) < octets) throw EDerError("a length is cut short");
         length = 0;
-        for (std::size_t i = 0; i < octets; ++i)
-            length = (length << 8) | *at_++;
+        for (std::size_t i = 0; i < octets; ++i) length = (length << 8) | *at_++;
     }
     if (length > static_cast<std::size_t>(end_ - at_))
         throw EDerError("an element runs past its container");
@@ -108,8 +107,7 @@ std::int64_t DerTimeSeconds(const TDerElement& time) {
     std::size_t rest = 10;
     if (rest < size && t[rest] == '.') {
         ++rest;
-        while (rest < size && t[rest] >= '0' && t[rest] <= '9')
-            ++rest;
+        while (rest < size && t[rest] >= '0' && t[rest] <= '9') ++rest;
     }
     if (rest + 1 != size || t[rest] != 'Z') throw EDerError("a time not in UTC");
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)

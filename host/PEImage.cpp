@@ -21,8 +21,7 @@ public:
         if (file_.Seek(offset, TSeekOrigin::soBeginning) != offset) throw EReadError();
         file_.ReadBuffer(raw, count);
         std::uint32_t value = 0;
-        for (int i = count - 1; i >= 0; --i)
-            value = (value << 8) | raw[i];
+        for (int i = count - 1; i >= 0; --i) value = (value << 8) | raw[i];
         return value;
     }
     std::uint16_t U16(std::int64_t offset) { return static_cast<std::uint16_t>(Bytes(offset, 2)); }

@@ -25,17 +25,14 @@ std::string ErrorDisplayText(const std::string& message) {
 
 std::string Trim(const std::string& text) {
     std::size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
-        --e;
+    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
     return text.substr(b, e - b);
 }
 
 std::string TrimRight(const std::string& text) {
     std::size_t e = text.size();
-    while (e > 0 && static_cast<unsigned char>(text[e - 1]) <= ' ')
-        --e;
+    while (e > 0 && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
     return text.substr(0, e);
 }
 

@@ -44,8 +44,7 @@ std::string EncodeBase64(const TIdBytes& data) {
 std::string DecodeBase64(const std::string& text) {
     std::array<int, 256> values;
     values.fill(-1);
-    for (int i = 0; i < 64; ++i)
-        values[static_cast<unsigned char>(kAlphabet[i])] = i;
+    for (int i = 0; i < 64; ++i) values[static_cast<unsigned char>(kAlphabet[i])] = i;
 
     std::string out;
     std::uint32_t accumulator = 0;

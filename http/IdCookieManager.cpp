@@ -184,8 +184,7 @@ bool TIdCookieManager::Store(std::shared_ptr<TIdCookie> cookie, const std::strin
         list.erase(list.begin());
         --count_;
     }
-    while (count_ > MaxCookies)
-        DropOldestOfAll();
+    while (count_ > MaxCookies) DropOldestOfAll();
     return true;
 }
 

@@ -68,8 +68,7 @@ int MonthNumber(const std::string& word) {
 
 std::string TrimLeft(const std::string& text) {
     std::size_t b = 0;
-    while (b < text.size() && static_cast<unsigned char>(text[b]) <= ' ')
-        ++b;
+    while (b < text.size() && static_cast<unsigned char>(text[b]) <= ' ') ++b;
     return text.substr(b);
 }
 

@@ -142,8 +142,7 @@ void TIdEntityHeaderInfo::SetHeaders() {
     SetText(HeaderLines, "Pragma", Pragma);
     // Appended line by line: joined as text, a line end inside one would split
     // it into headers nobody set.
-    for (int i = 0; i < CustomHeaders.Count(); ++i)
-        HeaderLines.Add(CustomHeaders[i]);
+    for (int i = 0; i < CustomHeaders.Count(); ++i) HeaderLines.Add(CustomHeaders[i]);
 }
 
 void TIdEntityHeaderInfo::ProcessHeaders() {

@@ -282,8 +282,7 @@ void TIdHTTPRouter::SendHead(const TIdURI& target, TIdHTTPRequest& request,
                                         ShownText(line) + "\"");
     };
     refuseBreaks(requestLine);
-    for (int i = 0; i < request.HeaderLines.Count(); ++i)
-        refuseBreaks(request.HeaderLines[i]);
+    for (int i = 0; i < request.HeaderLines.Count(); ++i) refuseBreaks(request.HeaderLines[i]);
     TIdIOHandler& io = *connection_.IOHandler();
     io.OpenOutputBuffer();
     try {

@@ -33,8 +33,7 @@ void TIdHeaderList::Delete(int index) {
 
 std::string TIdHeaderList::Text() const {
     std::string out;
-    for (const auto& line : lines_)
-        out += line + "\r\n";
+    for (const auto& line : lines_) out += line + "\r\n";
     return out;
 }
 
@@ -92,8 +91,7 @@ std::string TIdHeaderList::ValueOf(const std::string& name) const {
 }
 
 void TIdHeaderList::DeleteContinuations(int index) {
-    while (index + 1 < Count() && IsContinuation(index + 1))
-        Delete(index + 1);
+    while (index + 1 < Count() && IsContinuation(index + 1)) Delete(index + 1);
 }
 
 std::vector<std::string> TIdHeaderList::Wrap(const std::string& line,
@@ -130,8 +128,7 @@ std::vector<std::string> TIdHeaderList::Wrap(const std::string& line,
             ++start;
     }
     if (start < line.size() || pieces.empty()) pieces.push_back(TrimRight(line.substr(start)));
-    for (std::size_t i = 1; i < pieces.size(); ++i)
-        pieces[i].insert(0, " ");
+    for (std::size_t i = 1; i < pieces.size(); ++i) pieces[i].insert(0, " ");
     return pieces;
 }
 
@@ -155,8 +152,7 @@ void TIdHeaderList::SetHeader(const std::string& name, const std::string& value)
     DeleteContinuations(index);
     const auto pieces = Wrap(line, name.size() + PairSeparator.size());
     Put(index, pieces[0]);
-    for (std::size_t i = 1; i < pieces.size(); ++i)
-        Insert(index + static_cast<int>(i), pieces[i]);
+    for (std::size_t i = 1; i < pieces.size(); ++i) Insert(index + static_cast<int>(i), pieces[i]);
 }
 
 void TIdHeaderList::CollectValues(const std::string& name, TIdHeaderList* into) const {

@@ -11,8 +11,7 @@ TIdBaseComponent::TIdBaseComponent(TIdBaseComponent* owner) : owner_(owner) {
 
 TIdBaseComponent::~TIdBaseComponent() {
     // Owned components go first; each removes itself from owned_.
-    while (!owned_.empty())
-        delete owned_.back();
+    while (!owned_.empty()) delete owned_.back();
     if (owner_) std::erase(owner_->owned_, this);
     const auto watchers = watchers_;
     for (auto* watcher : watchers) {

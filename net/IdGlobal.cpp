@@ -23,8 +23,7 @@ std::optional<std::int64_t> ConvertInteger(const std::string& raw, std::uint64_t
                                            bool hexAllowed = true) {
     const std::string text = Trim(raw);
     std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
+    while (i < text.size() && text[i] == ' ') ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
@@ -172,8 +171,7 @@ std::string CanonicalIPv6Text(const std::string& input) {
             if (sawDouble) return {};
             sawDouble = true;
             const std::size_t fill = dots.empty() ? 8 - c : 7 - c;
-            for (std::size_t n = 0; n < fill; ++n)
-                out += "0:";
+            for (std::size_t n = 0; n < fill; ++n) out += "0:";
         } else if (!writeGroup(s.substr(colons[k - 1] + 1, colons[k] - colons[k - 1] - 1))) {
             return {};
         }
@@ -247,8 +245,7 @@ std::optional<std::uint32_t> TIdIPAddress::ParseIPv4Number(const std::string& te
                 if (ch < '0' || ch > '7') octal = false;
             if (octal) {
                 p = 0;
-                for (char ch : part)
-                    p = (p << 3) | static_cast<std::uint64_t>(ch - '0');
+                for (char ch : part) p = (p << 3) | static_cast<std::uint64_t>(ch - '0');
             } else {
                 p = static_cast<std::uint64_t>(*v);
             }

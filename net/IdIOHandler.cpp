@@ -39,8 +39,7 @@ HandlerRegistry& Registry() {
 
 std::uint64_t ToNetOrder(std::uint64_t value, int bytes) {
     std::uint64_t out = 0;
-    for (int i = 0; i < bytes; ++i)
-        out = (out << 8) | ((value >> (8 * i)) & 0xFF);
+    for (int i = 0; i < bytes; ++i) out = (out << 8) | ((value >> (8 * i)) & 0xFF);
     return out;
 }
 
@@ -307,8 +306,7 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
                     ReceiveIntoQueue(false, -1, true);
                     DetectClosed(true, true);
                 } catch (const Exception& error) {
-                    while (remaining > 0 && inputQueue_->Size() > 0)
-                        movePiece();
+                    while (remaining > 0 && inputQueue_->Size() > 0) movePiece();
                     if (untilClose && dynamic_cast<const EIdConnClosedGracefully*>(&error)) break;
                     throw;
                 }
@@ -539,8 +537,7 @@ void TIdIOHandler::WriteLines(const std::vector<std::string>& lines, bool writeC
     OpenOutputBuffer();
     try {
         if (writeCount) WriteInt32(static_cast<std::int32_t>(lines.size()));
-        for (const auto& line : lines)
-            WriteLine(line);
+        for (const auto& line : lines) WriteLine(line);
         CloseOutputBuffer();
     } catch (...) {
         CancelOutputBuffer();

@@ -121,16 +121,14 @@ std::uint64_t TIdStack::HostOrder64ToNet(std::uint64_t value) {
 std::array<std::uint16_t, 8>
 TIdStack::HostOrder128ToNet(const std::array<std::uint16_t, 8>& value) {
     std::array<std::uint16_t, 8> out{};
-    for (std::size_t i = 0; i < 8; ++i)
-        out[i] = HostOrder16ToNet(value[i]);
+    for (std::size_t i = 0; i < 8; ++i) out[i] = HostOrder16ToNet(value[i]);
     return out;
 }
 
 std::array<std::uint16_t, 8>
 TIdStack::NetOrder128ToHost(const std::array<std::uint16_t, 8>& value) {
     std::array<std::uint16_t, 8> out{};
-    for (std::size_t i = 0; i < 8; ++i)
-        out[i] = NetOrder16ToHost(value[i]);
+    for (std::size_t i = 0; i < 8; ++i) out[i] = NetOrder16ToHost(value[i]);
     return out;
 }
 
@@ -140,8 +138,7 @@ std::uint16_t TIdStack::InternetChecksum(const TIdBytes& data) {
     for (; i + 1 < data.size(); i += 2)
         sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
     if (i < data.size()) sum += static_cast<std::uint32_t>(data[i] << 8);
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<std::uint16_t>(~sum);
 }
 

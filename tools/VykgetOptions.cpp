@@ -65,14 +65,12 @@ std::optional<int> Seconds(const std::string& option, const std::string& value) 
     const std::string whole = value.substr(0, dot);
     const std::string fraction = dot == std::string::npos ? std::string() : value.substr(dot + 1);
     bool ok = !(whole + fraction).empty() && whole.size() <= 7;
-    for (const char c : whole + fraction)
-        ok = ok && c >= '0' && c <= '9';
+    for (const char c : whole + fraction) ok = ok && c >= '0' && c <= '9';
     if (!ok)
         throw EUsageError("vykget: option --" + option + " needs a number of seconds, not '" +
                           value + "'");
     long long ms = 0;
-    for (const char c : whole)
-        ms = ms * 10 + (c - '0');
+    for (const char c : whole) ms = ms * 10 + (c - '0');
     ms *= 1000;
     for (std::size_t i = 0; i < fraction.size(); ++i) {
         if (fraction[i] == '0') continue;
@@ -134,8 +132,7 @@ bool HostIsListed(const std::string& list, const std::string& host) {
         std::string entry = LowerCase(Trim(list.substr(from, comma - from)));
         from = comma + 1;
         if (entry == "*") return true;
-        while (!entry.empty() && entry[0] == '.')
-            entry.erase(0, 1);
+        while (!entry.empty() && entry[0] == '.') entry.erase(0, 1);
         if (entry.empty()) continue;
         if (name == entry || (!address && name.size() > entry.size() &&
                               name.compare(name.size() - entry.size(), entry.size(), entry) == 0 &&

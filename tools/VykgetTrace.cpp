@@ -38,8 +38,7 @@ std::string TraceRequestHead(const std::string& bytes) {
 
 std::string TraceResponseHead(const std::string& statusLine, const TIdHeaderList& headerLines) {
     std::string out = "< " + statusLine + "\n";
-    for (int i = 0; i < headerLines.Count(); ++i)
-        out += "< " + headerLines[i] + "\n";
+    for (int i = 0; i < headerLines.Count(); ++i) out += "< " + headerLines[i] + "\n";
     return out + "<\n";
 }
 

@@ -68,8 +68,7 @@ std::string Canonical(const std::string& absolute) {
 } // namespace
 
 TWinePrefix::TWinePrefix(std::string root) : root_(std::move(root)) {
-    while (root_.size() > 1 && root_.back() == '/')
-        root_.pop_back();
+    while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
 }
 
 std::string TWinePrefix::DefaultRoot() {
@@ -128,8 +127,7 @@ std::string TWinePrefix::WindowsFullName(const std::string& windowsPath) const {
     if (!base.empty()) push(base.substr(2));
     push(rest);
     std::string out = drive;
-    for (const auto& part : parts)
-        out += "\\" + part;
+    for (const auto& part : parts) out += "\\" + part;
     if (parts.empty() || (!rest.empty() && IsSeparator(rest.back()))) out += "\\";
     return out;
 }
@@ -191,8 +189,7 @@ std::string TWinePrefix::ToWindowsPath(const std::string& hostPath) const {
     }
     std::string out(1, letter);
     out += ":";
-    for (char c : rest)
-        out += c == '/' ? '\\' : c;
+    for (char c : rest) out += c == '/' ? '\\' : c;
     if (out.size() == 2) out += "\\";
     return out;
 }

@@ -312,8 +312,7 @@ std::unique_ptr<TRegistryKey> TWineRegistryHive::OpenKey(TRegRootKey root, const
     TWineRegKeys keys = ParseWineRegistry(hiveText);
 
     std::string wanted = LowerCase(path);
-    while (!wanted.empty() && wanted.back() == '\\')
-        wanted.pop_back();
+    while (!wanted.empty() && wanted.back() == '\\') wanted.pop_back();
     // VYK's installer is a 32-bit program: read the view it wrote, as the
     // 32-bit updater being replaced does.
     if (root == TRegRootKey::rkLocalMachine && IsWin64Hive(hiveText)) wanted = Wow64Path(wanted);

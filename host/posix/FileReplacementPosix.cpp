@@ -163,8 +163,7 @@ void TFileReplacement::FindTarget(bool writeSpecialInPlace) {
         stream_ = std::make_unique<TSequentialFile>(
             [fd](const void* buffer, std::int64_t count) -> std::int64_t {
                 ssize_t n;
-                do
-                    n = ::write(fd, buffer, static_cast<std::size_t>(count));
+                do n = ::write(fd, buffer, static_cast<std::size_t>(count));
                 while (n < 0 && errno == EINTR);
                 return n;
             },

@@ -34,8 +34,7 @@ extern "C" void OnInterrupt(int signal) {
 sigset_t Interrupts() {
     sigset_t set;
     sigemptyset(&set);
-    for (int s : kSignals)
-        sigaddset(&set, s);
+    for (int s : kSignals) sigaddset(&set, s);
     return set;
 }
 

@@ -238,8 +238,7 @@ void TIdStackPosix::FillOwnAddressList() {
         const std::string text =
             AddressToText(reinterpret_cast<const std::uint8_t*>(&sin->sin_addr), Id_IPv4);
         bool seen = false;
-        for (const auto& a : *ownAddresses_)
-            seen = seen || a == text;
+        for (const auto& a : *ownAddresses_) seen = seen || a == text;
         if (!seen) ownAddresses_->push_back(text);
     }
 }
@@ -326,8 +325,7 @@ std::vector<std::string> TIdStackPosix::PortToServices(int port) {
         ::getservbyport(HostOrder16ToNet(static_cast<std::uint16_t>(port)), nullptr);
     if (!entry) return names;
     names.emplace_back(entry->s_name);
-    for (char** alias = entry->s_aliases; alias && *alias; ++alias)
-        names.emplace_back(*alias);
+    for (char** alias = entry->s_aliases; alias && *alias; ++alias) names.emplace_back(*alias);
     return names;
 }
 
@@ -363,8 +361,7 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
     nfds_t count = 0;
     for (const auto& e : entries) {
         if (!e.set) continue;
-        for (int i = 0; i < e.set->Count; ++i)
-            fds[count++] = {Fd(e.set->Handles[i]), e.events, 0};
+        for (int i = 0; i < e.set->Count; ++i) fds[count++] = {Fd(e.set->Handles[i]), e.events, 0};
     }
     if (count == 0) {
         // Nothing to wait on would wait forever; select refuses it too.
@@ -403,8 +400,7 @@ int TIdStackPosix::WaitForSockets(TIdSocketArray* read, TIdSocketArray* write,
             if (e.events != POLLPRI) mask |= POLLHUP | POLLERR;
             if (fds[at].revents & mask) e.set->Handles[kept++] = e.set->Handles[i];
         }
-        for (int i = kept; i < n; ++i)
-            e.set->Handles[i] = 0;
+        for (int i = kept; i < n; ++i) e.set->Handles[i] = 0;
         e.set->Count = kept;
         ready += kept;
     }

@@ -226,8 +226,7 @@ std::vector<std::string> TIdStackWindows::PortToServices(int port) {
         ws::getservbyport(HostOrder16ToNet(static_cast<std::uint16_t>(port)), nullptr);
     if (!entry) return names;
     names.emplace_back(entry->s_name);
-    for (char** alias = entry->s_aliases; alias && *alias; ++alias)
-        names.emplace_back(*alias);
+    for (char** alias = entry->s_aliases; alias && *alias; ++alias) names.emplace_back(*alias);
     return names;
 }
 
@@ -251,18 +250,15 @@ namespace {
 
 void ToFdSet(const TIdSocketArray& sockets, fd_set& set) {
     set.fd_count = static_cast<u_int>(sockets.Count);
-    for (int i = 0; i < sockets.Count; ++i)
-        set.fd_array[i] = Native(sockets.Handles[i]);
+    for (int i = 0; i < sockets.Count; ++i) set.fd_array[i] = Native(sockets.Handles[i]);
 }
 
 // select leaves exactly the ready sockets in the set, in their order.
 void FromFdSet(const fd_set& set, TIdSocketArray& sockets) {
     const int before = sockets.Count;
     sockets.Count = static_cast<int>(set.fd_count);
-    for (int i = 0; i < sockets.Count; ++i)
-        sockets.Handles[i] = FromNative(set.fd_array[i]);
-    for (int i = sockets.Count; i < before; ++i)
-        sockets.Handles[i] = 0;
+    for (int i = 0; i < sockets.Count; ++i) sockets.Handles[i] = FromNative(set.fd_array[i]);
+    for (int i = sockets.Count; i < before; ++i) sockets.Handles[i] = 0;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "net/IdExceptionCore.h"
 #include "tests/support/BoxRecordingHost.h"
+#include "tests/support/Raised.h"
 
 #include <gtest/gtest.h>
 
@@ -157,8 +158,7 @@ std::int64_t FakeFile::Read(void* buffer, std::int64_t count) {
 }
 std::int64_t FakeFile::Write(const void* buffer, std::int64_t count) {
     std::size_t used = 0;
-    for (const auto& [key, data] : host_.files)
-        used += data.size();
+    for (const auto& [key, data] : host_.files) used += data.size();
     const auto n = std::min<std::int64_t>(count, static_cast<std::int64_t>(host_.diskSpace - used));
     Data().resize(std::max<std::size_t>(Data().size(), static_cast<std::size_t>(position_ + n)));
     std::copy_n(static_cast<const char*>(buffer), n, Data().data() + position_);
@@ -193,14 +193,12 @@ struct Fixture : ::testing::Test {
     void Press() { form.Button1.Click(); }
     std::vector<std::string> Texts() const {
         std::vector<std::string> out;
-        for (const auto& b : host.boxes)
-            out.push_back(b.text);
+        for (const auto& b : host.boxes) out.push_back(b.text);
         return out;
     }
     void ExpectOnlyFiles(std::map<std::string, std::string> expected) {
         std::map<std::string, std::string> keyed;
-        for (const auto& [path, data] : expected)
-            keyed[Key(path)] = data;
+        for (const auto& [path, data] : expected) keyed[Key(path)] = data;
         EXPECT_EQ(host.files, keyed);
         EXPECT_TRUE(host.open.empty());
     }
@@ -317,12 +315,8 @@ TEST_F(Fixture, DialogCancelledOrChosenFileWithoutKalminWritesNothing) {
 TEST_F(Fixture, InstallPathStoredAsNumberRaisesBeforeAnythingIsTouched) {
     host.hive.values["InstallPath"] = {rdInteger, std::string("\x2a\0\0\0", 4)};
     host.files[Key(Default + "\\Kalmin.exe")] = OldProgram;
-    try {
-        Press();
-        FAIL();
-    } catch (const ERegistryException& e) {
-        EXPECT_STREQ(e.what(), "Invalid data type for 'InstallPath'");
-    }
+    EXPECT_STREQ(vyktest::Raised<ERegistryException>([&] { Press(); }).what(),
+                 "Invalid data type for 'InstallPath'");
     EXPECT_TRUE(urls.empty());
     ExpectOnlyFiles({{Default + "\\Kalmin.exe", OldProgram}});
 }

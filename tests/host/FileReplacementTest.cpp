@@ -289,8 +289,7 @@ const char* const Planted[] = {".Kalmin.exe.vykget-0123abcd", ".Kalmin.exe.vykge
 
 bool PlantLeftovers(Scene& s) {
     Old(s, 0644);
-    for (const char* name : Planted)
-        s.Put(name, "left");
+    for (const char* name : Planted) s.Put(name, "left");
     ::unlink((s.dir + "/" + Planted[5]).c_str());
     if (::symlink("Kalmin.exe", (s.dir + "/" + Planted[5]).c_str()) != 0) return false;
     const std::string others = s.dir + "/" + Planted[6];

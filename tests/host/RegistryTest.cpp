@@ -1,4 +1,5 @@
 #include "host/Registry.h"
+#include "tests/support/Raised.h"
 
 #include <gtest/gtest.h>
 
@@ -89,16 +90,8 @@ TEST(TRegistry, ReadStringFollowsTypeSizeAndNulRules) {
     EXPECT_EQ(registry.ReadString("Empty"), "");
     EXPECT_EQ(registry.ReadString("Missing"), "");
     EXPECT_EQ(registry.ReadString("EmptyDword"), ""); // no data: no type check
-    try {
-        registry.ReadString("Dword");
-        FAIL();
-    } catch (const ERegistryException& e) {
-        EXPECT_STREQ(e.what(), "Invalid data type for 'Dword'");
-    }
-    try {
-        registry.ReadString("Broken");
-        FAIL();
-    } catch (const ERegistryException& e) {
-        EXPECT_STREQ(e.what(), "Failed to get data for 'Broken'");
-    }
+    EXPECT_STREQ(vyktest::Raised<ERegistryException>([&] { registry.ReadString("Dword"); }).what(),
+                 "Invalid data type for 'Dword'");
+    EXPECT_STREQ(vyktest::Raised<ERegistryException>([&] { registry.ReadString("Broken"); }).what(),
+                 "Failed to get data for 'Broken'");
 }

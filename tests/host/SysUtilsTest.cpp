@@ -35,6 +35,5 @@ TEST(ErrorDisplayText, AddsAPeriodOnlyAfterBytesAboveThePeriod) {
         {"HTTP/1.1 404 Not Found", "HTTP/1.1 404 Not Found."},
         {"přerušena", "přerušena."}, // ends in a byte from 0x80 up
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ErrorDisplayText(c.message), c.shown) << c.message;
+    for (const auto& c : cases) EXPECT_EQ(ErrorDisplayText(c.message), c.shown) << c.message;
 }

@@ -20,8 +20,7 @@ TEST(Base64, StandardVectorsAndEveryByte) {
     EXPECT_EQ(DecodeBase64("Zg==Zm9v"), "f");
 
     std::string all;
-    for (int i = 0; i < 256; ++i)
-        all += static_cast<char>(i);
+    for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     const std::string encoded = EncodeBase64(all);
     EXPECT_EQ(encoded.find('\n'), std::string::npos);
     EXPECT_EQ(DecodeBase64(encoded), all);

@@ -144,8 +144,7 @@ TEST(TIdCookieManager, ReadersAndWritersMayRunTogether) {
     TIdCookieManager store;
     std::atomic<bool> done{false};
     std::thread reader([&] {
-        while (!done)
-            (void)store.CookieText(TIdURI("http://host/"), false);
+        while (!done) (void)store.CookieText(TIdURI("http://host/"), false);
     });
     for (int i = 0; i < 500; ++i)
         store.AddServerCookie("n" + std::to_string(i % 50) + "=v", "host");

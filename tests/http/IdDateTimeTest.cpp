@@ -59,12 +59,7 @@ TEST(GMTToLocalDateTime, AddsTheLocalOffsetEvenToAnUnreadableDate) {
                 kSecond / 10);
     EXPECT_NEAR(GMTToLocalDateTime("soon", 90), 90.0 / 1440, kSecond / 10);
     EXPECT_EQ(GMTToLocalDateTime("", std::nullopt), 0);
-    try {
-        GMTToLocalDateTime("soon", std::nullopt);
-        FAIL();
-    } catch (const EIdFailedToRetreiveTimeZoneInfo& e) {
-        EXPECT_STREQ(e.what(), "Failed attempting to retrieve time zone information.");
-    }
+    EXPECT_THROW(GMTToLocalDateTime("soon", std::nullopt), EIdFailedToRetreiveTimeZoneInfo);
 }
 
 TEST(GMTToLocalDateTime, UsesTheMachineOffset) {

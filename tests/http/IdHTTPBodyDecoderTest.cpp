@@ -48,8 +48,7 @@ DecoderCase Feed(const DecoderCase& c, const std::vector<std::size_t>& cuts) {
 
 std::string Repeated(const std::string& text, int times) {
     std::string out;
-    for (int i = 0; i < times; ++i)
-        out += text;
+    for (int i = 0; i < times; ++i) out += text;
     return out;
 }
 
@@ -76,6 +75,12 @@ TEST(TIdHTTPBodyDecoder, FramingsAtEverySplit) {
          "Invalid chunk size line in response: \"0x5\""},
         {"size that would wrap", TFraming::Chunked, 0, "10000000000000005\r\n", "", "",
          "Invalid chunk size line in response: \"10000000000000005\""},
+        {"size that would wrap, upper case", TFraming::Chunked, 0, "1000000000000000A\r\n", "", "",
+         "Invalid chunk size line in response: \"1000000000000000A\""},
+        {"size above 2^63", TFraming::Chunked, 0, "8000000000000000\r\n", "", "",
+         "Invalid chunk size line in response: \"8000000000000000\""},
+        {"size and more after a blank", TFraming::Chunked, 0, "5 x\r\nhello", "", "",
+         "Invalid chunk size line in response: \"5 x\""},
         {"the largest size", TFraming::Chunked, 0, "7fffffffffffffff\r\nab", "ab", "", "open"},
         {"data longer than its size", TFraming::Chunked, 0, "2\r\nabcd\r\n0\r\n\r\n", "ab", "",
          "Chunk data longer than its size line in response: \"cd\""},
@@ -96,8 +101,7 @@ TEST(TIdHTTPBodyDecoder, FramingsAtEverySplit) {
             EXPECT_EQ(got.error, c.error) << how;
         };
         std::vector<std::size_t> bytes;
-        for (std::size_t i = 1; i < c.input.size(); ++i)
-            bytes.push_back(i);
+        for (std::size_t i = 1; i < c.input.size(); ++i) bytes.push_back(i);
         check(Feed(c, bytes), "byte by byte");
         for (std::size_t split = 0; split <= c.input.size(); ++split)
             check(Feed(c, {split}), "split at " + std::to_string(split));

@@ -113,8 +113,7 @@ TEST(TIdResponseHeaderInfo, ContentLengthAndRange) {
         {"Content-Length: 5, 05", kRefused},
         {"X-A: 1\r\n Content-Length: 5", -1}, // a continuation line is no header
         {"Content-Length: 5\r\nContent-Length: 6", kRefused}};
-    for (const auto& [head, length] : lengths)
-        EXPECT_EQ(LengthOf(head), length) << head;
+    for (const auto& [head, length] : lengths) EXPECT_EQ(LengthOf(head), length) << head;
     try {
         Received("Content-Length: 3\r\nContent-Length: 1x\x1b");
         ADD_FAILURE() << "accepted";

@@ -23,8 +23,7 @@ const std::string kProgram = "MZ" + std::string(70000, 'k') + "end";
 
 std::string Pattern() {
     std::string body(100000, '\0');
-    for (std::size_t i = 0; i < body.size(); ++i)
-        body[i] = static_cast<char>(i % 251);
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i % 251);
     return body;
 }
 

@@ -54,8 +54,7 @@ TEST(TIdURI, ParsesEveryPart) {
         {"../y", "|||||../|y|||v4"},
         {"a/b?q#f", "|||||a/|b|?q|f|v4"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Parts(TIdURI(c.url)), c.parts) << c.url;
+    for (const auto& c : cases) EXPECT_EQ(Parts(TIdURI(c.url)), c.parts) << c.url;
     EXPECT_EQ(TIdURI("http://host\\dir\\f.exe").FullText, "http://host/dir/f.exe");
 }
 

@@ -3,6 +3,7 @@
 #include "host/Stream.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdStack.h"
+#include "tests/support/Raised.h"
 
 #include <gtest/gtest.h>
 
@@ -84,12 +85,8 @@ TEST(TIdBuffer, FindBytesCountsFromTheFront) {
     EXPECT_EQ(queue.FindText("\r\n", 0), 2);
     EXPECT_EQ(queue.FindText("cd", 0), 4);
     EXPECT_THROW(queue.FindBytes({}), EIdException);
-    try {
-        queue.FindBytes(Bytes("\n"), 6);
-        FAIL();
-    } catch (const EIdException& e) {
-        EXPECT_STREQ(e.what(), "Buffer start position is invalid.");
-    }
+    EXPECT_STREQ(vyktest::Raised<EIdException>([&] { queue.FindBytes(Bytes("\n"), 6); }).what(),
+                 "Buffer start position is invalid.");
 }
 
 TEST(TIdBuffer, ExtractWithAndWithoutAppend) {
@@ -112,12 +109,9 @@ TEST(TIdBuffer, ExtractingTooMuchRaisesWithBothCounts) {
     TIdBuffer queue;
     queue.AppendBytes(Bytes("abcd"));
     TIdBytes target;
-    try {
-        queue.ExtractBytes(target, 10);
-        FAIL();
-    } catch (const EIdNotEnoughDataInBuffer& e) {
-        EXPECT_STREQ(e.what(), "Not enough data in buffer. (10/4)");
-    }
+    EXPECT_STREQ(
+        vyktest::Raised<EIdNotEnoughDataInBuffer>([&] { queue.ExtractBytes(target, 10); }).what(),
+        "Not enough data in buffer. (10/4)");
     EXPECT_EQ(queue.Size(), 4);
 }
 

@@ -9,62 +9,57 @@
 #include <string>
 #include <utility>
 
-// Each named number: its value and its text; no other number has a text.
+// Each named number and its text: a name of the wrong value, or a text
+// that moved, gives another number a text; no other number has one.
 TEST(SocketErrorText, EachNamedNumberAndNoOther) {
-    const struct {
-        int name, number;
-        const char* text;
-    } rows[] = {
-        {Id_WSAEINTR, 10004, "Interrupted system call."},
-        {Id_WSAEBADF, 10009, "Bad file number."},
-        {Id_WSAEACCES, 10013, "Access denied."},
-        {Id_WSAEFAULT, 10014, "Buffer fault."},
-        {Id_WSAEINVAL, 10022, "Invalid argument."},
-        {Id_WSAEMFILE, 10024, "Too many open files."},
-        {Id_WSAEWOULDBLOCK, 10035, "Operation would block."},
-        {Id_WSAEINPROGRESS, 10036, "Operation now in progress."},
-        {Id_WSAEALREADY, 10037, "Operation already in progress."},
-        {Id_WSAENOTSOCK, 10038, "Socket operation on non-socket."},
-        {Id_WSAEDESTADDRREQ, 10039, "Destination address required."},
-        {Id_WSAEMSGSIZE, 10040, "Message too long."},
-        {Id_WSAEPROTOTYPE, 10041, "Protocol wrong type for socket."},
-        {Id_WSAENOPROTOOPT, 10042, "Bad protocol option."},
-        {Id_WSAEPROTONOSUPPORT, 10043, "Protocol not supported."},
-        {Id_WSAESOCKTNOSUPPORT, 10044, "Socket type not supported."},
-        {Id_WSAEOPNOTSUPP, 10045, "Operation not supported on socket."},
-        {Id_WSAEPFNOSUPPORT, 10046, "Protocol family not supported."},
-        {Id_WSAEAFNOSUPPORT, 10047, "Address family not supported by protocol family."},
-        {Id_WSAEADDRINUSE, 10048, "Address already in use."},
-        {Id_WSAEADDRNOTAVAIL, 10049, "Cannot assign requested address."},
-        {Id_WSAENETDOWN, 10050, "Network is down."},
-        {Id_WSAENETUNREACH, 10051, "Network is unreachable."},
-        {Id_WSAENETRESET, 10052, "Net dropped connection or reset."},
-        {Id_WSAECONNABORTED, 10053, "Software caused connection abort."},
-        {Id_WSAECONNRESET, 10054, "Connection reset by peer."},
-        {Id_WSAENOBUFS, 10055, "No buffer space available."},
-        {Id_WSAEISCONN, 10056, "Socket is already connected."},
-        {Id_WSAENOTCONN, 10057, "Socket is not connected."},
-        {Id_WSAESHUTDOWN, 10058, "Cannot send or receive after socket is closed."},
-        {Id_WSAETOOMANYREFS, 10059, "Too many references, cannot splice."},
-        {Id_WSAETIMEDOUT, 10060, "Connection timed out."},
-        {Id_WSAECONNREFUSED, 10061, "Connection refused."},
-        {Id_WSAELOOP, 10062, "Too many levels of symbolic links."},
-        {Id_WSAENAMETOOLONG, 10063, "File name too long."},
-        {Id_WSAEHOSTDOWN, 10064, "Host is down."},
-        {Id_WSAEHOSTUNREACH, 10065, "No route to host."},
-        {Id_WSAENOTEMPTY, 10066, "Directory not empty"},
-        {Id_WSAHOST_NOT_FOUND, 11001, "Host not found."},
-        {Id_WSANOTINITIALISED, 10093, ""},
-        {Id_WSATYPE_NOT_FOUND, 10109, ""},
-        {Id_WSATRY_AGAIN, 11002, ""},
-        {Id_WSANO_RECOVERY, 11003, ""},
-        {Id_WSANO_DATA, 11004, ""},
-    };
+    const std::pair<int, std::string> rows[] = {
+        {Id_WSAEINTR, "Interrupted system call."},
+        {Id_WSAEBADF, "Bad file number."},
+        {Id_WSAEACCES, "Access denied."},
+        {Id_WSAEFAULT, "Buffer fault."},
+        {Id_WSAEINVAL, "Invalid argument."},
+        {Id_WSAEMFILE, "Too many open files."},
+        {Id_WSAEWOULDBLOCK, "Operation would block."},
+        {Id_WSAEINPROGRESS, "Operation now in progress."},
+        {Id_WSAEALREADY, "Operation already in progress."},
+        {Id_WSAENOTSOCK, "Socket operation on non-socket."},
+        {Id_WSAEDESTADDRREQ, "Destination address required."},
+        {Id_WSAEMSGSIZE, "Message too long."},
+        {Id_WSAEPROTOTYPE, "Protocol wrong type for socket."},
+        {Id_WSAENOPROTOOPT, "Bad protocol option."},
+        {Id_WSAEPROTONOSUPPORT, "Protocol not supported."},
+        {Id_WSAESOCKTNOSUPPORT, "Socket type not supported."},
+        {Id_WSAEOPNOTSUPP, "Operation not supported on socket."},
+        {Id_WSAEPFNOSUPPORT, "Protocol family not supported."},
+        {Id_WSAEAFNOSUPPORT, "Address family not supported by protocol family."},
+        {Id_WSAEADDRINUSE, "Address already in use."},
+        {Id_WSAEADDRNOTAVAIL, "Cannot assign requested address."},
+        {Id_WSAENETDOWN, "Network is down."},
+        {Id_WSAENETUNREACH, "Network is unreachable."},
+        {Id_WSAENETRESET, "Net dropped connection or reset."},
+        {Id_WSAECONNABORTED, "Software caused connection abort."},
+        {Id_WSAECONNRESET, "Connection reset by peer."},
+        {Id_WSAENOBUFS, "No buffer space available."},
+        {Id_WSAEISCONN, "Socket is already connected."},
+        {Id_WSAENOTCONN, "Socket is not connected."},
+        {Id_WSAESHUTDOWN, "Cannot send or receive after socket is closed."},
+        {Id_WSAETOOMANYREFS, "Too many references, cannot splice."},
+        {Id_WSAETIMEDOUT, "Connection timed out."},
+        {Id_WSAECONNREFUSED, "Connection refused."},
+        {Id_WSAELOOP, "Too many levels of symbolic links."},
+        {Id_WSAENAMETOOLONG, "File name too long."},
+        {Id_WSAEHOSTDOWN, "Host is down."},
+        {Id_WSAEHOSTUNREACH, "No route to host."},
+        {Id_WSAENOTEMPTY, "Directory not empty"},
+        {Id_WSAHOST_NOT_FOUND, "Host not found."},
+        {Id_WSANOTINITIALISED, ""},
+        {Id_WSATYPE_NOT_FOUND, ""},
+        {Id_WSATRY_AGAIN, ""},
+        {Id_WSANO_RECOVERY, ""},
+        {Id_WSANO_DATA, ""}};
     std::map<int, std::string> texts;
-    for (const auto& row : rows) {
-        EXPECT_EQ(row.name, row.number) << row.text;
-        texts[row.number] = row.text;
-    }
+    for (const auto& [number, text] : rows) texts[number] = text;
+    EXPECT_EQ(texts.size(), std::size(rows)) << "two names for one number";
     for (int n = 0; n < 12000; ++n)
         EXPECT_EQ(SocketErrorText(n), "Socket Error # " + std::to_string(n) + "\r\n" + texts[n])
             << n;
@@ -156,10 +151,8 @@ TEST(ExceptionTree, FixedTexts) {
         {kNotConnectedText, "Not Connected"},
         {kSignatureNoSignedData, "no PKCS#7 SignedData"},
         {kSignatureNotOneSigner, "not exactly one signer"},
-        {kSignatureCertificateMissing, "the signer's certificate is not in the signature"},
-    };
-    for (const auto& [text, expected] : rows)
-        EXPECT_EQ(text, expected);
+        {kSignatureCertificateMissing, "the signer's certificate is not in the signature"}};
+    for (const auto& [text, expected] : rows) EXPECT_EQ(text, expected);
 }
 
 TEST(ExceptionTree, DataAndMessages) {

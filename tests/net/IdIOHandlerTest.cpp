@@ -66,12 +66,7 @@ TEST(ReadLine, LongestLineAndOneByteMore) {
     EXPECT_EQ(tooLong->InputQueue()->Size(), 16385 + 1);
 
     auto noEnd = Open(std::string(20000, 'a'), 1000, true);
-    try {
-        noEnd->ReadLine();
-        FAIL();
-    } catch (const EIdReadLnMaxLineLengthExceeded& e) {
-        EXPECT_STREQ(e.what(), "Max line length exceeded.");
-    }
+    EXPECT_THROW(noEnd->ReadLine(), EIdReadLnMaxLineLengthExceeded);
 
     auto split = Open(longest + "b\nnext\n", 1000);
     split->MaxLineAction = maSplit;
@@ -110,12 +105,7 @@ TEST(ReadTimeouts, ReadLineReturnsEmptyWhereReadCountRaises) {
     EXPECT_EQ(io.ReadLine(), "");
     EXPECT_TRUE(io.LineTimedOut);
     TIdBytes bytes;
-    try {
-        io.ReadCount(bytes, 1);
-        FAIL();
-    } catch (const EIdReadTimeout& e) {
-        EXPECT_STREQ(e.what(), "Read Timeout");
-    }
+    EXPECT_THROW(io.ReadCount(bytes, 1), EIdReadTimeout);
 }
 
 TEST(ReadCount, ExactCountsAndShortReads) {
@@ -253,8 +243,7 @@ TEST(Writing, BufferedRequestHeadLeavesInOneSend) {
 
 TEST(Writing, WritingAfterANoticedCloseRaisesEvenWithBytesQueued) {
     auto io = Open("unread");
-    while (!io->PeerClosed)
-        io->ReceiveIntoQueue(false, 0, false);
+    while (!io->PeerClosed) io->ReceiveIntoQueue(false, 0, false);
     EXPECT_TRUE(io->IsConnected());
     EXPECT_THROW(io->WriteLine("x"), EIdConnClosedGracefully);
 }
@@ -281,8 +270,7 @@ TEST(IsConnected, StaysTrueWhileClosedConnectionBytesRemain) {
     client.SetPort(server.Port());
     client.EstablishConnection();
     TIdIOHandler& io = *client.IOHandler();
-    while (!io.PeerClosed)
-        io.ReceiveIntoQueue(false, 1000, false);
+    while (!io.PeerClosed) io.ReceiveIntoQueue(false, 1000, false);
     EXPECT_TRUE(io.IsConnected());
     TIdBytes bytes;
     io.ReadCount(bytes, 4);

@@ -1,6 +1,7 @@
 #include "net/IdSocketHandle.h"
 
 #include "net/IdExceptionCore.h"
+#include "tests/support/Raised.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <chrono>
@@ -52,12 +53,8 @@ TEST_F(SocketHandleTest, BindFailuresHaveTheirOwnMessages) {
     handle.OpenHandle();
     handle.ClientPortMin = 5002;
     handle.ClientPortMax = 5000;
-    try {
-        handle.BindLocal();
-        FAIL();
-    } catch (const EIdInvalidPortRange& e) {
-        EXPECT_STREQ(e.what(), "Invalid Port Range (5002 - 5000)");
-    }
+    EXPECT_STREQ(vyktest::Raised<EIdInvalidPortRange>([&] { handle.BindLocal(); }).what(),
+                 "Invalid Port Range (5002 - 5000)");
 
     TIdSocketHandle first;
     first.OpenHandle();
@@ -67,12 +64,7 @@ TEST_F(SocketHandleTest, BindFailuresHaveTheirOwnMessages) {
     second.OpenHandle();
     second.IP = "127.0.0.1";
     second.Port = first.Port;
-    try {
-        second.BindLocal();
-        FAIL();
-    } catch (const EIdCouldNotBindSocket& e) {
-        EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
-    }
+    EXPECT_THROW(second.BindLocal(), EIdCouldNotBindSocket);
     TIdSocketHandle third;
     third.OpenHandle();
     third.IP = "127.0.0.1";
@@ -112,12 +104,8 @@ TEST_F(SocketHandleTest, RefusedConnectPassesTheSocketErrorThrough) {
     TIdSocketHandle handle;
     handle.OpenHandle();
     handle.SetPeerEndpoint("127.0.0.1", vyktest::ClosedLoopbackPort(), Id_IPv4);
-    try {
-        handle.ConnectToPeer();
-        FAIL();
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), Id_WSAECONNREFUSED);
-    }
+    EXPECT_EQ(vyktest::Raised<EIdSocketError>([&] { handle.ConnectToPeer(); }).ErrorNumber(),
+              Id_WSAECONNREFUSED);
     EXPECT_TRUE(handle.IsOpen());
 }
 
@@ -153,25 +141,14 @@ TEST_F(SocketHandleTest, IPVersionChangesOnlyWhileClosed) {
     handle.SetIPVersion(Id_IPv4);
     handle.OpenHandle();
     EXPECT_NO_THROW(handle.SetIPVersion(Id_IPv4));
-    try {
-        handle.SetIPVersion(Id_IPv6);
-        FAIL();
-    } catch (const EIdCannotSetIPVersionWhenConnected& e) {
-        EXPECT_STREQ(e.what(), "Cannot change IPVersion when connected");
-    }
+    EXPECT_THROW(handle.SetIPVersion(Id_IPv6), EIdCannotSetIPVersionWhenConnected);
 }
 
 TEST(SocketList, HoldsAtMostSixtyFourSockets) {
     TIdSocketList set;
-    for (int i = 0; i < 64; ++i)
-        set.AddSocket(100 + i);
+    for (int i = 0; i < 64; ++i) set.AddSocket(100 + i);
     EXPECT_EQ(set.SocketCount(), 64);
-    try {
-        set.AddSocket(999);
-        FAIL();
-    } catch (const EIdStackSetSizeExceeded& e) {
-        EXPECT_STREQ(e.what(), "Set Size Exceeded.");
-    }
+    EXPECT_THROW(set.AddSocket(999), EIdStackSetSizeExceeded);
     EXPECT_THROW(set.SocketAt(64), EIdStackSetSizeExceeded);
     EXPECT_THROW(set.SocketAt(-1), EIdStackSetSizeExceeded);
     set.RemoveSocket(100);

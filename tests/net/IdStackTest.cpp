@@ -2,6 +2,7 @@
 
 #include "PlatformStack.h"
 #include "net/IdExceptionCore.h"
+#include "tests/support/Raised.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -44,12 +45,8 @@ TEST(StackLifetime, FirstUserCreatesLastUserDestroys) {
 
 TEST(StackLifetime, MissingStackKindIsReported) {
     SetStackKind(nullptr);
-    try {
-        AcquireStack();
-        FAIL();
-    } catch (const EIdException& e) {
-        EXPECT_STREQ(e.what(), "Stack Class is undefined.");
-    }
+    EXPECT_STREQ(vyktest::Raised<EIdException>([&] { AcquireStack(); }).what(),
+                 "Stack Class is undefined.");
     EXPECT_EQ(StackUsers(), 0);
     SetStackKind(DefaultStackKind());
 }
@@ -87,12 +84,10 @@ TEST_F(StackTest, AddressTextsConvertBothWays) {
     EXPECT_EQ(stack.AddressToText(v6.data(), Id_IPv6), "0:0:0:0:0:0:0:1");
     EXPECT_THROW(stack.TextToAddress("1.2.3.256", Id_IPv4), ERangeError);
     EXPECT_THROW(stack.TextToAddress("1.x.3.4", Id_IPv4), EConvertError);
-    try {
-        stack.TextToAddress("nope", Id_IPv6);
-        FAIL();
-    } catch (const EIdInvalidIPv6Address& e) {
-        EXPECT_STREQ(e.what(), "nope is not a valid IPv6 address");
-    }
+    EXPECT_STREQ(vyktest::Raised<EIdInvalidIPv6Address>([&] {
+                     stack.TextToAddress("nope", Id_IPv6);
+                 }).what(),
+                 "nope is not a valid IPv6 address");
     EXPECT_THROW(stack.TextToAddress("1.2.3.4", static_cast<TIdIPVersion>(7)),
                  EIdIPVersionUnsupported);
 }
@@ -154,8 +149,7 @@ TEST_F(StackTest, ListenAcceptAndDatagrams) {
     TIdBytes in(16);
     EXPECT_EQ(stack.ReceiveInto(accepted, in), 4);
     EXPECT_EQ(BytesToString(in, 0, 4), "ello");
-    for (auto s : {server, client, accepted})
-        stack.ShutdownAndClose(s);
+    for (auto s : {server, client, accepted}) stack.ShutdownAndClose(s);
 
     const auto a = stack.OpenSocket(Id_SOCK_DGRAM, 0, false, Id_IPv4);
     const auto b = stack.OpenSocket(Id_SOCK_DGRAM, 0, false, Id_IPv4);

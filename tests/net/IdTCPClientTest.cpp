@@ -3,6 +3,7 @@
 #include "net/IdAntiFreezeBase.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdIOHandlerStack.h"
+#include "tests/support/Raised.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <atomic>
@@ -47,12 +48,7 @@ TEST(TCPClient, ConnectNotifiesInOrderWithoutResolvingADottedAddress) {
     EXPECT_TRUE(client.IsConnected());
     EXPECT_TRUE(client.OwnsHandler());
     EXPECT_NE(client.Socket(), nullptr);
-    try {
-        client.EstablishConnection();
-        FAIL();
-    } catch (const EIdAlreadyConnected& e) {
-        EXPECT_STREQ(e.what(), "Already connected.");
-    }
+    EXPECT_THROW(client.EstablishConnection(), EIdAlreadyConnected);
     client.CloseConnection();
     client.CloseConnection();
     EXPECT_EQ(log.texts, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.",
@@ -74,19 +70,9 @@ TEST(TCPClient, HostNameIsResolvedFirst) {
 
 TEST(TCPClient, MissingHostOrPortRaisesEmptyMessagesWithoutAHandler) {
     TIdTCPClient client;
-    try {
-        client.EstablishConnection();
-        FAIL();
-    } catch (const EIdHostRequired& e) {
-        EXPECT_STREQ(e.what(), "");
-    }
+    EXPECT_THROW(client.EstablishConnection(), EIdHostRequired);
     client.SetHost("127.0.0.1");
-    try {
-        client.EstablishConnection();
-        FAIL();
-    } catch (const EIdPortRequired& e) {
-        EXPECT_STREQ(e.what(), "");
-    }
+    EXPECT_THROW(client.EstablishConnection(), EIdPortRequired);
     EXPECT_EQ(client.IOHandler(), nullptr);
 }
 
@@ -190,12 +176,8 @@ TEST(TCPClient, ConnectTimeoutReportsARefusalOnTheCallersThread) {
     client.SetHost("127.0.0.1");
     client.SetPort(vyktest::ClosedLoopbackPort());
     client.SetConnectTimeout(2000);
-    try {
-        client.EstablishConnection();
-        FAIL();
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), Id_WSAECONNREFUSED);
-    }
+    EXPECT_EQ(vyktest::Raised<EIdSocketError>([&] { client.EstablishConnection(); }).ErrorNumber(),
+              Id_WSAECONNREFUSED);
     ScriptedServer server(Script().Stall());
     client.SetPort(server.Port());
     client.SetConnectTimeout(-1);
@@ -211,8 +193,7 @@ TEST(TCPClient, PeerCloseIsNoticedOnceAndQueuedBytesKeepItConnected) {
     client.EstablishConnection();
     client.IOHandler()->OnStatus = log.Handler();
     TIdIOHandler& io = *client.IOHandler();
-    while (!io.PeerClosed)
-        io.ReceiveIntoQueue(false, 1000, false);
+    while (!io.PeerClosed) io.ReceiveIntoQueue(false, 1000, false);
     EXPECT_TRUE(client.IsConnected());
     EXPECT_NO_THROW(client.CheckPeerClosed(true));
     EXPECT_EQ(io.QueueAsText(), "abc");
@@ -224,20 +205,12 @@ TEST(TCPClient, PeerCloseIsNoticedOnceAndQueuedBytesKeepItConnected) {
 TEST(TCPClient, CheckPeerClosedWithoutHandler) {
     TIdTCPClient client;
     EXPECT_NO_THROW(client.CheckPeerClosed(false));
-    try {
-        client.CheckPeerClosed(true);
-        FAIL();
-    } catch (const EIdException& e) {
-        EXPECT_STREQ(e.what(), "Not Connected");
-    }
+    EXPECT_STREQ(vyktest::Raised<EIdException>([&] { client.CheckPeerClosed(true); }).what(),
+                 "Not Connected");
 }
 
 TEST(TCPClient, OnlyOneIdleHook) {
     TIdAntiFreezeBase first;
-    try {
-        TIdAntiFreezeBase second;
-        FAIL();
-    } catch (const EIdException& e) {
-        EXPECT_STREQ(e.what(), "Only one TIdAntiFreeze can exist per application.");
-    }
+    EXPECT_STREQ(vyktest::Raised<EIdException>([&] { TIdAntiFreezeBase second; }).what(),
+                 "Only one TIdAntiFreeze can exist per application.");
 }

@@ -60,8 +60,7 @@ TEST(TIdTransferWatch, PaceOverSpansAndTimeOverAll) {
         const auto tenths = [&](int n) { return start + std::chrono::milliseconds(100 * n); };
         TIdTransferWatch watch;
         watch.Start(row.timeLimit, row.lowSpeedLimit, row.lowSpeedTime, start);
-        for (const auto& [when, bytes] : row.arrivals)
-            watch.Received(bytes, tenths(when));
+        for (const auto& [when, bytes] : row.arrivals) watch.Received(bytes, tenths(when));
         const Moment moment = At(watch, tenths(row.asked));
         EXPECT_EQ(moment.failure, row.failure);
         EXPECT_EQ(moment.bound, row.bound);

@@ -79,8 +79,7 @@ void MemoryIOHandler::CollectRequests() {
 
 std::string MemoryIOHandler::Written() const {
     std::string all;
-    for (const auto& s : sends_)
-        all += s;
+    for (const auto& s : sends_) all += s;
     return all;
 }
 

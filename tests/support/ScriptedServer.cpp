@@ -48,8 +48,7 @@ ScriptedServer::ScriptedServer(std::vector<Script> scripts, bool ipv6)
 ScriptedServer::~ScriptedServer() {
     stop_ = true;
     acceptor_.join();
-    for (auto& w : workers_)
-        w.join();
+    for (auto& w : workers_) w.join();
     Close(listener_);
 }
 
@@ -66,8 +65,7 @@ std::string ScriptedServer::Received(int connection) const {
 std::string ScriptedServer::AllReceived() const {
     std::lock_guard guard(lock_);
     std::string all;
-    for (const auto& r : received_)
-        all += r;
+    for (const auto& r : received_) all += r;
     return all;
 }
 
@@ -153,15 +151,13 @@ void ScriptedServer::Play(int index, std::intptr_t socket) {
             return;
         }
         case Step::Kind::Stall:
-            while (!stop_)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             break;
         }
     }
     // A script without an explicit end keeps reading until the client leaves.
     std::string rest;
-    while (!stop_ && open)
-        open = receiveSome(rest, 20);
+    while (!stop_ && open) open = receiveSome(rest, 20);
     Close(fd);
 }
 
@@ -184,14 +180,12 @@ int ClosedLoopbackPort() {
 SaturatedListener::SaturatedListener() {
     listener_ = OpenListener(false, 0, port_);
     // Fill the accept queue; the kernel then drops further connection requests.
-    for (int i = 0; i < 4; ++i)
-        fillers_.push_back(StartConnect(port_));
+    for (int i = 0; i < 4; ++i) fillers_.push_back(StartConnect(port_));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 SaturatedListener::~SaturatedListener() {
-    for (auto fd : fillers_)
-        Close(fd);
+    for (auto fd : fillers_) Close(fd);
     Close(listener_);
 }
 

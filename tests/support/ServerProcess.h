@@ -37,8 +37,7 @@ public:
                 ::dup2(log, 2);
             }
             std::vector<char*> argv;
-            for (const auto& part : command)
-                argv.push_back(const_cast<char*>(part.c_str()));
+            for (const auto& part : command) argv.push_back(const_cast<char*>(part.c_str()));
             argv.push_back(nullptr);
             ::execvp(argv[0], argv.data());
             ::_exit(127);

@@ -241,8 +241,7 @@ TEST_F(VykgetTest, CredentialsAnswerAChallengeOnce) {
         SCOPED_TRACE(row.what);
         Script script;
         script.ReceiveHead().Send(challenge).ReceiveHead().Send(row.accepted ? ok : challenge);
-        for (int i = 0; i < 3; ++i)
-            script.ReceiveHead().Send(challenge);
+        for (int i = 0; i < 3; ++i) script.ReceiveHead().Send(challenge);
         ScriptedServer server(script.Close());
         std::string arguments = row.options;
         const std::string url = server.Url("/x");
@@ -361,8 +360,7 @@ TEST_F(VykgetTest, InstallPutsTheProgramsAndTheManualInPlace) {
         expected.push_back("bin/VYKPatch");
         expected.push_back("share/applications/vykpatch.desktop");
     }
-    for (const auto& file : expected)
-        EXPECT_TRUE(fs::exists(prefix / file)) << file;
+    for (const auto& file : expected) EXPECT_TRUE(fs::exists(prefix / file)) << file;
     EXPECT_EQ(ReadFile(prefix / "share/man/man1/vykget.1"), ReadFile(VYKGET_MANUAL));
 }
 

@@ -1,6 +1,7 @@
 #include "host/windows/WindowsRegistryHive.h"
 
 #include "host/windows/WideText.h"
+#include "tests/support/Raised.h"
 
 #include <windows.h>
 
@@ -58,12 +59,8 @@ TEST_F(WindowsRegistryTest, StringsArriveAsUtf8AndAsStored) {
 TEST_F(WindowsRegistryTest, NumbersAreNoStrings) {
     const DWORD number = 7;
     SetRaw(L"Number", REG_DWORD, &number, sizeof number);
-    try {
-        Read("Number");
-        FAIL();
-    } catch (const ERegistryException& e) {
-        EXPECT_STREQ(e.what(), "Invalid data type for 'Number'");
-    }
+    EXPECT_STREQ(vyktest::Raised<ERegistryException>([&] { Read("Number"); }).what(),
+                 "Invalid data type for 'Number'");
 }
 
 TEST_F(WindowsRegistryTest, PredefinedRootsAndMissingKeys) {

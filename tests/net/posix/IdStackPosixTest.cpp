@@ -78,8 +78,7 @@ TEST(PosixErrorMapping, ErrnoAndResolverCodes) {
         {EAI_SOCKTYPE, Id_WSAESOCKTNOSUPPORT}, {EAI_BADFLAGS, Id_WSAEINVAL},
         {-12345, Id_WSANO_RECOVERY},
     };
-    for (const auto& [code, number] : resolver)
-        EXPECT_EQ(MapResolverError(code), number) << code;
+    for (const auto& [code, number] : resolver) EXPECT_EQ(MapResolverError(code), number) << code;
 }
 
 TEST_F(PosixStackTest, TheLookUpSeamAnswersWithoutAResolver) {
@@ -142,8 +141,7 @@ TEST_F(PosixStackTest, AnInterruptedConnectCompletes) {
     int port = 0;
     const sockets::Handle listener = sockets::OpenListener(false, 0, port);
     std::vector<sockets::Handle> fillers;
-    for (int i = 0; i < 4; ++i)
-        fillers.push_back(sockets::StartConnect(port));
+    for (int i = 0; i < 4; ++i) fillers.push_back(sockets::StartConnect(port));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     TIdSocketHandle handle;
     handle.OpenHandle();
@@ -168,8 +166,7 @@ TEST_F(PosixStackTest, AnInterruptedConnectCompletes) {
     if (!done) ::shutdown(static_cast<int>(handle.SocketValue()), SHUT_RDWR);
     connecting.join();
     EXPECT_EQ(outcome, "connected");
-    for (const auto filler : fillers)
-        sockets::Close(filler);
+    for (const auto filler : fillers) sockets::Close(filler);
     sockets::Close(listener);
     ::sigaction(SIGUSR1, &previous, nullptr);
 }

@@ -52,8 +52,7 @@ TEST_F(WindowsStackTest, ReadinessWaitKeepsExactlyTheReadySockets) {
     vyktest::ScriptedServer server(
         {vyktest::Script().Stall(), vyktest::Script().Send("x").Stall()});
     const auto quiet = ConnectTo(server.Port());
-    while (server.Connections() < 1)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (server.Connections() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto talking = ConnectTo(server.Port());
 
     TIdSocketList set;
@@ -96,6 +95,5 @@ TEST(WindowsErrorMapping, AddrInfoCodes) {
                                         {10, Id_WSAESOCKTNOSUPPORT},
                                         {Id_WSAHOST_NOT_FOUND, Id_WSAHOST_NOT_FOUND},
                                         {Id_WSAETIMEDOUT, Id_WSAETIMEDOUT}};
-    for (const auto& [code, number] : rows)
-        EXPECT_EQ(MapAddrInfoError(code), number) << code;
+    for (const auto& [code, number] : rows) EXPECT_EQ(MapAddrInfoError(code), number) << code;
 }

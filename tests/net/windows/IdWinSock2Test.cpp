@@ -24,8 +24,7 @@ TEST(WinsockBindingTable, HoldsTheLibraryFunctionsInTheirFixedOrder) {
     EXPECT_STREQ(EntryName(Entry::WSAEnumProtocolsGeneric_), "WSAEnumProtocolsA");
     EXPECT_STREQ(EntryName(Entry::WSASocketGeneric_), "WSASocket");
     std::multiset<std::string> names;
-    for (std::size_t i = 0; i < EntryCount; ++i)
-        names.insert(EntryName(static_cast<Entry>(i)));
+    for (std::size_t i = 0; i < EntryCount; ++i) names.insert(EntryName(static_cast<Entry>(i)));
     EXPECT_EQ(names.count("WSAStartup"), 0u);
     EXPECT_EQ(names.count("WSAEnumProtocolsA"), 2u);
 }

@@ -64,8 +64,7 @@ protected:
         if (::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                              nullptr, &startup, &process)) {
             if (interrupt) {
-                for (int i = 0; i < 4000 && !HasTemporary(); ++i)
-                    ::Sleep(5);
+                for (int i = 0; i < 4000 && !HasTemporary(); ++i) ::Sleep(5);
                 ::Sleep(200);
                 InterruptWithCtrlC(url);
             }
