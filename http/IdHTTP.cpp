@@ -17,8 +17,6 @@ namespace {
 constexpr int kRedirectDrainTimeout = 4000;
 // "100 Continue" replies accepted before the real one, as redirects are bounded.
 constexpr int kMaxInterimReplies = 20;
-// Body pieces up to this size are gathered before they are written.
-constexpr std::size_t kGatherLimit = 64 * 1024;
 
 bool Contains(const std::vector<int>& codes, int code) {
     return std::find(codes.begin(), codes.end(), code) != codes.end();

@@ -9,7 +9,7 @@
 
 namespace {
 
-// The value of a size line, or none when it is not one.
+// The value of a size line; raises for a line that is not one.
 std::int64_t ChunkSize(const std::string& line) {
     // Blanks may stand around the size, but other bytes there are a framing
     // the server did not mean ("1a x" is no size of 0x1a).

@@ -1,5 +1,6 @@
 #include "http/IdHTTPReplyReader.h"
 
+#include "host/ScopeExit.h"
 #include "host/Stream.h"
 #include "http/IdHTTP.h"
 #include "http/IdHTTPBodyDecoder.h"
@@ -94,10 +95,18 @@ void Presize(TStream& target, std::int64_t announced) {
     target.SetPosition(position);
 }
 
+// Only the body's bytes count as progress, not the chunk lines around them:
+// the queue's own count is off while the decoder takes from it.
 void FeedUntilDone(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TGatheredWrites& writes) {
     TIdBuffer& queue = *io.InputQueue();
-    const TIdHTTPBodyDecoder::TBodyBytes body =
-        [&writes](const std::uint8_t* bytes, std::size_t count) { writes.Write(bytes, count); };
+    const TScopeExit restore([&queue, counted = std::move(queue.OnBytesTaken)]() mutable {
+        queue.OnBytesTaken = std::move(counted);
+    });
+    queue.OnBytesTaken = nullptr;
+    const TIdHTTPBodyDecoder::TBodyBytes body = [&](const std::uint8_t* bytes, std::size_t count) {
+        writes.Write(bytes, count);
+        io.AddWork(wmRead, static_cast<std::int64_t>(count));
+    };
     while (!decoder.Done()) {
         if (queue.Size() == 0) {
             try {
@@ -125,7 +134,12 @@ void ReadFramedBody(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TStream& targ
     const auto cut = [&target] {
         if (target.Size() > target.Position()) target.SetSize(target.Position());
     };
-    io.StartWork(wmRead, std::max<std::int64_t>(announced, 0));
+    try {
+        io.StartWork(wmRead, std::max<std::int64_t>(announced, 0));
+    } catch (...) {
+        cut(); // a handler that aborts before a byte is read
+        throw;
+    }
     try {
         FeedUntilDone(io, decoder, writes);
         writes.Flush();
@@ -135,8 +149,11 @@ void ReadFramedBody(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TStream& targ
         } catch (...) {
         }
         try {
-            cut();
             io.FinishWork(wmRead);
+        } catch (...) {
+        }
+        try {
+            cut();
         } catch (...) {
         }
         throw;

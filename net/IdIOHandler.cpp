@@ -16,9 +16,6 @@
 
 namespace {
 
-// The most that a body by length reserves before it arrives: ample for the
-// program the updater downloads.
-
 struct HandlerRegistry {
     std::mutex lock;
     TIdIOHandlerFactory factory;

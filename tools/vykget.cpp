@@ -208,8 +208,8 @@ private:
     void Meter() {
         meter_ = std::make_unique<TProgressMeter>(
             [](const std::string& text) { WriteToStandardError(text); });
-        // Counted from the record, whose counts are 64-bit; a chunked body is
-        // one span per chunk, so the spans of one response are added up.
+        // Counted from the record, whose counts are 64-bit; should a body come
+        // in several spans, they are added up.
         http_.OnWorkBegin = [this](TIdComponent*, TWorkMode mode, std::int32_t) {
             if (mode == wmRead) spanBase_ = counted_;
         };

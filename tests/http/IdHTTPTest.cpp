@@ -545,6 +545,7 @@ TEST(Bodies, APartAnsweringARangeIsTheDocument) {
 
 // Small chunks are gathered, a large one goes straight to the stream: the
 // order holds, and the body ends the stream even where it held more before.
+// The progress counts the body's bytes alone, not the chunk lines.
 TEST(Bodies, LargeAndSmallChunksKeepTheirOrder) {
     const std::string large(70000, 'L');
     const std::pair<std::string, std::string> rows[] = {
@@ -559,7 +560,16 @@ TEST(Bodies, LargeAndSmallChunksKeepTheirOrder) {
         TStringStream stream(std::string(80000, 'Z'));
         http.GetToStream("http://vendor.test/k", stream);
         EXPECT_EQ(stream.DataString(), body);
+        EXPECT_EQ(http.Work(wmRead).Done, static_cast<std::int64_t>(body.size()));
     }
+    // A progress handler that aborts before the first byte leaves no room made.
+    MemoryIOHandler io("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nMZ");
+    TIdHTTP http;
+    http.AttachHandler(&io);
+    http.OnWorkBegin = [](TIdComponent*, TWorkMode, std::int32_t) { throw EAbort(); };
+    TMemoryStream stream;
+    EXPECT_THROW(http.GetToStream("http://vendor.test/k", stream), EAbort);
+    EXPECT_EQ(stream.Size(), 0);
 }
 
 TEST(Bodies, LengthAboveTwoGibibytesIsKnown) {
