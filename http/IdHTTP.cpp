@@ -201,30 +201,9 @@ bool TIdCustomHTTP::MayRetryOnNewConnection() {
 
 bool TIdCustomHTTP::MayKeepConnection() {
     TIdHTTPResponse& response = Response();
-    const std::string& status = response.StatusLine;
-    if (status.size() >= 8) {
-        const std::string version = status.substr(5, 3);
-        if (version == "1.0")
-            response.ServerVersion = pv1_0;
-        else if (version == "1.1")
-            response.ServerVersion = pv1_1;
-    }
-    bool keep = ConnectionOpen(*this);
-    if (keep) {
-        const std::string connection = Trim(response.Connection);
-        const std::string proxyConnection = Trim(response.ProxyConnection);
-        if (ProtocolVersion == pv1_0)
-            keep =
-                TextIsSame(connection, "KEEP-ALIVE") || TextIsSame(proxyConnection, "KEEP-ALIVE");
-        else
-            keep = !(TextIsSame(connection, "CLOSE") || TextIsSame(proxyConnection, "CLOSE"));
-    }
-    // Bytes beyond a complete reply would be read as the next status line.
-    TIdIOHandler* io = IOHandler();
-    if (keep && io && io->InputQueue() && io->InputQueue()->Size() > 0) keep = false;
-    if (stoppedByHeaderHandler_) keep = false;
-    response.KeepConnection = keep;
-    return keep;
+    response.KeepConnection =
+        router_->MayKeep(response, ProtocolVersion) && !stoppedByHeaderHandler_;
+    return response.KeepConnection;
 }
 
 void TIdCustomHTTP::ReadResponseHead() {

@@ -194,6 +194,27 @@ void TIdHTTPRouter::Open(const TIdURI& target, TIdHTTPRequest& request, int head
     connectedRoute_ = routeKey;
 }
 
+bool TIdHTTPRouter::MayKeep(TIdHTTPResponse& response, TIdHTTPProtocolVersion version) {
+    const std::string& status = response.StatusLine;
+    if (status.size() >= 8) {
+        const std::string server = status.substr(5, 3);
+        if (server == "1.0")
+            response.ServerVersion = pv1_0;
+        else if (server == "1.1")
+            response.ServerVersion = pv1_1;
+    }
+    if (!ConnectionOpen(connection_)) return false;
+    const std::string connection = Trim(response.Connection);
+    const std::string proxyConnection = Trim(response.ProxyConnection);
+    const bool keep =
+        version == pv1_0
+            ? TextIsSame(connection, "KEEP-ALIVE") || TextIsSame(proxyConnection, "KEEP-ALIVE")
+            : !(TextIsSame(connection, "CLOSE") || TextIsSame(proxyConnection, "CLOSE"));
+    // Bytes beyond a complete reply would be read as the next status line.
+    TIdIOHandler* io = connection_.IOHandler();
+    return keep && !(io && io->InputQueue() && io->InputQueue()->Size() > 0);
+}
+
 void TIdHTTPRouter::Connect(TIdIPVersion family) {
     connection_.CheckPeerClosed(false);
     reused_ = ConnectionOpen(connection_);

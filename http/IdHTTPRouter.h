@@ -13,6 +13,7 @@ class TIdTCPClientCustom;
 class TIdTCPConnection;
 class TIdCookieManager;
 class TIdHTTPRequest;
+class TIdHTTPResponse;
 enum TIdHTTPProtocolVersion : int;
 
 // Whether the connection is open, after a look for the peer's close.
@@ -39,6 +40,9 @@ public:
     // The request line and headers; no line may hold CR, LF or NUL.
     void SendHead(const TIdURI& target, TIdHTTPRequest& request, TIdHTTPProtocolVersion version,
                   bool compressed, TIdCookieManager* cookies);
+    // Whether the open connection may carry the next request after response,
+    // whose ServerVersion it sets from the status line.
+    bool MayKeep(TIdHTTPResponse& response, TIdHTTPProtocolVersion version);
     // The request went out on a connection kept from an earlier one.
     bool Reused() const { return reused_; }
 
