@@ -1,4 +1,5 @@
 #include "net/IdIOHandler.h"
+#include "net/IdTransferWatch.h"
 
 #include "host/FileStream.h"
 #include "host/Stream.h"
@@ -9,6 +10,10 @@
 #include "tests/support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+
+#include <thread>
 
 #include <cstdio>
 #include <functional>
@@ -151,6 +156,15 @@ TEST(ReadIntoStream, ByCountInPiecesWithProgress) {
         small->ReadIntoStream(one, 1);
     }
     EXPECT_EQ(small->InputQueue()->Size(), 32768 - 100);
+
+    // Each look that finds data goes on with the transfer: so do its bounds,
+    // though no wait ever waits.
+    auto busy = Open(body, 1024);
+    TIdTransferWatch watch;
+    watch.Start(1, 0, 0);
+    busy->TransferWatch = &watch;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_THROW(busy->ReadIntoStream(stream, 4096), EIdTransferTimeout);
 }
 
 TEST(ReadIntoStream, ShortBodyRaisesAfterWritingWhatArrived) {
