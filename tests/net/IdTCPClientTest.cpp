@@ -80,13 +80,9 @@ TEST(TCPClient, RefusedConnectLeavesNoHandlerAndTheNextConnectStartsFresh) {
     TIdTCPClient client;
     client.SetHost("127.0.0.1");
     client.SetPort(vyktest::ClosedLoopbackPort());
-    try {
-        client.EstablishConnection();
-        FAIL();
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorNumber(), Id_WSAECONNREFUSED);
-        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-    }
+    // The number's text is the table's (SocketErrorText).
+    EXPECT_EQ(vyktest::Raised<EIdSocketError>([&] { client.EstablishConnection(); }).ErrorNumber(),
+              Id_WSAECONNREFUSED);
     EXPECT_EQ(client.IOHandler(), nullptr);
     ScriptedServer server(Script().Stall());
     client.SetPort(server.Port());
