@@ -88,13 +88,6 @@ private:
     TIdBytes gathered_;
 };
 
-void Presize(TStream& target, std::int64_t announced) {
-    const std::int64_t position = target.Position();
-    if (announced > std::numeric_limits<std::int64_t>::max() - position) throw EIntOverflow();
-    target.SetSize(position + std::min(announced, kPresizeLimit));
-    target.SetPosition(position);
-}
-
 // Only the body's bytes count as progress, not the chunk lines around them:
 // the queue's own count is off while the decoder takes from it.
 void FeedUntilDone(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TGatheredWrites& writes) {
@@ -128,12 +121,10 @@ void FeedUntilDone(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TGatheredWrite
 void ReadFramedBody(TIdIOHandler& io, TIdHTTPBodyDecoder& decoder, TStream& target,
                     std::int64_t announced) {
     if (!io.InputQueue()) throw EIdException(kNotConnectedText);
-    if (announced >= 0) Presize(target, announced);
+    if (announced >= 0) PresizeStream(target, announced);
     TGatheredWrites writes(target, decoder.Chunked());
     // Whatever happens, progress ends and the stream is cut to what was written.
-    const auto cut = [&target] {
-        if (target.Size() > target.Position()) target.SetSize(target.Position());
-    };
+    const auto cut = [&target] { CutStreamAtPosition(target); };
     try {
         io.StartWork(wmRead, std::max<std::int64_t>(announced, 0));
     } catch (...) {

@@ -245,6 +245,19 @@ void TIdIOHandler::ReadCount(TIdBytes& target, std::int32_t count, bool append) 
     }
 }
 
+void PresizeStream(TStream& stream, std::int64_t count) {
+    constexpr std::int64_t kPresizeLimit = 64 * 1024 * 1024;
+    const std::int64_t position = stream.Position();
+    if (count > std::numeric_limits<std::int64_t>::max() - position) throw EIntOverflow();
+    stream.SetSize(position + std::min(count, kPresizeLimit));
+    stream.SetPosition(position);
+}
+
+void CutStreamAtPosition(TStream& stream) {
+    const std::int64_t position = stream.Position();
+    if (stream.Size() > position) stream.SetSize(position);
+}
+
 void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool untilClose) {
     if (!inputQueue_) throw EIdException(kNotConnectedText);
     if (count < -1) throw ERangeError();
@@ -252,22 +265,11 @@ void TIdIOHandler::ReadIntoStream(TStream& stream, std::int64_t count, bool unti
         count = WideCounts ? ReadInt64() : ReadInt32();
         if (count < 0) throw ERangeError(); // a peer's negative count names no length
     }
-    if (count >= 0) {
-        const std::int64_t position = stream.Position();
-        if (count > std::numeric_limits<std::int64_t>::max() - position) throw EIntOverflow();
-        // Room is made at once only up to a bound: an announced length is the
-        // peer's word, no reason to reserve 100 GB of disk or memory before a
-        // byte has arrived. A larger body grows the stream with its writes.
-        stream.SetSize(position + std::min(count, kPresizeLimit));
-        stream.SetPosition(position);
-    }
+    if (count >= 0) PresizeStream(stream, count);
     std::int64_t remaining = untilClose ? std::numeric_limits<std::int64_t>::max() : count;
     bool started = false;
     // Whatever happens, progress ends and the stream is cut to what was written.
-    auto cut = [&] {
-        const std::int64_t position = stream.Position();
-        if (stream.Size() > position) stream.SetSize(position);
-    };
+    auto cut = [&] { CutStreamAtPosition(stream); };
     auto finish = [&] {
         try {
             if (started) FinishWork(wmRead);

@@ -19,9 +19,13 @@ class TStream;
 class TIdConnectionIntercept;
 class TIdTransferWatch;
 
-// Room a stream is given at once for an announced count: the peer's word is
-// no reason to reserve 100 GB of disk or memory before a byte has arrived.
-constexpr std::int64_t kPresizeLimit = 64 * 1024 * 1024;
+// Makes room in stream for count bytes from its position (raising EIntOverflow
+// when they could not fit), and the position stays. Room is made at once only
+// up to a bound: an announced count is the peer's word, no reason to reserve
+// 100 GB of disk or memory before a byte has arrived; more grows with writes.
+void PresizeStream(TStream& stream, std::int64_t count);
+// Ends stream at its position: room made ahead and not written is given back.
+void CutStreamAtPosition(TStream& stream);
 
 enum TIdMaxLineAction { maException = 0, maSplit = 1 };
 // How a connection comes to TLS: not at all, with its connect, or later through
