@@ -72,6 +72,12 @@ void TForm1::ShowInfoBox(const std::string& text) {
     host_.ShowMessageBox(text, "Informace", mbOk | mbIconInformation);
 }
 
+// VYK running holds its program: the system's text would not say so.
+void TForm1::ShowInUseBox() {
+    ShowWarningBox(
+        "Soubor Kalmin.exe je právě používán. Ukončete VYK a spusťte aktualizaci znovu.");
+}
+
 std::string TForm1::ReadInstallPath(const std::string& valueName) {
     TRegistry registry(host_.Registry());
     registry.SetRootKey(TRegRootKey::rkLocalMachine);
@@ -114,10 +120,16 @@ void TForm1::ReplaceFromDownload(const std::string& target) {
     // A file in use, without write access or no regular file fails here,
     // before anything is fetched; one that cannot be read is not replaced
     // unchecked either.
-    auto replacement = host_.BeginReplacement(target);
+    std::unique_ptr<TReplacement> replacement;
+    try {
+        replacement = host_.BeginReplacement(target);
+    } catch (const EFileInUse&) {
+        ShowInUseBox();
+        return;
+    }
     if (unreadable) std::rethrow_exception(unreadable);
     TRefusalCheckingStream checked(replacement->Stream());
-    downloader_(DownloadUrl, checked);
+    host_.RunInBackground([&](TBackgroundWork& work) { downloader_(DownloadUrl, checked, work); });
     checked.RaiseIfRefused();
     if (!StartsAsWindowsProgram(replacement->Stream())) {
         replacement.reset();
@@ -132,7 +144,13 @@ void TForm1::ReplaceFromDownload(const std::string& target) {
             "Stažený soubor není podepsán vydavatelem VYK. Původní soubor zůstal beze změny.");
         return;
     }
-    replacement->Commit();
+    try {
+        replacement->Commit();
+    } catch (const EFileInUse&) {
+        replacement.reset();
+        ShowInUseBox();
+        return;
+    }
     replacement.reset();
     ShowInfoBox("Aktualizace dokončena.");
 }

@@ -32,9 +32,11 @@ public:
 };
 
 // One GET of url into stream; returns normally only when the document arrived.
-void DownloadToStream(const std::string& url, TStream& stream);
+// Tells work the document's progress, and stops when work is asked to.
+void DownloadToStream(const std::string& url, TStream& stream, TBackgroundWork& work);
 // The same over a transport of the caller's instead of a socket (tests).
-void DownloadThrough(const std::string& url, TStream& stream, TIdIOHandler* transport);
+void DownloadThrough(const std::string& url, TStream& stream, TBackgroundWork& work,
+                     TIdIOHandler* transport);
 
 // The compiled-in download URL.
 extern const char* const DownloadUrl;
@@ -44,7 +46,8 @@ extern const char* const PublisherKeys;
 
 class TForm1 {
 public:
-    using TDownloader = std::function<void(const std::string& url, TStream& stream)>;
+    using TDownloader =
+        std::function<void(const std::string& url, TStream& stream, TBackgroundWork& work)>;
 
     // Both arguments must outlive the form.
     TForm1(THostServices& host, TDownloader downloader);
@@ -69,13 +72,16 @@ public:
 
     // The update: locate Kalmin.exe, download the new one beside it and put it
     // in place only when complete, a Windows program and signed as
-    // PublisherRule demands. Raises whatever fails;
+    // PublisherRule demands. Only the download runs in the background (see
+    // THostServices::RunInBackground); boxes and the dialog come from here,
+    // in order. Raises whatever fails;
     // the caller hands it to the error display. The installed file keeps every
     // byte unless the replacement succeeded.
     void Button1Click(void* Sender);
 
     void ShowWarningBox(const std::string& text);
     void ShowInfoBox(const std::string& text);
+    void ShowInUseBox();
     // The value under HKEY_LOCAL_MACHINE\SOFTWARE\Tavrolin\VYK; empty when the key
     // cannot be opened with full access or the value is missing.
     std::string ReadInstallPath(const std::string& valueName);

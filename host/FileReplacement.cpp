@@ -132,6 +132,8 @@ void TFileReplacement::RemoveTemporary() {
 }
 
 void TFileReplacement::Fail(std::uint32_t error) const {
+    if (HeldByAnother(error))
+        throw EFileInUse("Cannot create file \"" + shown_ + "\". " + SystemErrorText(error));
     RaiseReplacementError(shown_, SystemErrorText(error));
 }
 

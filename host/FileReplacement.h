@@ -9,8 +9,9 @@
 //    running or to the folder's owner; else the target is refused. A
 //    directory, a link to one, a missing folder, or an existing file that is
 //    in use or cannot be written is refused with EFCreateError naming the
-//    target as given, and nothing is created. An existing file is held
-//    (open for writing, exclusively, nothing written through it) until Commit.
+//    target as given (EFileInUse when another process holds it), and nothing
+//    is created. An existing file is held (open for writing, exclusively,
+//    nothing written through it) until Commit.
 //  - Then a temporary file is created beside the real target, exclusively and
 //    never through a link, readable and writable by its owner only; Stream()
 //    writes into it. With a fixed name, whatever stands under that name is
@@ -87,6 +88,8 @@ private:
     // no live process holds: what a run that was killed left.
     static void RemoveIfAbandoned(const std::string& path);
     static bool NameTaken(std::uint32_t error);
+    // Another process holds the file: a sharing or lock violation.
+    static bool HeldByAnother(std::uint32_t error);
     // The name, or the path, is longer than the folder takes.
     static bool NameTooLong(std::uint32_t error);
     // Removes what stands at path, a link itself; a missing name is no error.

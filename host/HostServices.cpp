@@ -4,6 +4,12 @@
 
 #include <typeinfo>
 
+void THostServices::RunInBackground(const TBackgroundTask& task) {
+    if (runner_) return runner_->RunInBackground(task);
+    TBackgroundWork here;
+    task(here);
+}
+
 void THostServices::LastResortBox(const std::string& className) {
     // The message fields stay empty and no address is known for a thrown C++ object.
     ShowMessageBox(Format("Exception %s in module %s at %08X.\r\n%s%s\r\n", className.c_str(),

@@ -32,11 +32,15 @@
 //                       information); returns after it is dismissed.
 //  ApplicationTitle()   the program file's name under ApplicationTitleFromFileName.
 //  CancelMode()         ends any mouse capture before an error is shown.
+//  RunInBackground(task)
+//                       runs task to its end through the window's runner (see
+//                       BackgroundWork.h) while one is set; else here, at once.
 //
 // ShowException is the error display built on these: nothing for EAbort, the
 // message under ErrorDisplayText in a stop box captioned with the title for any
 // Exception, and a last-resort "Application Error" box for anything else.
 
+#include "host/BackgroundWork.h"
 #include "host/Dialogs.h"
 #include "host/Registry.h"
 #include "host/Replacement.h"
@@ -68,9 +72,15 @@ public:
     virtual std::string ApplicationTitle() = 0;
     virtual void CancelMode() {}
 
+    void RunInBackground(const TBackgroundTask& task);
+    // The window that runs tasks from now on (watched); none: run them here.
+    void SetBackgroundRunner(TBackgroundRunner* runner) { runner_ = runner; }
+
     // The error display; call it with whatever escaped a handler. Never raises.
     void ShowException(std::exception_ptr error);
 
 private:
     void LastResortBox(const std::string& className);
+
+    TBackgroundRunner* runner_ = nullptr;
 };

@@ -3,7 +3,12 @@
 // and Commit() puts it in place. Released without a successful Commit, the old
 // file keeps every byte and nothing is left behind.
 
+#include "host/FileStream.h"
 #include "host/Stream.h"
+
+// The file cannot be replaced because another process holds it open (a
+// program that is running, say); its text is the system's, as for any refusal.
+VYK_DECLARE_EXCEPTION(EFileInUse, EFCreateError);
 
 class TReplacement {
 public:
@@ -14,6 +19,7 @@ public:
 
     virtual TStream& Stream() = 0;
     // Raises EFCreateError naming the target when the new content cannot be
-    // put in place; the old file is then unchanged.
+    // put in place (EFileInUse when another process holds it); the old file
+    // is then unchanged.
     virtual void Commit() = 0;
 };

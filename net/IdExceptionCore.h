@@ -73,6 +73,8 @@ VYK_DECLARE_EXCEPTION_TEXT(EIdConnectTimeout, EIdException, "Connect timed out."
 VYK_DECLARE_EXCEPTION(EIdTransferLimit, EIdException);
 VYK_DECLARE_EXCEPTION_TEXT(EIdTransferTimeout, EIdTransferLimit, "Transfer timed out.");
 VYK_DECLARE_EXCEPTION(EIdLowSpeedTimeout, EIdTransferLimit);
+// The transfer's owner asked it to stop (TIdTCPConnection::AbortSignal).
+VYK_DECLARE_EXCEPTION_TEXT(EIdTransferAborted, EIdException, "Transfer aborted.");
 VYK_DECLARE_EXCEPTION(EIdConnectException, EIdException);
 VYK_DECLARE_EXCEPTION_TEXT(EIdMaxCaptureLineExceeded, EIdException,
                            "Maximum number of line allowed exceeded");

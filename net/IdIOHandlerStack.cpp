@@ -70,8 +70,9 @@ void TIdIOHandlerStack::ConnectSocket() {
 void TIdIOHandlerStack::ConnectWithinTransfer() {
     const std::int32_t own = ConnectTimeout == 0 ? -2 : ConnectTimeout;
     const std::int32_t limit = TransferWatch ? TransferWatch->ConnectBound(own) : own;
-    // Without a limit of its own or the transfer's, the connect runs here.
-    if (ConnectTimeout == 0 && limit == -2) {
+    // Without a limit of its own or the transfer's, or an abort to heed, the
+    // connect runs here.
+    if (ConnectTimeout == 0 && limit == -2 && !(TransferWatch && TransferWatch->Abortable())) {
         binding_->ConnectToPeer();
         return;
     }
@@ -98,13 +99,14 @@ void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
         else
             remaining -= step;
         TIdAntiFreezeBase::DoProcess(false);
-        if (thread.Stopped()) {
+        if (thread.Stopped() || Aborted()) {
             remaining = 0;
             break;
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(remaining));
     if (!thread.Stopped()) {
+        const bool aborted = Aborted();
         thread.Stop();
         // The socket is closed only once the thread is done with it: closed
         // under a connect, its number could be handed to another open in this
@@ -124,6 +126,7 @@ void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
             CloseHandler();
             thread.WaitFor();
         }
+        if (aborted) throw EIdTransferAborted();
         throw EIdConnectTimeout();
     }
     if (!thread.ConnectErrorText.empty()) {
@@ -131,6 +134,10 @@ void TIdIOHandlerStack::ConnectWithTimeout(std::int32_t limit) {
             throw EIdSocketError(thread.ConnectErrorNumber, thread.ConnectErrorText);
         throw EIdConnectException(thread.ConnectErrorText);
     }
+}
+
+bool TIdIOHandlerStack::Aborted() const {
+    return TransferWatch && TransferWatch->AbortRequested();
 }
 
 bool TIdIOHandlerStack::AwaitReadable(std::int32_t timeLimit) {

@@ -47,6 +47,8 @@ protected:
     virtual void ConnectWithTimeout(std::int32_t limit);
 
 private:
-    // The connect, bounded by ConnectTimeout and by the transfer's bounds.
+    // The connect, bounded by ConnectTimeout and by the transfer's bounds;
+    // an abort ends it too, with EIdTransferAborted.
     void ConnectWithinTransfer();
+    bool Aborted() const;
 };

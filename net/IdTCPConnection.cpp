@@ -50,7 +50,7 @@ void TIdTCPConnection::Notification(TIdBaseComponent* component) {
 }
 
 void TIdTCPConnection::StartTransfer() {
-    transferWatch_.Start(TransferTimeout, LowSpeedLimit, LowSpeedTime);
+    transferWatch_.Start(TransferTimeout, LowSpeedLimit, LowSpeedTime, AbortSignal);
 }
 
 bool TIdTCPConnection::IsConnected() {

@@ -34,6 +34,9 @@ public:
     std::int32_t TransferTimeout = 0;
     std::int32_t LowSpeedLimit = 0;
     std::int32_t LowSpeedTime = 0;
+    // Set from another thread, ends the transfer under way at its next wait
+    // with EIdTransferAborted; must outlive the transfers it watches.
+    const std::atomic<bool>* AbortSignal = nullptr;
     void StartTransfer();
     void EndTransfer() { transferWatch_ = {}; }
 

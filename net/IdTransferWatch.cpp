@@ -6,7 +6,9 @@
 #include <limits>
 
 void TIdTransferWatch::Start(std::int32_t timeLimit, std::int32_t lowSpeedLimit,
-                             std::int32_t lowSpeedTime, Clock::time_point now) {
+                             std::int32_t lowSpeedTime, const std::atomic<bool>* abort,
+                             Clock::time_point now) {
+    abort_ = abort;
     deadline_ =
         timeLimit > 0 ? now + std::chrono::milliseconds(timeLimit) : Clock::time_point::max();
     const bool paced = lowSpeedLimit > 0 && lowSpeedTime > 0;
@@ -31,7 +33,9 @@ TIdTransferWatch::Clock::time_point TIdTransferWatch::Until() const {
 }
 
 std::int32_t TIdTransferWatch::Bound(std::int32_t limit, Clock::time_point now) const {
-    return BoundTo(Until(), limit, now);
+    const std::int32_t bound = BoundTo(Until(), limit, now);
+    if (!abort_) return bound;
+    return bound < 0 ? AbortLatency : std::min(bound, AbortLatency);
 }
 
 std::int32_t TIdTransferWatch::ConnectBound(std::int32_t limit, Clock::time_point now) const {
@@ -50,6 +54,7 @@ std::int32_t TIdTransferWatch::BoundTo(Clock::time_point until, std::int32_t lim
 }
 
 void TIdTransferWatch::Check(Clock::time_point now) const {
+    if (AbortRequested()) throw EIdTransferAborted();
     if (now >= deadline_) throw EIdTransferTimeout();
     if (spanBytesDue_ != 0 && now - spanStart_ >= std::chrono::seconds(lowSpeedTime_))
         throw EIdLowSpeedTimeout(

@@ -10,7 +10,11 @@
 // whenever the span under way has brought LowSpeedLimit * LowSpeedTime bytes.
 // A span that lasts LowSpeedTime seconds without them is a failure, so the
 // seconds just past brought fewer bytes than the pace asks for.
+//
+// An abort signal, set from another thread, ends the transfer at its next
+// wait: while one is watched, no wait lasts longer than AbortLatency.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -18,10 +22,13 @@ class TIdTransferWatch {
 public:
     using Clock = std::chrono::steady_clock;
 
+    static constexpr std::int32_t AbortLatency = 100; // milliseconds
+
     // Starts the clocks. A zero (or negative) time limit in milliseconds, or a
-    // zero low-speed limit or time, sets no such bound.
+    // zero low-speed limit or time, sets no such bound. abort, when given,
+    // must outlive the transfer.
     void Start(std::int32_t timeLimit, std::int32_t lowSpeedLimit, std::int32_t lowSpeedTime,
-               Clock::time_point now = Clock::now());
+               const std::atomic<bool>* abort = nullptr, Clock::time_point now = Clock::now());
     // Bytes the transfer received.
     void Received(std::int64_t count, Clock::time_point now = Clock::now());
     // The longest a wait asked for limit milliseconds (-2: no limit) may last,
@@ -30,8 +37,11 @@ public:
     // The same for a connect, which only the time limit bounds: no bytes
     // come while it runs, and it has a limit of its own.
     std::int32_t ConnectBound(std::int32_t limit, Clock::time_point now = Clock::now()) const;
-    // Raises EIdTransferTimeout or EIdLowSpeedTimeout once a bound has passed.
+    // Raises EIdTransferAborted once the abort signal is set, and
+    // EIdTransferTimeout or EIdLowSpeedTimeout once a bound has passed.
     void Check(Clock::time_point now = Clock::now()) const;
+    bool Abortable() const { return abort_ != nullptr; }
+    bool AbortRequested() const { return abort_ && abort_->load(std::memory_order_relaxed); }
 
 private:
     // When the first bound passes unless bytes arrive.
@@ -44,4 +54,5 @@ private:
     std::int64_t spanBytesDue_ = 0; // what one span must bring; 0: no pace kept
     Clock::time_point spanStart_{};
     std::int64_t spanBytes_ = 0;
+    const std::atomic<bool>* abort_ = nullptr;
 };

@@ -214,6 +214,11 @@ bool TFileReplacement::NameTaken(std::uint32_t error) {
     return error == EEXIST;
 }
 
+// Another holds the lock the hold takes.
+bool TFileReplacement::HeldByAnother(std::uint32_t error) {
+    return error == EWOULDBLOCK;
+}
+
 bool TFileReplacement::NameTooLong(std::uint32_t error) {
     return error == ENAMETOOLONG;
 }

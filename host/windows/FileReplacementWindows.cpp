@@ -98,6 +98,10 @@ bool TFileReplacement::NameTaken(std::uint32_t error) {
     return error == ERROR_FILE_EXISTS;
 }
 
+bool TFileReplacement::HeldByAnother(std::uint32_t error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 // A path past the old limit reads as a folder not found; the folder itself
 // was found before.
 bool TFileReplacement::NameTooLong(std::uint32_t error) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 using vyktest::Script;
 using vyktest::ScriptedServer;
@@ -26,13 +27,55 @@ std::string Reply(const std::string& status, const std::string& body, std::size_
 
 } // namespace
 
-TEST(DownloadToStream, FetchesTheBodyWithOneGet) {
+// Progress counts the document's body only, of its length when one is given.
+TEST(DownloadToStream, FetchesTheBodyWithOneGetAndTellsItsProgress) {
+    const struct {
+        const char* what;
+        std::string reply;
+        std::int64_t total;
+    } rows[] = {
+        {"length", Reply("200 OK", NewProgram, NewProgram.size()), 17},
+        {"chunked",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n11\r\n" + NewProgram +
+             "\r\n0\r\n\r\n",
+         -1},
+    };
+    struct Recorded : TBackgroundWork {
+        void Progress(std::int64_t done, std::int64_t total) override {
+            seen.emplace_back(done, total);
+        }
+        std::vector<std::pair<std::int64_t, std::int64_t>> seen;
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScriptedServer server(Script().ReceiveHead().Send(row.reply).Close());
+        TMemoryStream stream;
+        Recorded work;
+        DownloadToStream(server.Url("/instal/Kalmin.exe"), stream, work);
+        EXPECT_EQ(stream.DataString(), NewProgram);
+        EXPECT_EQ(server.Received().rfind("GET /instal/Kalmin.exe HTTP/1.1\r\n", 0), 0u);
+        ASSERT_FALSE(work.seen.empty());
+        EXPECT_EQ(work.seen.front(), std::make_pair(std::int64_t{0}, row.total));
+        EXPECT_EQ(work.seen.back(), std::make_pair(std::int64_t{17}, row.total));
+    }
+}
+
+// Asked to stop, a download that waits for a silent server ends at once,
+// long before its read time-out.
+TEST(DownloadToStream, StopsWhenAskedTo) {
     ScriptedServer server(
-        Script().ReceiveHead().Send(Reply("200 OK", NewProgram, NewProgram.size())).Close());
+        Script().ReceiveHead().Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nMZ").Stall());
     TMemoryStream stream;
-    DownloadToStream(server.Url("/instal/Kalmin.exe"), stream);
-    EXPECT_EQ(stream.DataString(), NewProgram);
-    EXPECT_EQ(server.Received().rfind("GET /instal/Kalmin.exe HTTP/1.1\r\n", 0), 0u);
+    TBackgroundWork work(true);
+    std::thread stopper([&] {
+        while (server.Connections() == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        work.StopRequested = true;
+    });
+    EXPECT_THROW(DownloadToStream(server.Url("/instal/Kalmin.exe"), stream, work),
+                 EIdTransferAborted);
+    stopper.join();
 }
 
 // The idle limit and the pace (1,024 bytes a second over 60 seconds) both
@@ -43,7 +86,8 @@ TEST(DownloadToStream, AServerThatStopsSendingIsGivenAMinute) {
     io.HoldOpen = true;
     io.StallTimesOut = true;
     TMemoryStream stream;
-    EXPECT_THROW(DownloadThrough("http://vendor.test/instal/Kalmin.exe", stream, &io),
+    TBackgroundWork work;
+    EXPECT_THROW(DownloadThrough("http://vendor.test/instal/Kalmin.exe", stream, work, &io),
                  EIdReadTimeout);
     EXPECT_GT(io.LongestWait, 59000);
     EXPECT_LE(io.LongestWait, 60000);
@@ -78,7 +122,9 @@ TEST(DownloadToStream, OnlyACompleteDownloadReplacesTheInstalledFile) {
             url = server->Url("/instal/Kalmin.exe");
         }
         WineUpdate host(prefix.root, "VYKPatch");
-        TForm1 form(host, [&url](const std::string&, TStream& s) { DownloadToStream(url, s); });
+        TForm1 form(host, [&url](const std::string&, TStream& s, TBackgroundWork& w) {
+            DownloadToStream(url, s, w);
+        });
         std::string error;
         try {
             form.Button1Click(nullptr);

@@ -36,7 +36,7 @@ struct MainWindowTest : ::testing::Test {
     }
 
     NoHost host;
-    TForm1 form{host, [](const std::string&, TStream&) {}};
+    TForm1 form{host, [](const std::string&, TStream&, TBackgroundWork&) {}};
     TMainWindow window{form, host};
     int clicks = 0;
 };
@@ -107,8 +107,9 @@ TEST(MainWindowOverHttps, UpdatesFromAVerifiedServerAndRefusesAnother) {
         prefix.Write("drive_c/VYK/Kalmin.exe", old);
         vyktest::WineUpdate host(prefix.root, "VYKPatch");
         const std::string url = s.Url(row.server);
-        TForm1 form(host,
-                    [&url](const std::string&, TStream& stream) { DownloadToStream(url, stream); });
+        TForm1 form(host, [&url](const std::string&, TStream& stream, TBackgroundWork& work) {
+            DownloadToStream(url, stream, work);
+        });
         TMainWindow window(form, host);
         window.show();
         window.activateWindow();
@@ -134,8 +135,9 @@ TEST(MainWindowSignatures, OnlyThePublishersProgramReplacesKalmin) {
         prefix.Write("drive_c/VYK/Kalmin.exe", vyktest::SignedProgram(row.installed));
         vyktest::WineUpdate host(prefix.root, "VYKPatch");
         const std::string url = vyktest::SignedProgramUrl(row);
-        TForm1 form(host,
-                    [&url](const std::string&, TStream& stream) { DownloadToStream(url, stream); });
+        TForm1 form(host, [&url](const std::string&, TStream& stream, TBackgroundWork& work) {
+            DownloadToStream(url, stream, work);
+        });
         if (row.pin) form.PublisherRule = TPublisherRule({vyktest::PinOf(row.pin)});
         TMainWindow window(form, host);
         window.show();

@@ -95,15 +95,17 @@ public:
         return true;
     }
     void Open(const std::string& path) {
-        if (locked.count(Key(path)) || open.count(Key(path)))
-            throw EFCreateError("Cannot create file \"" + path + "\". Resource busy");
+        if (locked.count(Key(path)))
+            throw EFileInUse("Cannot create file \"" + path + "\". Sharing violation");
+        if (refused.count(Key(path)) || open.count(Key(path)))
+            throw EFCreateError("Cannot create file \"" + path + "\". Access denied");
         open.insert(Key(path));
     }
 
     FakeHive hive;
     std::map<std::string, std::string> files;
-    std::set<std::string> locked, open;
-    std::set<std::string> directories; // never files, whatever their name
+    std::set<std::string> locked, refused, open; // locked: held by another process
+    std::set<std::string> directories;           // never files, whatever their name
     std::size_t diskSpace = 1 << 20;
     std::string choice; // the dialog's answer; empty: cancelled
     std::vector<std::string> dialogShownWith;
@@ -125,6 +127,8 @@ public:
     }
     TStream& Stream() override { return *file_; }
     void Commit() override {
+        if (host_.locked.count(target_))
+            throw EFileInUse("Cannot create file \"" + target_ + "\". Sharing violation");
         file_.reset();
         host_.files[target_] = host_.files.at(target_ + ".part");
         host_.files.erase(target_ + ".part");
@@ -205,8 +209,10 @@ struct Fixture : ::testing::Test {
 
     FakeHost host;
     std::vector<std::string> urls;
-    TForm1::TDownloader downloader = [](const std::string&, TStream&) {};
-    TForm1 form{host, [this](const std::string& url, TStream& s) { downloader(url, s); }};
+    std::function<void(const std::string&, TStream&)> downloader = [](const std::string&,
+                                                                      TStream&) {};
+    TForm1 form{
+        host, [this](const std::string& url, TStream& s, TBackgroundWork&) { downloader(url, s); }};
 };
 
 const char* const Done = "Aktualizace dokončena.";
@@ -271,7 +277,9 @@ TEST_F(Fixture, DefaultDirectoryServesWhenTheRegisteredOneFails) {
         FakeHost local;
         c.setUp(local);
         local.files[Key(Default + "\\Kalmin.exe")] = OldProgram;
-        TForm1 f(local, [](const std::string&, TStream& s) { s.Write(NewProgram.data(), 8); });
+        TForm1 f(local, [](const std::string&, TStream& s, TBackgroundWork&) {
+            s.Write(NewProgram.data(), 8);
+        });
         f.Button1Click(nullptr);
         EXPECT_EQ(local.files[Key(Default + "\\Kalmin.exe")], NewProgram.substr(0, 8)) << c.what;
         ASSERT_EQ(local.boxes.size(), 1u) << c.what;
@@ -383,14 +391,49 @@ TEST_F(Fixture, FailedDownloadsKeepTheOldFile) {
     }
 }
 
-TEST_F(Fixture, FileInUseFailsBeforeAnythingIsFetched) {
-    host.files[Key(Default + "\\Kalmin.exe")] = OldProgram;
-    host.locked.insert(Key(Default + "\\Kalmin.exe"));
-    Serve({NewProgram});
-    EXPECT_THROW(Press(), EFCreateError);
-    EXPECT_TRUE(urls.empty());
-    EXPECT_TRUE(host.boxes.empty());
-    ExpectOnlyFiles({{Default + "\\Kalmin.exe", OldProgram}});
+// VYK running holds Kalmin.exe: a warning in Czech instead of the system's
+// text, before anything is fetched when it runs already, and the file keeps
+// its bytes; any other refusal escapes with its own text.
+TEST_F(Fixture, FileInUseIsToldInCzechAndKeepsTheOldFile) {
+    const std::string target = Key(Default + "\\Kalmin.exe");
+    const struct {
+        const char* what;
+        std::set<std::string> FakeHost::*list;
+        bool fromTheStart;
+        std::size_t fetched;
+    } rows[] = {
+        {"held from the start", &FakeHost::locked, true, 0},
+        {"held once it is fetched", &FakeHost::locked, false, 1},
+        {"refused", &FakeHost::refused, true, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        host.boxes.clear();
+        urls.clear();
+        host.files = {{target, OldProgram}};
+        host.locked.clear();
+        host.refused.clear();
+        if (row.fromTheStart) (host.*row.list).insert(target);
+        downloader = [&](const std::string& url, TStream& stream) {
+            urls.push_back(url);
+            stream.Write(NewProgram.data(), static_cast<std::int64_t>(NewProgram.size()));
+            (host.*row.list).insert(target);
+        };
+        if (row.list == &FakeHost::refused) {
+            EXPECT_STREQ(
+                vyktest::Raised<EFCreateError>([&] { Press(); }).what(),
+                ("Cannot create file \"" + Default + "\\Kalmin.exe\". Access denied").c_str());
+            EXPECT_TRUE(host.boxes.empty());
+        } else {
+            Press();
+            EXPECT_EQ(Texts(),
+                      std::vector<std::string>{"Soubor Kalmin.exe je právě používán. "
+                                               "Ukončete VYK a spusťte aktualizaci znovu."});
+            EXPECT_EQ(host.boxes[0].caption, "Upozornění");
+        }
+        EXPECT_EQ(urls.size(), row.fetched);
+        ExpectOnlyFiles({{Default + "\\Kalmin.exe", OldProgram}});
+    }
 }
 
 TEST_F(Fixture, ARefusedWriteFailsEvenWhenTheWriterIgnoresIt) {

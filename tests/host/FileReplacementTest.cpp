@@ -198,7 +198,7 @@ Outcome Updater(Scene& scene, int interrupt, Fault injected) {
         // The updater is ended as any program would be; its next press cleans up.
         const pid_t child = ::fork();
         if (child == 0) {
-            press([](const std::string&, TStream& s) {
+            press([](const std::string&, TStream& s, TBackgroundWork&) {
                 s.Write(Partial.data(), static_cast<std::int64_t>(Partial.size()));
                 ::pause();
             });
@@ -211,7 +211,7 @@ Outcome Updater(Scene& scene, int interrupt, Fault injected) {
         EXPECT_EQ(scene.Read(scene.target), OldProgram);
     }
     fault = injected;
-    const std::string shown = press([](const std::string&, TStream& s) {
+    const std::string shown = press([](const std::string&, TStream& s, TBackgroundWork&) {
         s.Write(NewProgram.data(), static_cast<std::int64_t>(NewProgram.size()));
     });
     fault = Fault::None;

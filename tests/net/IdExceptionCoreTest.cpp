@@ -143,6 +143,7 @@ TEST(ExceptionTree, FixedTexts) {
          "The connection ended without the server's TLS close_notify: the body may be cut short."},
         {EIdTooMuchDataInBuffer().what(), "Too much data in buffer."},
         {EIdTransferTimeout().what(), "Transfer timed out."},
+        {EIdTransferAborted().what(), "Transfer aborted."},
         {EIdUnknownProtocol().what(), "Unknown Protocol"},
         {EIntOverflow().what(), "Integer overflow"},
         {ERangeError().what(), "Range check error"},

@@ -25,6 +25,8 @@ Moment At(const TIdTransferWatch& watch, Clock::time_point now) {
         return {"time", watch.Bound(-2, now)};
     } catch (const EIdLowSpeedTimeout&) {
         return {"pace", watch.Bound(-2, now)};
+    } catch (const EIdTransferAborted&) {
+        return {"abort", watch.Bound(-2, now)};
     }
     return {"", watch.Bound(-2, now)};
 }
@@ -40,6 +42,7 @@ TEST(TIdTransferWatch, PaceOverSpansAndTimeOverAll) {
         int asked;                                 // tenth of a second
         const char* failure;
         std::int32_t bound;
+        int abort = 0; // 1: a signal watched, 2: and set
     } rows[] = {
         {"no bound at all", 0, 0, 0, {}, 1000, "", -2},
         {"a pace without its time", 0, 100, 0, {}, 1000, "", -2},
@@ -53,13 +56,19 @@ TEST(TIdTransferWatch, PaceOverSpansAndTimeOverAll) {
         {"spans add up their bytes", 0, 100, 2, {{3, 100}, {7, 100}, {25, 150}}, 26, "", 100},
         {"a burst keeps only its own span", 0, 100, 2, {{1, 1 << 20}}, 21, "pace", 0},
         {"time before pace", 1500, 100, 2, {}, 16, "time", 0},
+        {"a watched abort cuts every wait", 0, 0, 0, {}, 1000, "", 100, 1},
+        {"a shorter bound stands under it", 2050, 0, 0, {}, 20, "", 50, 1},
+        {"abort set", 0, 0, 0, {}, 5, "abort", 100, 2},
+        {"abort before time", 2000, 0, 0, {}, 30, "abort", 0, 2},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         const Clock::time_point start{};
         const auto tenths = [&](int n) { return start + std::chrono::milliseconds(100 * n); };
         TIdTransferWatch watch;
-        watch.Start(row.timeLimit, row.lowSpeedLimit, row.lowSpeedTime, start);
+        const std::atomic<bool> abort{row.abort == 2};
+        watch.Start(row.timeLimit, row.lowSpeedLimit, row.lowSpeedTime,
+                    row.abort ? &abort : nullptr, start);
         for (const auto& [when, bytes] : row.arrivals) watch.Received(bytes, tenths(when));
         const Moment moment = At(watch, tenths(row.asked));
         EXPECT_EQ(moment.failure, row.failure);

@@ -6,7 +6,7 @@ namespace {
 
 class NoHost : public TWindowsHostServices {};
 
-void Unused(const std::string&, TStream&) {}
+void Unused(const std::string&, TStream&, TBackgroundWork&) {}
 
 } // namespace
 
