@@ -35,4 +35,7 @@ public:
     // Under a THold: the file an interrupt removes (a native path), or none.
     static void Watch(const std::string& path);
     static void Unwatch();
+    // Under a THold: removes the watched file now, as an interrupt would (a
+    // session that ends), and watches none.
+    static void RemoveWatched();
 };

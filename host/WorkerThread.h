@@ -13,8 +13,7 @@ class TWorkerThread {
 public:
     // Starts task(work) at once; ended runs on the worker as its last act,
     // to wake whoever waits. work must outlive the object.
-    TWorkerThread(const TBackgroundTask& task, TBackgroundWork& work,
-                  std::function<void()> ended);
+    TWorkerThread(const TBackgroundTask& task, TBackgroundWork& work, std::function<void()> ended);
     // Waits for the task: a thread is never left running on its own.
     ~TWorkerThread();
     TWorkerThread(const TWorkerThread&) = delete;

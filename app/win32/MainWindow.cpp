@@ -1,14 +1,25 @@
 #include "app/win32/MainWindow.h"
 
+#include "host/InterruptCleanup.h"
+#include "host/ScopeExit.h"
+#include "host/WorkerThread.h"
 #include "host/windows/WideText.h"
 
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
 const wchar_t* const kApplicationClass = L"TApplication";
 const wchar_t* const kFormClass = L"TForm1";
 constexpr int kButton1Id = IDOK; // Enter reaches it through the dialog keys
+// Posted by the worker: the work ended, or has progress to show.
+constexpr UINT kWorkEnded = WM_APP + 1;
+constexpr UINT kWorkProgress = WM_APP + 2;
+// How long an ending session waits for the download to stop.
+constexpr auto kStopWait = std::chrono::seconds(3);
 
 // Form windows are created with WS_EX_DLGMODALFRAME: a fixed frame with no
 // caption icon. No minimise or maximise box, no sizing border.
@@ -52,6 +63,35 @@ TMainWindow* From(HWND window) {
 
 } // namespace
 
+// The download's side of the window: its progress, handed over to the
+// user-interface thread one message at a time.
+class TMainWindow::TWindowWork : public TBackgroundWork {
+public:
+    explicit TWindowWork(HWND window) : TBackgroundWork(true), window_(window) {}
+
+    void Progress(std::int64_t done, std::int64_t total) override {
+        done_ = done;
+        total_ = total;
+        if (!posted_.exchange(true)) ::PostMessageW(window_, kWorkProgress, 0, 0);
+    }
+    void Show(TTaskbarProgress& taskbar) {
+        posted_ = false;
+        taskbar.Show(done_, total_);
+    }
+    void Ended() {
+        ended_ = true;
+        ::PostMessageW(window_, kWorkEnded, 0, 0);
+    }
+    bool HasEnded() const { return ended_; }
+
+private:
+    HWND window_;
+    std::atomic<std::int64_t> done_{0};
+    std::atomic<std::int64_t> total_{-1};
+    std::atomic<bool> posted_{false};
+    std::atomic<bool> ended_{false};
+};
+
 TMainWindow::TMainWindow(TForm1& form, TWindowsHostServices& host) : form_(form), host_(host) {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     RegisterClasses(instance);
@@ -66,6 +106,10 @@ TMainWindow::TMainWindow(TForm1& form, TWindowsHostServices& host) : form_(form)
     if (!application_) throw std::runtime_error("the application window cannot be created");
     ::SetWindowLongPtrW(application_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(application_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ApplicationProc));
+    taskbar_ = std::make_unique<TTaskbarProgress>(application_);
+    // A restarted shell announces itself; an elevated program must let it.
+    taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
+    ::ChangeWindowMessageFilterEx(application_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
 
     const std::wstring face = Utf8ToWide(form_.FontName);
     const HDC screen = ::GetDC(nullptr);
@@ -97,9 +141,11 @@ TMainWindow::TMainWindow(TForm1& form, TWindowsHostServices& host) : form_(form)
         layout.ButtonWidth, layout.ButtonHeight, window_,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButton1Id)), instance, nullptr);
     ::SendMessageW(button_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    host_.SetBackgroundRunner(this);
 }
 
 TMainWindow::~TMainWindow() {
+    host_.SetBackgroundRunner(nullptr);
     if (::IsWindow(window_)) ::DestroyWindow(window_);
     if (::IsWindow(application_)) ::DestroyWindow(application_);
     if (font_) ::DeleteObject(font_);
@@ -155,12 +201,96 @@ void TMainWindow::ShowWithApplication(bool shown) {
 }
 
 void TMainWindow::PressButton1() {
+    if (busy_) return; // a press while it downloads is no press
     try {
         form_.Button1.Click();
     } catch (...) {
         // The window stays for another attempt.
         host_.ShowException(std::current_exception());
     }
+    // A failure's mark stays on the taskbar until its box is dismissed.
+    taskbar_->Clear();
+}
+
+void TMainWindow::RunInBackground(const TBackgroundTask& task) {
+    TWindowWork work(window_);
+    busy_ = &work;
+    ShowBusyCursor(true);
+    const TScopeExit idle([this] {
+        busy_ = nullptr;
+        ShowBusyCursor(false);
+    });
+    taskbar_->Show(0, -1);
+    TWorkerThread worker(task, work, [&work] { work.Ended(); });
+    ServiceWhileBusy(worker);
+    try {
+        worker.Join();
+    } catch (const EAbort&) {
+        taskbar_->Clear();
+        throw;
+    } catch (...) {
+        taskbar_->Failed();
+        throw;
+    }
+    taskbar_->Clear();
+}
+
+void TMainWindow::ServiceWhileBusy(const TWorkerThread& worker) {
+    MSG message;
+    while (!worker.Ended()) {
+        if (::GetMessageW(&message, nullptr, 0, 0) <= 0) {
+            // Quitting waits for the work, which is asked to stop; the loop
+            // outside sees the quit again.
+            busy_->StopRequested = true;
+            while (!worker.Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        if (IsUserInputForUs(message)) continue;
+        try {
+            ::DispatchMessageW(&message);
+        } catch (...) {
+            host_.ShowException(std::current_exception());
+        }
+    }
+    // What the user gave before the work ended is dropped too, not handled
+    // by the box that comes next.
+    for (const auto& [first, last] :
+         {std::pair{WM_KEYFIRST, WM_KEYLAST}, std::pair{WM_MOUSEFIRST, WM_MOUSELAST},
+          std::pair{WM_NCLBUTTONDOWN, WM_NCXBUTTONDBLCLK}})
+        while (::PeekMessageW(&message, nullptr, first, last, PM_REMOVE)) {
+        }
+}
+
+bool TMainWindow::IsUserInputForUs(const MSG& message) const {
+    const bool ours =
+        message.hwnd == window_ || message.hwnd == application_ || ::IsChild(window_, message.hwnd);
+    if (!ours) return false;
+    const UINT m = message.message;
+    if ((m >= WM_KEYFIRST && m <= WM_KEYLAST) || (m >= WM_MOUSEFIRST && m <= WM_MOUSELAST))
+        return true;
+    // The caption may still be dragged; its close button and menu do nothing.
+    if (m >= WM_NCLBUTTONDOWN && m <= WM_NCXBUTTONDBLCLK)
+        return !(m == WM_NCLBUTTONDOWN && message.wParam == HTCAPTION);
+    return false;
+}
+
+void TMainWindow::ShowBusyCursor(bool busy) const {
+    POINT at{};
+    ::GetCursorPos(&at);
+    const HWND under = ::WindowFromPoint(at);
+    if (under == window_ || ::IsChild(window_, under))
+        ::SetCursor(::LoadCursorW(nullptr, busy ? IDC_APPSTARTING : IDC_ARROW));
+}
+
+void TMainWindow::StopForEndOfSession() {
+    busy_->StopRequested = true;
+    const auto until = std::chrono::steady_clock::now() + kStopWait;
+    while (!busy_->HasEnded() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The session may end as soon as this returns: what was written goes now.
+    TInterruptCleanup::THold hold;
+    TInterruptCleanup::RemoveWatched();
 }
 
 LRESULT CALLBACK TMainWindow::ApplicationProc(HWND window, UINT message, WPARAM wParam,
@@ -182,6 +312,10 @@ LRESULT CALLBACK TMainWindow::ApplicationProc(HWND window, UINT message, WPARAM 
             const LRESULT result = ::DefWindowProcW(window, message, wParam, lParam);
             self->ShowWithApplication(true);
             return result;
+        }
+        if (message == self->taskbarCreated_) {
+            self->taskbar_->Reset();
+            return 0;
         }
         if (message == WM_SETFOCUS && ::IsWindowEnabled(self->window_)) {
             ::SetFocus(self->window_);
@@ -213,7 +347,20 @@ LRESULT TMainWindow::HandleFormMessage(UINT message, WPARAM wParam, LPARAM lPara
         ::SetFocus(button_);
         return 0;
     case WM_CLOSE:
-        ::DestroyWindow(window_);
+        // The close button, Alt+F4 and the menu's Close wait for the download.
+        if (!busy_) ::DestroyWindow(window_);
+        return 0;
+    case WM_SETCURSOR:
+        if (busy_ && LOWORD(lParam) == HTCLIENT) {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
+            return TRUE;
+        }
+        break;
+    case WM_QUERYENDSESSION:
+        if (busy_) StopForEndOfSession();
+        return TRUE;
+    case kWorkProgress:
+        if (busy_) busy_->Show(*taskbar_);
         return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);

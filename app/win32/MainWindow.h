@@ -3,11 +3,18 @@
 // the taskbar button with the title, and the main window drawn from the form's
 // stored design (fixed dialog frame with caption, system menu and close button;
 // the one button, focused and default, pressed by Enter or Space; Esc ignored).
+// It runs the download in the background: meanwhile it paints, moves and
+// answers the system, drops the user's input, shows the working-in-background
+// cursor and the progress on the taskbar button.
 
 #include "app/uFrmVYKPatch.h"
+#include "app/win32/TaskbarProgress.h"
+#include "host/BackgroundWork.h"
 #include "host/windows/WindowsHostServices.h"
 
 #include <windows.h>
+
+#include <memory>
 
 // Sizes in pixels after scaling the stored design to the screen.
 struct TWindowLayout {
@@ -38,11 +45,11 @@ TWindowLayout ScaleLayout(const TForm1& form, int pixelsPerInch, TextHeightOf te
     return layout;
 }
 
-class TMainWindow {
+class TMainWindow : public TBackgroundRunner {
 public:
     // Creates both windows at once; form and host must outlive the object.
     TMainWindow(TForm1& form, TWindowsHostServices& host);
-    ~TMainWindow();
+    ~TMainWindow() override;
     TMainWindow(const TMainWindow&) = delete;
     TMainWindow& operator=(const TMainWindow&) = delete;
 
@@ -57,12 +64,22 @@ public:
     // Whatever escapes a handler goes to the error display and the loop goes on.
     void Run(int showCommand);
 
+    // Runs task on a worker thread and services the window until it ends.
+    // A session that ends meanwhile stops it and removes what it wrote.
+    void RunInBackground(const TBackgroundTask& task) override;
+
 private:
     static LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleFormMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void PressButton1();
+    class TWindowWork;
+    // Services the window until worker ends; input for it is dropped.
+    void ServiceWhileBusy(const class TWorkerThread& worker);
+    bool IsUserInputForUs(const MSG& message) const;
+    void ShowBusyCursor(bool busy) const;
+    void StopForEndOfSession();
     // Follows the application window's minimise (hidden) and restore (shown, active).
     void ShowWithApplication(bool shown);
     // Enter with Shift, Ctrl or Alt held is no press of the default button.
@@ -74,4 +91,7 @@ private:
     HWND window_ = nullptr;
     HWND button_ = nullptr;
     HFONT font_ = nullptr;
+    std::unique_ptr<TTaskbarProgress> taskbar_;
+    UINT taskbarCreated_ = 0;
+    TWindowWork* busy_ = nullptr; // the work under way, while there is one
 };

@@ -76,6 +76,11 @@ void TInterruptCleanup::Watch(const std::string& path) {
     std::memcpy(g_watched, path.c_str(), path.size() + 1);
 }
 
+void TInterruptCleanup::RemoveWatched() {
+    if (g_watched[0] != '\0') ::unlink(g_watched);
+    g_watched[0] = '\0';
+}
+
 void TInterruptCleanup::Unwatch() {
     g_watched[0] = '\0';
 }

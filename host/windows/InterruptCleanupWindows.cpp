@@ -66,3 +66,9 @@ void TInterruptCleanup::Watch(const std::string& path) {
 void TInterruptCleanup::Unwatch() {
     g_watched.clear();
 }
+
+void TInterruptCleanup::RemoveWatched() {
+    // Opened for sharing with deletion, the file goes even while written.
+    if (!g_watched.empty()) ::DeleteFileW(g_watched.c_str());
+    g_watched.clear();
+}

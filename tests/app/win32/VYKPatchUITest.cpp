@@ -413,6 +413,101 @@ TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
     EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
 }
 
+// The download runs in the background: the window answers the system while
+// the body comes over about eight seconds, and a click, Enter or a close
+// request meanwhile change nothing, neither then nor after. The box that ends
+// it is today's; an ending session stops it and leaves Kalmin.exe as it was.
+// The taskbar button and the cursor are not seen from here: Wine draws no
+// taskbar, and the cursor is another process's (TTaskbarProgress has its own
+// test).
+TEST_F(UpdaterUITest, StaysAliveWhileItDownloadsAndDropsInput) {
+    const fs::path installed = work / "installed";
+    SetInstallPath(WideToUtf8(installed.wstring()));
+    const std::string body = "MZ" + std::string(798, 'n');
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 800\r\n\r\n";
+    const struct {
+        const char* what;
+        Script script;
+        bool endSession;
+        std::string title, text, after;
+    } rows[] = {
+        {"complete", Script().ReceiveHead().Send(head).Send(body, 100, 1000).Close(), false,
+         "Informace", "Aktualizace dokončena.", body},
+        {"cut short",
+         Script().ReceiveHead().Send(head).Send(body.substr(0, 400), 100, 1000).Close(), false,
+         "Vykpatch", "Connection Closed Gracefully.", kOldProgram},
+        {"session ends", Script().ReceiveHead().Send(head).Send(body, 100, 1000).Close(), true, "",
+         "", kOldProgram},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        WriteFile(installed / "Kalmin.exe", kOldProgram);
+        ScriptedServer server(row.script);
+        std::optional<Updater> running(std::in_place, work / "app", server.Port());
+        Updater& updater = *running;
+        ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
+        ASSERT_TRUE(WaitFor([&] { return server.Connections() == 1; }));
+        for (int probe = 0; probe < 3; ++probe) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            DWORD_PTR result = 0;
+            EXPECT_NE(
+                ::SendMessageTimeoutW(updater.Main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result),
+                0);
+            EXPECT_FALSE(::IsHungAppWindow(updater.Main));
+            ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
+            ::PostMessageW(updater.Button, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+            ::PostMessageW(updater.Button, WM_KEYUP, VK_RETURN, 0xC01C0001);
+            ::PostMessageW(updater.Main, probe == 0 ? WM_CLOSE : WM_SYSCOMMAND, SC_CLOSE, 0);
+        }
+        EXPECT_TRUE(WindowsOf(updater.ProcessId(), L"#32770").empty());
+        EXPECT_TRUE(::IsWindowVisible(updater.Main));
+        if (row.endSession) {
+            // Agreed to, the session ends the program at once.
+            DWORD_PTR agreed = 0;
+            EXPECT_NE(::SendMessageTimeoutW(updater.Main, WM_QUERYENDSESSION, 0, 0,
+                                            SMTO_ABORTIFHUNG, 5000, &agreed),
+                      0);
+            EXPECT_EQ(agreed, TRUE);
+            running.reset();
+        } else {
+            const ShownBox box = updater.NextBox();
+            EXPECT_EQ(box.title, row.title);
+            EXPECT_EQ(box.text, row.text);
+            updater.Dismiss(box);
+            // Nothing given during the download comes after it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            EXPECT_TRUE(WindowsOf(updater.ProcessId(), L"#32770").empty());
+            EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+        }
+        EXPECT_EQ(server.Connections(), 1);
+        EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), row.after);
+        EXPECT_FALSE(fs::exists(installed / "Kalmin.exe.part"));
+    }
+}
+
+// VYK running holds Kalmin.exe open without sharing: a warning in Czech, and
+// nothing is fetched or changed.
+TEST_F(UpdaterUITest, AKalminHeldOpenIsToldInCzech) {
+    const fs::path installed = work / "installed";
+    WriteFile(installed / "Kalmin.exe", kOldProgram);
+    SetInstallPath(WideToUtf8(installed.wstring()));
+    const HANDLE held = ::CreateFileW((installed / "Kalmin.exe").wstring().c_str(), GENERIC_READ, 0,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ScriptedServer server(Script().Stall());
+    Updater updater(work / "app", server.Port());
+    ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
+    const ShownBox box = updater.NextBox();
+    EXPECT_EQ(box.title, "Upozornění");
+    EXPECT_EQ(box.text,
+              "Soubor Kalmin.exe je právě používán. Ukončete VYK a spusťte aktualizaci znovu.");
+    updater.Dismiss(box);
+    ::CloseHandle(held);
+    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), kOldProgram);
+    EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+}
+
 // Over https, the certificate checked against the system's root store.
 TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
     VYK_REQUIRE_TLS_SERVERS();
