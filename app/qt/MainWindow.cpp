@@ -1,7 +1,38 @@
 #include "app/qt/MainWindow.h"
 
+#include "host/ScopeExit.h"
+#include "host/WorkerThread.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QWindow>
+
+namespace {
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 TMainWindow::TMainWindow(TForm1& form, THostServices& host)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -25,6 +56,30 @@ TMainWindow::TMainWindow(TForm1& form, THostServices& host)
     button_->setFocus();
     button_->installEventFilter(this);
     QObject::connect(button_, &QPushButton::clicked, this, [this] { OnButton1Clicked(); });
+    host_.SetBackgroundRunner(this);
+}
+
+TMainWindow::~TMainWindow() {
+    host_.SetBackgroundRunner(nullptr);
+}
+
+void TMainWindow::RunInBackground(const TBackgroundTask& task) {
+    busy_ = true;
+    setCursor(Qt::BusyCursor);
+    qApp->installEventFilter(this);
+    const TScopeExit idle([this] {
+        qApp->removeEventFilter(this);
+        unsetCursor();
+        busy_ = false;
+    });
+    TBackgroundWork work;
+    QEventLoop loop;
+    TWorkerThread worker(
+        task, work, [&loop] { QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection); });
+    loop.exec();
+    // What the user gave before the work ended is dropped too.
+    QCoreApplication::processEvents();
+    worker.Join();
 }
 
 void TMainWindow::showEvent(QShowEvent* event) {
@@ -33,6 +88,7 @@ void TMainWindow::showEvent(QShowEvent* event) {
 }
 
 bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (busy_ && IsUserInput(event->type()) && IsOurs(watched)) return true;
     if (watched == button_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
@@ -44,7 +100,23 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+bool TMainWindow::IsOurs(QObject* object) const {
+    if (object == windowHandle()) return true;
+    const auto* widget = qobject_cast<const QWidget*>(object);
+    return widget && widget->window() == this;
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+    // The close button and Alt+F4 wait for the download.
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
 void TMainWindow::OnButton1Clicked() {
+    if (busy_) return; // a press while it downloads is no press
     try {
         form_.Button1.Click();
     } catch (...) {

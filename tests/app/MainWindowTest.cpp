@@ -5,6 +5,7 @@
 #include "tests/app/WineUpdate.h"
 #include "tests/host/TempPrefix.h"
 #include "tests/support/BoxRecordingHost.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/SignedPrograms.h"
 #include "tests/support/TLSServers.h"
 
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -81,6 +83,63 @@ TEST_F(MainWindowTest, AnErrorFromTheClickGoesToTheErrorDisplayAndTheWindowStays
 TEST(QtNameFilters, TurnsDescriptionPatternPairsIntoQtFilters) {
     EXPECT_EQ(QtNameFilters("soubor *.ini|*.ini"), QStringList{"soubor *.ini (*.ini)"});
     EXPECT_EQ(QtNameFilters("a|*.a;*.b|b|*.c"), (QStringList{"a (*.a *.b)", "b (*.c)"}));
+}
+
+// The download runs in the background: while the body comes over about
+// three seconds the event loop runs, the cursor is the busy one, and a
+// click, Enter or a close request change nothing, then or after; the box that
+// ends it is today's. Offscreen, no desktop pings the window: that its event
+// loop runs is what answers one.
+TEST(MainWindowWhileDownloading, StaysAliveAndDropsInput) {
+    MainWindowTest::StartApplication();
+    const std::string body = "MZ" + std::string(298, 'n');
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 300\r\n\r\n";
+    const struct {
+        const char* what;
+        std::string sent, box, after;
+    } rows[] = {
+        {"complete", body, "Aktualizace dokončena.", body},
+        {"cut short", body.substr(0, 150), "Connection Closed Gracefully.", "MZ old"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        vyktest::TempPrefix prefix;
+        prefix.Write("system.reg",
+                     "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
+        prefix.Write("drive_c/VYK/Kalmin.exe", "MZ old");
+        vyktest::ScriptedServer server(
+            vyktest::Script().ReceiveHead().Send(head).Send(row.sent, 50, 500).Close());
+        vyktest::WineUpdate host(prefix.root, "VYKPatch");
+        const std::string url = server.Url("/instal/Kalmin.exe");
+        TForm1 form(host, [&url](const std::string&, TStream& stream, TBackgroundWork& work) {
+            DownloadToStream(url, stream, work);
+        });
+        TMainWindow window(form, host);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        int probes = 0;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            ++probes;
+            EXPECT_EQ(window.cursor().shape(), Qt::BusyCursor);
+            QTest::mouseClick(window.Button1(), Qt::LeftButton);
+            QTest::keyClick(window.Button1(), Qt::Key_Return);
+            window.Button1()->click();
+            window.close();
+            EXPECT_TRUE(window.isVisible());
+            EXPECT_TRUE(host.boxes.empty());
+        });
+        probe.start(250);
+        QTest::keyClick(window.Button1(), Qt::Key_Space);
+        probe.stop();
+        EXPECT_GE(probes, 3);
+        EXPECT_EQ(host.boxes, std::vector<std::string>{row.box});
+        EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(server.Connections(), 1);
+        EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), row.after);
+    }
 }
 
 // The whole update from the window over https, the test CA trusted through

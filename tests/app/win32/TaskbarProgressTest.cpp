@@ -72,9 +72,9 @@ TEST(TaskbarProgress, FollowsTheDownloadAndComesBackWithTheShell) {
     progress.Clear();
     progress.Show(7, -1);
     progress.Failed();
-    EXPECT_EQ(first, (std::vector<std::string>{"indeterminate", "normal 50/200", "normal 200/200",
-                                               "error 200/200", "none", "indeterminate",
-                                               "error 1/1"}));
+    EXPECT_EQ(first,
+              (std::vector<std::string>{"indeterminate", "normal 50/200", "normal 200/200",
+                                        "error 200/200", "none", "indeterminate", "error 1/1"}));
     progress.Reset(new RecordingTaskbar(second));
     EXPECT_EQ(second, std::vector<std::string>{"error 1/1"});
     progress.Clear();
