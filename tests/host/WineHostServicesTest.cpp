@@ -59,11 +59,12 @@ TEST(TWineHostServices, ReplacementFailsForAFileInUseOrWithoutWriteAccess) {
         const std::string message =
             CreateErrorOf([&] { host.BeginReplacement("C:\\VYK\\Kalmin.exe"); });
         EXPECT_EQ(message.rfind("Cannot create file \"C:\\VYK\\Kalmin.exe\". ", 0), 0u) << message;
+        EXPECT_THROW(host.BeginReplacement("C:\\VYK\\Kalmin.exe"), EFileInUse);
     }
     {
         auto first = host.BeginReplacement("C:\\VYK\\Kalmin.exe");
         first->Stream().Write("MZ", 2);
-        EXPECT_THROW(host.BeginReplacement("C:\\VYK\\Kalmin.exe"), EFCreateError);
+        EXPECT_THROW(host.BeginReplacement("C:\\VYK\\Kalmin.exe"), EFileInUse);
         EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe.part"), "MZ")
             << "the second attempt touched the first";
     }

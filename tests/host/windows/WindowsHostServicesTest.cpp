@@ -59,6 +59,7 @@ TEST_F(WindowsHostServicesTest, ReplacementNeedsTheFileFreeAndKeepsItsAttributes
     {
         TFileStream user(Name(L"Kalmin.exe"), fmOpenRead | fmShareExclusive);
         EXPECT_EQ(refusal().rfind(named, 0), 0u) << "a file in use must not be replaced";
+        EXPECT_THROW(host.BeginReplacement(Name(L"Kalmin.exe")), EFileInUse);
     }
     // Windows refuses to write a read-only file; Wine run as root does not,
     // and then the attribute must survive the replacement.
