@@ -58,6 +58,12 @@ TEST(DownloadToStream, FetchesTheBodyWithOneGetAndTellsItsProgress) {
         EXPECT_EQ(work.seen.front(), std::make_pair(std::int64_t{0}, row.total));
         EXPECT_EQ(work.seen.back(), std::make_pair(std::int64_t{17}, row.total));
     }
+    ScriptedServer refusing(Script().ReceiveHead().Send(Reply("404 Not Found", "<html>", 6)));
+    TMemoryStream stream;
+    Recorded work;
+    EXPECT_THROW(DownloadToStream(refusing.Url("/instal/Kalmin.exe"), stream, work),
+                 EIdHTTPProtocolException);
+    EXPECT_TRUE(work.seen.empty());
 }
 
 // Asked to stop, a download that waits for a silent server ends at once,
