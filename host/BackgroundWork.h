@@ -30,8 +30,8 @@ using TBackgroundTask = std::function<void(TBackgroundWork& work)>;
 
 // What a window does to run a task: on a thread of its own while the window
 // keeps painting and answering the system, ignoring the user's input, and
-// returns once the task has ended; raises what the task raised, or EAbort
-// when the window stopped it.
+// returns once the task has ended; raises what the task raised (a task the
+// window stopped raises what the stop caused, or EAbort).
 class TBackgroundRunner {
 public:
     virtual ~TBackgroundRunner() = default;

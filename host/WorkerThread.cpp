@@ -20,8 +20,8 @@ TWorkerThread::~TWorkerThread() {
 
 void TWorkerThread::Join() {
     if (thread_.joinable()) thread_.join();
-    // A task stopped on purpose ends in whatever error the stop caused: the
-    // window that stopped it shows nothing for it.
-    if (work_.StopRequested.load()) throw EAbort();
     if (error_) std::rethrow_exception(error_);
+    // A task asked to stop that ended well all the same is not gone on with:
+    // what it wrote may be removed already.
+    if (work_.StopRequested.load()) throw EAbort();
 }

@@ -20,8 +20,8 @@ public:
     TWorkerThread& operator=(const TWorkerThread&) = delete;
 
     bool Ended() const { return ended_.load(std::memory_order_acquire); }
-    // Waits for the task to end; raises what it raised, and EAbort instead
-    // when the work was asked to stop.
+    // Waits for the task to end; raises what it raised, or EAbort when it
+    // was asked to stop and ended well all the same.
     void Join();
 
 private:

@@ -72,14 +72,23 @@ void TMainWindow::RunInBackground(const TBackgroundTask& task) {
         unsetCursor();
         busy_ = false;
     });
-    TBackgroundWork work;
+    TBackgroundWork work(true);
     QEventLoop loop;
     TWorkerThread worker(
         task, work, [&loop] { QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection); });
     loop.exec();
+    // The application quitting ends every loop: the download stops with it,
+    // and nothing is shown.
+    const bool quitting = !worker.Ended();
+    if (quitting) work.StopRequested = true;
     // What the user gave before the work ended is dropped too.
     QCoreApplication::processEvents();
-    worker.Join();
+    try {
+        worker.Join();
+    } catch (...) {
+        if (quitting) throw EAbort();
+        throw;
+    }
 }
 
 void TMainWindow::showEvent(QShowEvent* event) {

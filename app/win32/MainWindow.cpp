@@ -107,9 +107,12 @@ TMainWindow::TMainWindow(TForm1& form, TWindowsHostServices& host) : form_(form)
     ::SetWindowLongPtrW(application_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(application_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ApplicationProc));
     taskbar_ = std::make_unique<TTaskbarProgress>(application_);
-    // A restarted shell announces itself; an elevated program must let it.
+    // A restarted shell announces itself, then the button it made again; an
+    // elevated program must let both in.
     taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
-    ::ChangeWindowMessageFilterEx(application_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
+    taskbarButtonCreated_ = ::RegisterWindowMessageW(L"TaskbarButtonCreated");
+    for (const UINT announced : {taskbarCreated_, taskbarButtonCreated_})
+        ::ChangeWindowMessageFilterEx(application_, announced, MSGFLT_ALLOW, nullptr);
 
     const std::wstring face = Utf8ToWide(form_.FontName);
     const HDC screen = ::GetDC(nullptr);
@@ -313,7 +316,7 @@ LRESULT CALLBACK TMainWindow::ApplicationProc(HWND window, UINT message, WPARAM 
             self->ShowWithApplication(true);
             return result;
         }
-        if (message == self->taskbarCreated_) {
+        if (message == self->taskbarCreated_ || message == self->taskbarButtonCreated_) {
             self->taskbar_->Reset();
             return 0;
         }

@@ -93,5 +93,6 @@ private:
     HFONT font_ = nullptr;
     std::unique_ptr<TTaskbarProgress> taskbar_;
     UINT taskbarCreated_ = 0;
+    UINT taskbarButtonCreated_ = 0;
     TWindowWork* busy_ = nullptr; // the work under way, while there is one
 };

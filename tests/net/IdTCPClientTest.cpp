@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 using vyktest::Script;
 using vyktest::ScriptedServer;
@@ -109,25 +110,43 @@ TEST(TCPClient, AttachedHandlerIsWatchedNotOwned) {
     EXPECT_EQ(client.Socket(), nullptr);
 }
 
-TEST(TCPClient, ConnectTimeoutEndsAConnectThatNeverCompletes) {
-    vyktest::SaturatedListener listener;
-    TIdTCPClient client;
-    client.SetHost("127.0.0.1");
-    client.SetPort(listener.Port());
-    client.SetConnectTimeout(300);
-    const auto start = std::chrono::steady_clock::now();
-    try {
-        client.EstablishConnection();
-        FAIL() << "connected to a saturated listener";
-    } catch (const EIdConnectTimeout& e) {
-        EXPECT_STREQ(e.what(), "Connect timed out.");
+// Its own limit, or an abort from another thread, ends such a connect.
+TEST(TCPClient, ConnectTimeoutOrAbortEndsAConnectThatNeverCompletes) {
+    for (const bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "abort" : "time-out");
+        vyktest::SaturatedListener listener;
+        TIdTCPClient client;
+        client.SetHost("127.0.0.1");
+        client.SetPort(listener.Port());
+        std::atomic<bool> stop{false};
+        std::thread stopper;
+        if (abort) {
+            client.AbortSignal = &stop;
+            client.StartTransfer();
+            stopper = std::thread([&stop] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                stop = true;
+            });
+        } else {
+            client.SetConnectTimeout(300);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            client.EstablishConnection();
+            FAIL() << "connected to a saturated listener";
+        } catch (const EIdConnectTimeout&) {
+            EXPECT_FALSE(abort);
+        } catch (const EIdTransferAborted&) {
+            EXPECT_TRUE(abort);
+        }
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
+        if (stopper.joinable()) stopper.join();
+        EXPECT_GE(elapsed, 290);
+        EXPECT_LT(elapsed, 3000);
+        EXPECT_EQ(client.IOHandler(), nullptr);
     }
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - start)
-                             .count();
-    EXPECT_GE(elapsed, 290);
-    EXPECT_LT(elapsed, 3000);
-    EXPECT_EQ(client.IOHandler(), nullptr);
 }
 
 TEST(TCPClient, ConnectTimeoutClosesTheSocketOnlyAfterTheThreadIsDone) {

@@ -415,8 +415,10 @@ TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
 
 // The download runs in the background: the window answers the system while
 // the body comes over about eight seconds, and a click, Enter or a close
-// request meanwhile change nothing, neither then nor after. The box that ends
-// it is today's; an ending session stops it and leaves Kalmin.exe as it was.
+// request meanwhile change nothing, neither then nor after; a mouse press
+// does not even push the button. The box that ends it is today's; an ending
+// session stops it and leaves Kalmin.exe as it was, and one called off
+// leaves the stop's error to read.
 // The taskbar button and the cursor are not seen from here: Wine draws no
 // taskbar, and the cursor is another process's (TTaskbarProgress has its own
 // test).
@@ -425,19 +427,20 @@ TEST_F(UpdaterUITest, StaysAliveWhileItDownloadsAndDropsInput) {
     SetInstallPath(WideToUtf8(installed.wstring()));
     const std::string body = "MZ" + std::string(798, 'n');
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 800\r\n\r\n";
+    const Script whole = Script().ReceiveHead().Send(head).Send(body, 100, 1000).Close();
+    enum Session { kGoesOn, kEnds, kCalledOff };
     const struct {
         const char* what;
         Script script;
-        bool endSession;
+        Session session;
         std::string title, text, after;
     } rows[] = {
-        {"complete", Script().ReceiveHead().Send(head).Send(body, 100, 1000).Close(), false,
-         "Informace", "Aktualizace dokončena.", body},
+        {"complete", whole, kGoesOn, "Informace", "Aktualizace dokončena.", body},
         {"cut short",
-         Script().ReceiveHead().Send(head).Send(body.substr(0, 400), 100, 1000).Close(), false,
+         Script().ReceiveHead().Send(head).Send(body.substr(0, 400), 100, 1000).Close(), kGoesOn,
          "Vykpatch", "Connection Closed Gracefully.", kOldProgram},
-        {"session ends", Script().ReceiveHead().Send(head).Send(body, 100, 1000).Close(), true, "",
-         "", kOldProgram},
+        {"session ends", whole, kEnds, "", "", kOldProgram},
+        {"session called off", whole, kCalledOff, "Vykpatch", "Transfer aborted.", kOldProgram},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -458,16 +461,25 @@ TEST_F(UpdaterUITest, StaysAliveWhileItDownloadsAndDropsInput) {
             ::PostMessageW(updater.Button, WM_KEYDOWN, VK_RETURN, 0x001C0001);
             ::PostMessageW(updater.Button, WM_KEYUP, VK_RETURN, 0xC01C0001);
             ::PostMessageW(updater.Main, probe == 0 ? WM_CLOSE : WM_SYSCOMMAND, SC_CLOSE, 0);
+            ::PostMessageW(updater.Button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_FALSE(::SendMessageW(updater.Button, BM_GETSTATE, 0, 0) & BST_PUSHED);
+            ::PostMessageW(updater.Button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
         }
         EXPECT_TRUE(WindowsOf(updater.ProcessId(), L"#32770").empty());
         EXPECT_TRUE(::IsWindowVisible(updater.Main));
-        if (row.endSession) {
-            // Agreed to, the session ends the program at once.
+        if (row.session != kGoesOn) {
             DWORD_PTR agreed = 0;
             EXPECT_NE(::SendMessageTimeoutW(updater.Main, WM_QUERYENDSESSION, 0, 0,
                                             SMTO_ABORTIFHUNG, 5000, &agreed),
                       0);
             EXPECT_EQ(agreed, TRUE);
+            if (row.session == kCalledOff)
+                ::SendMessageTimeoutW(updater.Main, WM_ENDSESSION, FALSE, 0, SMTO_ABORTIFHUNG, 5000,
+                                      &agreed);
+        }
+        if (row.session == kEnds) {
+            // Agreed to, the session ends the program at once.
             running.reset();
         } else {
             const ShownBox box = updater.NextBox();
