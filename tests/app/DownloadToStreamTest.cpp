@@ -79,8 +79,10 @@ TEST(DownloadToStream, StopsWhenAskedTo) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         work.StopRequested = true;
     });
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(DownloadToStream(server.Url("/instal/Kalmin.exe"), stream, work),
                  EIdTransferAborted);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     stopper.join();
 }
 
