@@ -16,6 +16,8 @@
 
 #include <memory>
 
+class TWorkerThread;
+
 // Sizes in pixels after scaling the stored design to the screen.
 struct TWindowLayout {
     int ClientWidth;
@@ -76,7 +78,7 @@ private:
     void PressButton1();
     class TWindowWork;
     // Services the window until worker ends; input for it is dropped.
-    void ServiceWhileBusy(const class TWorkerThread& worker);
+    void ServiceWhileBusy(const TWorkerThread& worker);
     bool IsUserInputForUs(const MSG& message) const;
     void ShowBusyCursor(bool busy) const;
     void StopForEndOfSession();
