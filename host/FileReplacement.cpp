@@ -46,14 +46,19 @@ std::string Utf8Of(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+// What every refusal of a replacement reads.
+std::string CannotCreate(const std::string& shown, const std::string& reason) {
+    return "Cannot create file \"" + shown + "\". " + reason;
+}
+
 } // namespace
 
 void RaiseReplacementError(const std::string& shown, const std::string& reason) {
-    throw EFCreateError("Cannot create file \"" + shown + "\". " + reason);
+    throw EFCreateError(CannotCreate(shown, reason));
 }
 
 void RaiseNotRegularFile(const std::string& shown) {
-    throw EFNotRegularFile("Cannot create file \"" + shown + "\". Not a regular file");
+    throw EFNotRegularFile(CannotCreate(shown, "Not a regular file"));
 }
 
 TFileReplacement::TFileReplacement(const std::string& target, const TReplacementOptions& options) {
@@ -132,8 +137,7 @@ void TFileReplacement::RemoveTemporary() {
 }
 
 void TFileReplacement::Fail(std::uint32_t error) const {
-    if (HeldByAnother(error))
-        throw EFileInUse("Cannot create file \"" + shown_ + "\". " + SystemErrorText(error));
+    if (HeldByAnother(error)) throw EFileInUse(CannotCreate(shown_, SystemErrorText(error)));
     RaiseReplacementError(shown_, SystemErrorText(error));
 }
 
