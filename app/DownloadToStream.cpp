@@ -1,19 +1,23 @@
 #include "app/uFrmVYKPatch.h"
 
 #include "http/IdHTTP.h"
+#include "http/IdProxySettings.h"
 #include "net/IdIOHandlerSecure.h"
 
 void DownloadToStream(const std::string& url, TStream& stream, TBackgroundWork& work) {
-    DownloadThrough(url, stream, work, nullptr);
+    // Behind an office proxy the system knows it; asked here, on the
+    // download's thread, as a setup script may take a while to answer.
+    DownloadThrough(url, stream, work, nullptr, SystemProxyFor(url));
 }
 
 void DownloadThrough(const std::string& url, TStream& stream, TBackgroundWork& work,
-                     TIdIOHandler* transport) {
+                     TIdIOHandler* transport, const TIdProxyChoice& proxy) {
     // An https address is fetched with the server's certificate verified
     // against the system's trusted roots; an http one goes as before.
     TIdIOHandlerSecure secure;
     TIdHTTP http;
     http.AttachHandler(transport ? transport : &secure);
+    UseProxy(http, proxy);
     // A server that stops sending, or trickles, must not hold the updater
     // forever; a slow but real line keeps well above this pace.
     http.SetReadTimeout(60000);

@@ -12,6 +12,7 @@
 #include <string>
 
 class TIdIOHandler;
+struct TIdProxyChoice;
 
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 
@@ -31,12 +32,14 @@ public:
     }
 };
 
-// One GET of url into stream; returns normally only when the document arrived.
-// Tells work the document's progress, and stops when work is asked to.
+// One GET of url into stream, through the proxy the system is set to use
+// for it; returns normally only when the document arrived. Tells work the
+// document's progress, and stops when work is asked to.
 void DownloadToStream(const std::string& url, TStream& stream, TBackgroundWork& work);
-// The same over a transport of the caller's instead of a socket (tests).
+// The same through proxy, over a transport of the caller's instead of a
+// socket when one is given (tests).
 void DownloadThrough(const std::string& url, TStream& stream, TBackgroundWork& work,
-                     TIdIOHandler* transport);
+                     TIdIOHandler* transport, const TIdProxyChoice& proxy);
 
 // The compiled-in download URL.
 extern const char* const DownloadUrl;

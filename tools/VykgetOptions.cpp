@@ -87,59 +87,14 @@ std::optional<int> Seconds(const std::string& option, const std::string& value) 
     return static_cast<int>(ms);
 }
 
-// The proxy text as a message may show it: a password becomes "***".
-std::string Masked(const std::string& text) {
-    const auto start = text.find("://") == std::string::npos ? 0 : text.find("://") + 3;
-    const auto at = text.find('@', start);
-    if (at == std::string::npos) return text;
-    const auto colon = text.find(':', start);
-    if (colon == std::string::npos || colon > at) return text;
-    return text.substr(0, colon + 1) + "***" + text.substr(at);
-}
-
 } // namespace
 
-// HOST[:PORT] without a scheme is an http proxy, as curl takes it.
-TProxyOption ParseProxy(const std::string& text, const std::string& source) {
-    const TIdURI proxy(text.find("://") == std::string::npos ? "http://" + text : text);
-    if (!TextIsSame(proxy.Protocol, "http") || proxy.Host.empty())
-        throw EUsageError("vykget: " + source +
-                          " needs [http://][USER:PASSWORD@]HOST[:PORT], not '" + Masked(text) +
-                          "'");
-    TProxyOption option{proxy.Host, 1080, {}, {}};
+TIdProxyChoice ProxyOption(const std::string& text, const std::string& source) {
     try {
-        option.Username = PercentDecoded(proxy.Username);
-        option.Password = PercentDecoded(proxy.Password);
-    } catch (const EIdInvalidURIEscape&) {
-        throw EUsageError("vykget: " + source + " has an invalid escape in '" + Masked(text) + "'");
+        return ParseProxyUrl(text, source);
+    } catch (const EIdProxySettingInvalid& error) {
+        throw EUsageError("vykget: " + error.Message());
     }
-    if (!proxy.Port.empty()) {
-        const auto port = TryTextToInt32(proxy.Port);
-        if (!port || *port < 1 || *port > 65535)
-            throw EUsageError("vykget: " + source + " has a bad port in '" + Masked(text) + "'");
-        option.Port = *port;
-    }
-    return option;
-}
-
-bool HostIsListed(const std::string& list, const std::string& host) {
-    const std::string name = LowerCase(host);
-    // An address matches only itself: "0.1" is no domain of 127.0.0.1.
-    const bool address = IsIPv4Text(name) || name.find(':') != std::string::npos;
-    std::size_t from = 0;
-    while (from <= list.size()) {
-        const auto comma = std::min(list.find(',', from), list.size());
-        std::string entry = LowerCase(Trim(list.substr(from, comma - from)));
-        from = comma + 1;
-        if (entry == "*") return true;
-        while (!entry.empty() && entry[0] == '.') entry.erase(0, 1);
-        if (entry.empty()) continue;
-        if (name == entry || (!address && name.size() > entry.size() &&
-                              name.compare(name.size() - entry.size(), entry.size(), entry) == 0 &&
-                              name[name.size() - entry.size() - 1] == '.'))
-            return true;
-    }
-    return false;
 }
 
 namespace {
@@ -174,7 +129,7 @@ void Apply(TVykgetOptions& options, const Option& option, const std::string& val
         options.Username = value.substr(0, colon);
         options.Password = colon == std::string::npos ? std::string() : value.substr(colon + 1);
     } else if (name == "proxy")
-        options.Proxy = ParseProxy(value, "option --proxy");
+        options.Proxy = ProxyOption(value, "option --proxy");
     else if (name == "noproxy")
         options.NoProxy = value;
     else if (name == "cacert")

@@ -3,6 +3,7 @@
 // and long forms, options before or after the operands, "--" ends options.
 
 #include "host/Exception.h"
+#include "http/IdProxySettings.h"
 
 #include <optional>
 #include <string>
@@ -12,14 +13,6 @@
 VYK_DECLARE_EXCEPTION(EUsageError, Exception);
 
 enum class TProgressMode { Auto, On, Off };
-
-// What -x names: http://[USER:PASSWORD@]HOST[:PORT], port 1080 when left out.
-struct TProxyOption {
-    std::string Host;
-    int Port = 1080;
-    std::string Username;
-    std::string Password;
-};
 
 struct TVykgetOptions {
     std::string Url;
@@ -41,8 +34,8 @@ struct TVykgetOptions {
     std::optional<int> SpeedTime;
     std::optional<std::string> Username; // from -u USER[:PASSWORD]
     std::string Password;
-    std::optional<TProxyOption> Proxy;
-    std::optional<std::string> NoProxy; // --noproxy: hosts reached directly
+    std::optional<TIdProxyChoice> Proxy; // -x: [http://][USER:PASSWORD@]HOST[:PORT]
+    std::optional<std::string> NoProxy;  // --noproxy: hosts reached directly
     bool Http10 = false;
     std::string CACertFile; // --cacert: a PEM file of further trust anchors
     std::optional<std::string>
@@ -56,13 +49,10 @@ struct TVykgetOptions {
 // help or the version is asked for) operands other than URL and FILE.
 TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments);
 
-// A proxy text ([http://][USER:PASSWORD@]HOST[:PORT]); source names it in the
-// message of an EUsageError ("option --proxy", "http_proxy").
-TProxyOption ParseProxy(const std::string& text, const std::string& source);
-
-// Whether host is one of list: host names, domain suffixes (".example.com" or
-// "example.com" for its subdomains too), addresses, or "*" for every host.
-bool HostIsListed(const std::string& list, const std::string& host);
+// A proxy text ([http://][USER:PASSWORD@]HOST[:PORT], port 1080 when left
+// out); source names it in the message of an EUsageError ("option --proxy",
+// "http_proxy").
+TIdProxyChoice ProxyOption(const std::string& text, const std::string& source);
 
 // The text of --help.
 std::string VykgetHelp();

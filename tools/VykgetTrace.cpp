@@ -46,6 +46,12 @@ std::string TraceConnect(const std::string& address, int port) {
     return "* connected to " + address + " port " + std::to_string(port) + "\n";
 }
 
+std::string TraceProxy(const TIdProxyChoice& proxy) {
+    const std::string from = " (from " + proxy.Source + ")\n";
+    if (proxy.Direct()) return "* no proxy" + from;
+    return "* proxy " + proxy.Host + " port " + std::to_string(proxy.Port) + from;
+}
+
 std::string TraceTLS(const TIdTLSInfo& info) {
     return "* TLS connection using " + info.Version + " / " + info.Cipher +
            "\n* server certificate:\n*  subject: " + info.Subject + "\n*  issuer: " + info.Issuer +

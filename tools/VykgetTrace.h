@@ -5,6 +5,7 @@
 
 #include "host/ProgramSignature.h"
 #include "http/IdHeaderList.h"
+#include "http/IdProxySettings.h"
 #include "net/IdTLSEngine.h"
 
 #include <string>
@@ -14,6 +15,8 @@
 std::string TraceRequestHead(const std::string& bytes);
 std::string TraceResponseHead(const std::string& statusLine, const TIdHeaderList& headerLines);
 std::string TraceConnect(const std::string& address, int port);
+// Which proxy serves the URL, or that none does, and where that was set.
+std::string TraceProxy(const TIdProxyChoice& proxy);
 // What TLS negotiated: protocol version and cipher, the certificate's subject and issuer.
 std::string TraceTLS(const TIdTLSInfo& info);
 // Who signed a downloaded program: subject, issuer, key pin and timestamp,

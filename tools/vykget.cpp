@@ -20,6 +20,8 @@
 #include "host/SysUtils.h"
 #include "host/SystemError.h"
 #include "http/IdHTTP.h"
+#include "http/IdProxySettings.h"
+#include "http/IdURI.h"
 #include "net/IdExceptionCore.h"
 #include "net/IdIOHandlerSecure.h"
 #include "net/IdIOHandlerSocket.h"
@@ -67,37 +69,32 @@ void RefuseOtherSchemes(TIdCustomHTTP*, std::string& location, int&, bool&, std:
                           ": URL, which vykget does not fetch.");
 }
 
-// -x, else http_proxy for an http URL (in lower case only: HTTP_PROXY may
-// come from a CGI request's "Proxy:" header) and https_proxy or HTTPS_PROXY
-// for an https URL; --noproxy, else no_proxy or NO_PROXY, names the hosts
-// reached directly. source says where the proxy came from.
-std::optional<TProxyOption> ChosenProxy(const TVykgetOptions& options, std::string& source) {
-    std::optional<TProxyOption> proxy = options.Proxy;
-    source = "-x";
-    if (!proxy) {
-        const bool secure = TextIsSame(TIdURI(options.Url).Protocol, "https");
-        source = secure ? "https_proxy" : "http_proxy";
-        const char* named = std::getenv(source.c_str());
-        if (secure && (named == nullptr || *named == '\0'))
-            named = std::getenv((source = "HTTPS_PROXY").c_str());
-        if (named == nullptr || *named == '\0') {
-            source.clear();
-            return std::nullopt;
-        }
-        proxy = ParseProxy(named, source);
+// -x, else the proxy variables (see EnvironmentProxyFor), else the system's
+// setting. --noproxy, else no_proxy or NO_PROXY, names the hosts reached
+// directly past -x or the variables; past the system's setting only
+// --noproxy does, as the system has its own list.
+// Source says where the choice came from; empty when nothing was set.
+TIdProxyChoice ChosenProxy(const TVykgetOptions& options) {
+    const std::string noProxy = options.NoProxy.value_or(EnvironmentNoProxy());
+    const std::string listedBy = options.NoProxy ? "--noproxy" : "no_proxy";
+    if (options.Proxy) {
+        if (HostIsListed(noProxy, TIdURI(options.Url).Host))
+            return TIdProxyChoice::DirectBy(listedBy);
+        TIdProxyChoice choice = *options.Proxy;
+        choice.Source = "-x";
+        return choice;
     }
-    std::string list;
-    if (options.NoProxy)
-        list = *options.NoProxy;
-    else if (const char* lower = std::getenv("no_proxy"); lower != nullptr && *lower != '\0')
-        list = lower;
-    else if (const char* upper = std::getenv("NO_PROXY"); upper != nullptr)
-        list = upper;
-    if (HostIsListed(list, TIdURI(options.Url).Host)) {
-        source.clear();
-        return std::nullopt;
+    TIdProxyChoice choice;
+    try {
+        choice = EnvironmentProxyFor(options.Url, noProxy);
+    } catch (const EIdProxySettingInvalid& error) {
+        throw EUsageError("vykget: " + error.Message());
     }
-    return proxy;
+    if (choice.Direct() && !choice.Source.empty()) choice.Source = listedBy;
+    if (!choice.Source.empty()) return choice;
+    if (options.NoProxy && HostIsListed(noProxy, TIdURI(options.Url).Host))
+        return TIdProxyChoice::DirectBy(listedBy);
+    return SystemProxyFor(options.Url);
 }
 
 // Everything the options change; without options the client keeps its
@@ -128,21 +125,11 @@ public:
             http.HTTPOptions |= hoInProcessAuth;
             http.MaxAuthRetries = 1;
         }
-        std::string source;
-        if (const auto proxy = ChosenProxy(options, source)) {
-            http.ProxyParams().SetProxyServer(proxy->Host);
-            http.ProxyParams().SetProxyPort(proxy->Port);
-            if (!proxy->Username.empty()) {
-                http.ProxyParams().ProxyUsername = proxy->Username;
-                http.ProxyParams().ProxyPassword = proxy->Password;
-                http.ProxyParams().BasicAuthentication = true;
-            }
-        }
+        const TIdProxyChoice proxy = ChosenProxy(options);
+        UseProxy(http, proxy);
         if (options.Http10) http.ProtocolVersion = pv1_0;
         if (options.Verbose) Trace();
-        if (options.Verbose && !source.empty())
-            TraceLine("* proxy " + http.ProxyParams().ProxyServer() + " port " +
-                      std::to_string(http.ProxyParams().ProxyPort()) + " (from " + source + ")\n");
+        if (options.Verbose && !proxy.Source.empty()) TraceLine(TraceProxy(proxy));
         const bool meter = options.Progress == TProgressMode::On ||
                            (options.Progress == TProgressMode::Auto && StandardErrorIsTerminal());
         if (meter) Meter();

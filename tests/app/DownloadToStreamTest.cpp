@@ -1,5 +1,7 @@
 #include "app/uFrmVYKPatch.h"
 
+#include "http/IdProxySettings.h"
+
 #include "net/IdExceptionCore.h"
 #include "tests/app/WineUpdate.h"
 #include "tests/host/TempPrefix.h"
@@ -95,7 +97,7 @@ TEST(DownloadToStream, AServerThatStopsSendingIsGivenAMinute) {
     io.StallTimesOut = true;
     TMemoryStream stream;
     TBackgroundWork work;
-    EXPECT_THROW(DownloadThrough("http://vendor.test/instal/Kalmin.exe", stream, work, &io),
+    EXPECT_THROW(DownloadThrough("http://vendor.test/instal/Kalmin.exe", stream, work, &io, {}),
                  EIdReadTimeout);
     EXPECT_GT(io.LongestWait, 59000);
     EXPECT_LE(io.LongestWait, 60000);

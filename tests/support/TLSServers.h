@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -28,6 +29,11 @@ struct TLSServers {
     std::string CA() const { return certs + "/ca.pem"; }
     // The folder the servers write their logs to.
     std::string Work() const { return certs.substr(0, certs.rfind('/')); }
+    // What the server name has logged so far (the proxies log each request).
+    std::string Log(const std::string& name) const {
+        std::ifstream in(Work() + "/" + name + ".log", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
     // The signed test programs, served by each server under /signed/.
     std::string Signed(const std::string& file = {}) const {
         return Work() + "/www/signed/" + file;

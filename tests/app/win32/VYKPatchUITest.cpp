@@ -9,6 +9,7 @@
 #include "tests/support/SignedPrograms.h"
 #include "tests/support/TLSServers.h"
 #include "tests/support/windows/EmbeddedManifest.h"
+#include "tests/support/windows/InternetOptions.h"
 #include "tests/support/windows/TrustedRoot.h"
 
 #include <windows.h>
@@ -547,6 +548,69 @@ TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
         EXPECT_EQ(box.text, row.text);
         updater.Dismiss(box);
         EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), row.after);
+        EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
+    }
+}
+
+// Through the proxy of the user's Internet options: the fixed one over http
+// and over https (CONNECT), not for a host of its bypass list; a setup script
+// naming it, and one answering DIRECT, which wins over the fixed proxy; a
+// proxy that wants credentials refuses with its status line. What reached a
+// proxy is in its log.
+TEST_F(UpdaterUITest, GoesThroughTheProxyOfTheInternetOptions) {
+    VYK_REQUIRE_TLS_SERVERS();
+    const vyktest::TLSServers& s = vyktest::TLSServers::Get();
+    vyktest::TrustedRoot root(s.CA());
+    const fs::path installed = work / "installed";
+    SetInstallPath(WideToUtf8(installed.wstring()));
+    const auto at = [&](const char* name) {
+        return "127.0.0.1:" + std::to_string(s.ports.at(name));
+    };
+    const std::string http = s.Url("plain", "/instal/Kalmin.exe", "127.0.0.1", "http");
+    const std::string https = s.Url("good");
+    const auto script = [&](const char* file) {
+        return s.Url("plain", std::string("/") + file, "127.0.0.1", "http");
+    };
+    const std::string done = "Aktualizace dokončena.";
+    const std::string fetched = "MZ" + std::string(70000, 'k') + "end";
+    const struct {
+        vyktest::InternetOptions::Settings options;
+        std::string url;
+        const char* proxy;  // whose log is read
+        std::string logged; // in the log's new lines; empty: no request at all
+        std::string box;
+    } rows[] = {
+        {{at("proxy"), "", ""}, http, "proxy", "): GET " + http + " HTTP/1.1", done},
+        {{"http=" + at("proxy") + ";https=" + at("proxy"), "", ""},
+         https,
+         "proxy",
+         "): CONNECT " + at("good") + " HTTP/1.1",
+         done},
+        {{at("proxy"), "10.*;<local>;127.0.0.1", ""}, http, "proxy", "", done},
+        {{"", "", script("proxy.pac")}, http, "proxy", "): GET " + http + " HTTP/1.1", done},
+        {{at("proxy"), "", script("direct.pac")}, http, "proxy", "", done},
+        {{at("proxy-auth"), "", ""},
+         http,
+         "proxy-auth",
+         "): GET " + http + " HTTP/1.1",
+         "HTTP/1.0 407 Proxy Authentication Required."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.options.proxy + " " + row.options.bypass + " " + row.options.scriptUrl);
+        WriteFile(installed / "Kalmin.exe", kOldProgram);
+        const std::size_t logged = s.Log(row.proxy).size();
+        vyktest::InternetOptions options(row.options);
+        Updater updater(work / "app", row.url);
+        ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
+        const ShownBox box = updater.NextBox();
+        EXPECT_EQ(box.text, row.box);
+        updater.Dismiss(box);
+        EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), row.box == done ? fetched : kOldProgram);
+        const std::string log = s.Log(row.proxy).substr(logged);
+        if (row.logged.empty())
+            EXPECT_EQ(log.find("Request ("), std::string::npos) << log;
+        else
+            EXPECT_NE(log.find(row.logged), std::string::npos) << log;
         EXPECT_EQ(updater.Close(), std::optional<DWORD>(0));
     }
 }

@@ -1,0 +1,11 @@
+// Here the system's proxy setting is the environment's.
+
+#include "http/IdProxySettings.h"
+
+TIdProxyChoice SystemProxyFor(const std::string& url) {
+    try {
+        return EnvironmentProxyFor(url);
+    } catch (const EIdProxySettingInvalid&) {
+        return {};
+    }
+}
