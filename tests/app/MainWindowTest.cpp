@@ -146,39 +146,64 @@ TEST(MainWindowWhileDownloading, StaysAliveAndDropsInput) {
 }
 
 // The whole update from the window over https, the test CA trusted through
-// SSL_CERT_FILE as by any OpenSSL program.
-TEST(MainWindowOverHttps, UpdatesFromAVerifiedServerAndRefusesAnother) {
+// SSL_CERT_FILE as by any OpenSSL program, and through the proxy that
+// http_proxy or https_proxy names, with its credentials; what reached the
+// proxy is in its log.
+TEST(MainWindowDownloads, OverHttpsVerifiedAndThroughTheEnvironmentsProxy) {
     VYK_REQUIRE_TLS_SERVERS();
     MainWindowTest::StartApplication();
     const vyktest::TLSServers& s = vyktest::TLSServers::Get();
     ::setenv("SSL_CERT_FILE", s.CA().c_str(), 1);
     const std::string old = "MZ old Kalmin.exe";
+    const std::string fetched = "MZ" + std::string(70000, 'k') + "end";
+    const std::string http = s.Url("plain", "/instal/Kalmin.exe", "127.0.0.1", "http");
+    const auto at = [&](const char* name) {
+        return "127.0.0.1:" + std::to_string(s.ports.at(name));
+    };
     const struct {
-        const char* server;
+        std::string url;
+        const char* variable; // set to proxy's address, with user information
+        const char* proxy;
+        const char* userInfo;
+        std::string logged; // in the proxy's new log lines
         std::string box;
         std::string after;
     } rows[] = {
-        {"good", "Aktualizace dokončena.", "MZ" + std::string(70000, 'k') + "end"},
-        {"unknown", "The certificate of 127.0.0.1 was not accepted: unknown issuer.", old},
+        {s.Url("good"), "", "", "", "", "Aktualizace dokončena.", fetched},
+        {s.Url("unknown"), "", "", "", "",
+         "The certificate of 127.0.0.1 was not accepted: unknown issuer.", old},
+        {http, "http_proxy", "proxy", "", "): GET " + http + " HTTP/1.1", "Aktualizace dokončena.",
+         fetched},
+        {s.Url("good"), "https_proxy", "proxy-auth", "us%65r:secret@",
+         "): CONNECT " + at("good") + " HTTP/1.1", "Aktualizace dokončena.", fetched},
+        {http, "http_proxy", "proxy-auth", "", "): GET " + http + " HTTP/1.1",
+         "HTTP/1.0 407 Proxy Authentication Required.", old},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.server);
+        SCOPED_TRACE(row.url + " " + row.variable + " " + row.proxy);
         vyktest::TempPrefix prefix;
         prefix.Write("system.reg",
                      "[Software\\\\Tavrolin\\\\VYK]\n\"InstallPath\"=\"C:\\\\VYK\"\n");
         prefix.Write("drive_c/VYK/Kalmin.exe", old);
         vyktest::WineUpdate host(prefix.root, "VYKPatch");
-        const std::string url = s.Url(row.server);
-        TForm1 form(host, [&url](const std::string&, TStream& stream, TBackgroundWork& work) {
-            DownloadToStream(url, stream, work);
+        const std::size_t logged = *row.proxy ? s.Log(row.proxy).size() : 0;
+        if (*row.variable)
+            ::setenv(row.variable, ("http://" + std::string(row.userInfo) + at(row.proxy)).c_str(),
+                     1);
+        TForm1 form(host, [&row](const std::string&, TStream& stream, TBackgroundWork& work) {
+            DownloadToStream(row.url, stream, work);
         });
         TMainWindow window(form, host);
         window.show();
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(window.Button1(), Qt::Key_Return);
+        if (*row.variable) ::unsetenv(row.variable);
         EXPECT_EQ(host.boxes, std::vector<std::string>{row.box});
         EXPECT_EQ(prefix.Read("drive_c/VYK/Kalmin.exe"), row.after);
+        if (*row.proxy) {
+            EXPECT_NE(s.Log(row.proxy).substr(logged).find(row.logged), std::string::npos);
+        }
     }
     ::unsetenv("SSL_CERT_FILE");
 }
