@@ -6,6 +6,7 @@
 #include "tests/support/SignedPrograms.h"
 #include "tests/support/TLSServers.h"
 #include "tests/support/windows/EmbeddedManifest.h"
+#include "tests/support/windows/InternetOptions.h"
 #include "tests/support/windows/TrustedRoot.h"
 
 #include <windows.h>
@@ -207,6 +208,44 @@ TEST_F(VykgetWindowsTest, HttpsVerifiedByTheSystemWithAnExtraCA) {
     EXPECT_NE(run.err.find("*  issuer: CN=VYKPatch Test CA, O=VYKPatch tests\n"), std::string::npos)
         << run.err;
     EXPECT_EQ(ReadFile(target), "MZ" + std::string(70000, 'k') + "end");
+}
+
+// Without -x or a proxy variable, the proxy of the Internet options, which
+// -v names with where it was set; a variable goes before them.
+TEST_F(VykgetWindowsTest, TheInternetOptionsProxyUnlessAVariableNamesOne) {
+    VYK_REQUIRE_TLS_SERVERS();
+    const vyktest::TLSServers& s = vyktest::TLSServers::Get();
+    const std::string proxy = "127.0.0.1:" + std::to_string(s.ports.at("proxy"));
+    const std::string url = s.Url("plain", "/instal/Kalmin.exe", "127.0.0.1", "http");
+    const std::string script = s.Url("plain", "/direct.pac", "127.0.0.1", "http");
+    const struct {
+        vyktest::InternetOptions::Settings options;
+        const char* variable;
+        unsigned exitCode;
+        std::string said;
+        bool logged; // by the open proxy
+    } rows[] = {
+        {{proxy, "", ""},
+         "",
+         0,
+         "* proxy 127.0.0.1 port " + proxy.substr(10) + " (from Internet options)\n",
+         true},
+        {{proxy, "", script}, "", 0, "* no proxy (from setup script " + script + ")\n", false},
+        {{proxy, "", ""}, "http_proxy=127.0.0.1:1", 1, "Socket Error # 10061", false},
+    };
+    const fs::path target = dir / L"Kalmin.exe";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.options.scriptUrl + row.variable);
+        const vyktest::InternetOptions options(row.options);
+        _putenv(*row.variable ? row.variable : "http_proxy=");
+        const std::size_t logged = s.Log("proxy").size();
+        const ProgramRun run = Vykget(url, target, false, "-s -v");
+        _putenv("http_proxy=");
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+        EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+        EXPECT_EQ(s.Log("proxy").substr(logged).find("): GET " + url) != std::string::npos,
+                  row.logged);
+    }
 }
 
 // The publisher check over CryptoAPI, with the code-signing CA in the root
