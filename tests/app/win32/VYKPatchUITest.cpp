@@ -555,8 +555,8 @@ TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
 // Through the proxy of the user's Internet options: the fixed one over http
 // and over https (CONNECT), not for a host of its bypass list; a setup script
 // naming it, and one answering DIRECT, which wins over the fixed proxy; a
-// proxy that wants credentials refuses with its status line. What reached a
-// proxy is in its log.
+// proxy that wants credentials takes them from the proxy's URL, and refuses
+// with its status line without them. What reached a proxy is in its log.
 TEST_F(UpdaterUITest, GoesThroughTheProxyOfTheInternetOptions) {
     VYK_REQUIRE_TLS_SERVERS();
     const vyktest::TLSServers& s = vyktest::TLSServers::Get();
@@ -589,6 +589,11 @@ TEST_F(UpdaterUITest, GoesThroughTheProxyOfTheInternetOptions) {
         {{at("proxy"), "10.*;<local>;127.0.0.1", ""}, http, "proxy", "", done},
         {{"", "", script("proxy.pac")}, http, "proxy", "): GET " + http + " HTTP/1.1", done},
         {{at("proxy"), "", script("direct.pac")}, http, "proxy", "", done},
+        {{"http://user:s%65cret@" + at("proxy-auth"), "", ""},
+         http,
+         "proxy-auth",
+         "): GET " + http + " HTTP/1.1",
+         done},
         {{at("proxy-auth"), "", ""},
          http,
          "proxy-auth",
