@@ -1,6 +1,6 @@
 // The HTTP client's text parsers: URLs with their composition, header lists
-// with wrapping, dates, cookies and the response-header processing. The first
-// byte chooses the parser.
+// with wrapping, dates, cookies, the response-header processing and the
+// Internet options' proxy settings. The first byte chooses the parser.
 
 #include "fuzz/FuzzInput.h"
 #include "fuzz/StrictHeaders.h"
@@ -8,6 +8,7 @@
 #include "http/IdCookieManager.h"
 #include "http/IdDateTime.h"
 #include "http/IdHTTPHeaderInfo.h"
+#include "http/IdProxySettings.h"
 #include "http/IdURI.h"
 #include "net/IdExceptionCore.h"
 
@@ -136,11 +137,14 @@ void Cookies(vykfuzz::FuzzInput& input) {
         }
     }
     const TIdURI uri(url);
-    // Plain replies keep no Secure cookie, so a secure request is sent the same.
-    if (!(flags & 4))
-        vykfuzz::Require(store.CookieText(uri, true) == store.CookieText(uri, false),
+    // Plain replies keep no Secure cookie, so a secure request is sent the
+    // same; a cookie that expires between two looks is gone from the third.
+    if (!(flags & 4)) {
+        const std::string before = store.CookieText(uri, true);
+        const std::string plain = store.CookieText(uri, false);
+        vykfuzz::Require(plain == before || plain == store.CookieText(uri, true),
                          "a Secure cookie kept from a plain reply");
-    else
+    } else
         (void)store.CookieText(uri, flags & 2);
     vykfuzz::Require(store.Count() <= TIdCookieManager::MaxCookies,
                      "cookie store beyond its bound");
@@ -189,11 +193,40 @@ void ResponseHeaders(vykfuzz::FuzzInput& input) {
                      "the challenges differ from the lines");
 }
 
+// The proxy settings and a script's answer: a choice is direct or a usable
+// proxy, the bypass list goes direct only when it names the host, and an
+// entry matches itself and "*" every host.
+void ProxySettings(vykfuzz::FuzzInput& input) {
+    const std::uint8_t flags = input.Byte();
+    TIdInternetOptions options;
+    options.AutoDetect = flags & 1;
+    options.AutoConfigUrl = flags & 2 ? "http://wpad/proxy.pac" : "";
+    options.Proxy = input.Text();
+    options.Bypass = input.Text();
+    const std::string url = input.Text();
+    const std::string answer = input.Rest();
+    const TIdProxyChoice choice = ChooseFromInternetOptions(
+        options, url, [&](const std::string&) -> std::optional<std::string> {
+            if (flags & 4) return std::nullopt;
+            return answer;
+        });
+    if (!choice.Direct())
+        vykfuzz::Require(choice.Port >= 1 && choice.Port <= 65535, "port out of range");
+    const std::string host = TIdURI(url).Host;
+    if (choice.Source == "Internet options' bypass list")
+        vykfuzz::Require(BypassListMatches(options.Bypass, host), "bypassed without an entry");
+    vykfuzz::Require(BypassListMatches("*", host), "* left out " + host);
+    const bool plain = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return static_cast<unsigned char>(c) > ' ' && c != ';' && c != ',';
+    });
+    if (plain) vykfuzz::Require(BypassListMatches(host, host), "no match of itself: " + host);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     vykfuzz::FuzzInput input(data, size);
-    switch (input.Byte() % 5) {
+    switch (input.Byte() % 6) {
     case 0:
         Url(input);
         break;
@@ -206,8 +239,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 3:
         Cookies(input);
         break;
-    default:
+    case 4:
         ResponseHeaders(input);
+        break;
+    default:
+        ProxySettings(input);
         break;
     }
     return 0;
