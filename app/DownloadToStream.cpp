@@ -2,12 +2,45 @@
 
 #include "http/IdHTTP.h"
 #include "http/IdProxySettings.h"
+#include "net/IdExceptionCore.h"
 #include "net/IdIOHandlerSecure.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 void DownloadToStream(const std::string& url, TStream& stream, TBackgroundWork& work) {
-    // Behind an office proxy the system knows it; asked here, on the
-    // download's thread, as a setup script may take a while to answer.
-    DownloadThrough(url, stream, work, nullptr, SystemProxyFor(url));
+    // Behind an office proxy the system knows it.
+    const TIdProxyChoice proxy = ProxyUnlessStopped([url] { return SystemProxyFor(url); }, work);
+    DownloadThrough(url, stream, work, nullptr, proxy);
+}
+
+TIdProxyChoice ProxyUnlessStopped(const std::function<TIdProxyChoice()>& lookUp,
+                                  TBackgroundWork& work) {
+    if (!work.Stoppable()) return lookUp();
+    // What the look-up thread shares with us; it outlives a stop, as that
+    // thread is left to finish on its own.
+    struct TAnswer {
+        std::mutex lock;
+        std::condition_variable given;
+        std::optional<TIdProxyChoice> choice;
+    };
+    const auto answer = std::make_shared<TAnswer>();
+    std::thread([answer, lookUp] {
+        TIdProxyChoice choice = lookUp();
+        const std::lock_guard<std::mutex> guard(answer->lock);
+        answer->choice = std::move(choice);
+        answer->given.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> guard(answer->lock);
+    while (!answer->choice) {
+        if (work.StopRequested) throw EIdTransferAborted();
+        answer->given.wait_for(guard, std::chrono::milliseconds(100));
+    }
+    return *answer->choice;
 }
 
 void DownloadThrough(const std::string& url, TStream& stream, TBackgroundWork& work,

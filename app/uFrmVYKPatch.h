@@ -40,6 +40,11 @@ void DownloadToStream(const std::string& url, TStream& stream, TBackgroundWork& 
 // socket when one is given (tests).
 void DownloadThrough(const std::string& url, TStream& stream, TBackgroundWork& work,
                      TIdIOHandler* transport, const TIdProxyChoice& proxy);
+// What lookUp answers (the system's proxy); for a stoppable work asked on a
+// thread of its own and given up with EIdTransferAborted once work is asked
+// to stop, as a setup script may be slow to answer. lookUp must not raise.
+TIdProxyChoice ProxyUnlessStopped(const std::function<TIdProxyChoice()>& lookUp,
+                                  TBackgroundWork& work);
 
 // The compiled-in download URL.
 extern const char* const DownloadUrl;

@@ -206,7 +206,7 @@ void ProxySettings(vykfuzz::FuzzInput& input) {
     const std::string url = input.Text();
     const std::string answer = input.Rest();
     const TIdProxyChoice choice = ChooseFromInternetOptions(
-        options, url, [&](const std::string&) -> std::optional<std::string> {
+        options, url, [&](const std::string&, const std::string&) -> std::optional<std::string> {
             if (flags & 4) return std::nullopt;
             return answer;
         });

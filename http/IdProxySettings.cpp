@@ -4,15 +4,17 @@
 #include "http/IdURI.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 namespace {
 
-// The proxy text as a message may show it: a password becomes "***".
+// The proxy text as a message may show it: a password becomes "***". User
+// information runs to the last "@" before the path, as the URL is parsed.
 std::string Masked(const std::string& text) {
     const auto start = text.find("://") == std::string::npos ? 0 : text.find("://") + 3;
-    const auto at = text.find('@', start);
-    if (at == std::string::npos) return text;
+    const auto at = text.substr(0, text.find_first_of("/?#", start)).rfind('@');
+    if (at == std::string::npos || at < start) return text;
     const auto colon = text.find(':', start);
     if (colon == std::string::npos || colon > at) return text;
     return text.substr(0, colon + 1) + "***" + text.substr(at);
@@ -76,6 +78,23 @@ std::optional<TIdProxyChoice> FromScriptAnswer(const std::optional<std::string>&
     }
 }
 
+// The URL as a setup script sees it: no user information, and for https
+// no path or query, which are the site's business.
+std::string ShownToScripts(const std::string& url) {
+    TIdURI uri(url);
+    if (TextIsSame(uri.Protocol, "https")) {
+        uri.DirPath = "/";
+        uri.DocName.clear();
+        uri.Query.clear();
+    }
+    uri.Fragment.clear();
+    try {
+        return uri.ComposeURI(false);
+    } catch (const EIdURIException&) {
+        return {}; // no scheme or host: nothing a script could answer for
+    }
+}
+
 } // namespace
 
 // HOST[:PORT] without a scheme is an http proxy, as curl takes it.
@@ -136,8 +155,13 @@ TIdProxyChoice EnvironmentProxyFor(const std::string& url,
 std::string ProxyListEntryFor(const std::string& list, const std::string& scheme) {
     std::string unnamed;
     for (const std::string& entry : Entries(list, "; \t")) {
+        // "scheme=": a name of letters only; an "=" elsewhere (a password) names nothing.
         const auto equals = entry.find('=');
-        if (equals == std::string::npos) {
+        const bool named =
+            equals != std::string::npos && equals > 0 &&
+            std::all_of(entry.begin(), entry.begin() + static_cast<std::ptrdiff_t>(equals),
+                        [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+        if (!named) {
             if (unnamed.empty()) unnamed = entry;
         } else if (TextIsSame(entry.substr(0, equals), scheme)) {
             return Trim(entry.substr(equals + 1));
@@ -160,11 +184,13 @@ bool BypassListMatches(const std::string& list, const std::string& host) {
 
 TIdProxyChoice ChooseFromInternetOptions(const TIdInternetOptions& options, const std::string& url,
                                          const TIdAskSetupScript& ask) {
+    const std::string shown = ShownToScripts(url);
     if (options.AutoDetect)
-        if (auto choice = FromScriptAnswer(ask({}), url, "automatic detection")) return *choice;
+        if (auto choice = FromScriptAnswer(ask({}, shown), url, "automatic detection"))
+            return *choice;
     if (!options.AutoConfigUrl.empty())
-        if (auto choice = FromScriptAnswer(ask(options.AutoConfigUrl), url,
-                                           "setup script " + options.AutoConfigUrl))
+        if (auto choice = FromScriptAnswer(ask(options.AutoConfigUrl, shown), url,
+                                           "setup script " + Masked(options.AutoConfigUrl)))
             return *choice;
     const std::string entry = ProxyListEntryFor(options.Proxy, SchemeOf(url));
     if (entry.empty()) return {};

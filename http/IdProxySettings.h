@@ -66,14 +66,18 @@ struct TIdInternetOptions {
 };
 
 // What automatic detection (scriptUrl empty) or the setup script at
-// scriptUrl answers for the URL: none when it found nothing or failed, an
-// empty text for DIRECT, else its proxy list ("host:port;...").
-using TIdAskSetupScript = std::function<std::optional<std::string>(const std::string& scriptUrl)>;
+// scriptUrl answers for url: none when it found nothing or failed, an empty
+// text for DIRECT, else its proxy list ("host:port;...").
+using TIdAskSetupScript =
+    std::function<std::optional<std::string>(const std::string& scriptUrl, const std::string& url)>;
 
 // The order Windows programs follow: detection, then the setup script, each
 // deciding when it answers; then the fixed proxy for the URL's scheme unless
-// the bypass list names its host; else direct. A fixed proxy that cannot be
-// used means direct; a script answer that cannot be used counts as none.
+// the bypass list names its host; else direct. Unlike some programs, nothing
+// is bypassed that the list does not name, loopback addresses included. A
+// fixed proxy that cannot be used means direct; a script answer that cannot
+// be used counts as none. A script, which may come off the network, is shown
+// the URL without user information, and an https one without its path.
 TIdProxyChoice ChooseFromInternetOptions(const TIdInternetOptions& options, const std::string& url,
                                          const TIdAskSetupScript& ask);
 

@@ -5,7 +5,7 @@
 TIdProxyChoice SystemProxyFor(const std::string& url) {
     try {
         return EnvironmentProxyFor(url);
-    } catch (const EIdProxySettingInvalid&) {
+    } catch (...) { // a value that cannot be used, or no memory for it
         return {};
     }
 }

@@ -10,16 +10,22 @@
 #include <winhttp.h>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace {
 
-// WinHTTP hands its texts over in GlobalAlloc'ed memory, which we free.
-std::string Taken(LPWSTR& text) {
-    if (text == nullptr) return {};
-    std::string narrow = WideToUtf8(text);
-    ::GlobalFree(text);
-    text = nullptr;
-    return narrow;
+// The texts WinHTTP hands over in GlobalAlloc'ed memory, freed with the holder.
+struct TGlobalTexts {
+    std::vector<LPWSTR*> held;
+    ~TGlobalTexts() {
+        for (LPWSTR* text : held)
+            if (*text != nullptr) ::GlobalFree(*text);
+    }
+};
+
+std::string Narrow(LPCWSTR text) {
+    return text ? WideToUtf8(text) : std::string();
 }
 
 struct TInternetHandleClose {
@@ -27,7 +33,8 @@ struct TInternetHandleClose {
 };
 using TInternetHandle = std::unique_ptr<void, TInternetHandleClose>;
 
-// Detection or a script may fetch over the network: none of it waits long.
+// Each step of fetching a script (resolve, connect, send, receive) is bound;
+// running it and WPAD's search of the network are WinHTTP's own.
 constexpr int kScriptTimeout = 10000;
 
 // What detection (scriptUrl empty) or the script says for url. A script
@@ -45,31 +52,30 @@ std::optional<std::string> AskSetupScript(HINTERNET session, const std::string& 
         options.lpszAutoConfigUrl = script.c_str();
     }
     WINHTTP_PROXY_INFO info{};
+    TGlobalTexts texts{{&info.lpszProxy, &info.lpszProxyBypass}};
     BOOL answered = ::WinHttpGetProxyForUrl(session, target.c_str(), &options, &info);
     if (!answered && ::GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
         options.fAutoLogonIfChallenged = TRUE;
         answered = ::WinHttpGetProxyForUrl(session, target.c_str(), &options, &info);
     }
-    const std::string proxy = Taken(info.lpszProxy);
-    Taken(info.lpszProxyBypass);
     if (!answered) return std::nullopt;
     if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) return std::string();
-    return proxy;
+    return Narrow(info.lpszProxy);
 }
 
-} // namespace
-
-TIdProxyChoice SystemProxyFor(const std::string& url) {
+TIdProxyChoice InternetOptionsProxyFor(const std::string& url) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+    TGlobalTexts texts{{&config.lpszAutoConfigUrl, &config.lpszProxy, &config.lpszProxyBypass}};
     if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) return {};
     TIdInternetOptions options;
     options.AutoDetect = config.fAutoDetect != FALSE;
-    options.AutoConfigUrl = Taken(config.lpszAutoConfigUrl);
-    options.Proxy = Taken(config.lpszProxy);
-    options.Bypass = Taken(config.lpszProxyBypass);
+    options.AutoConfigUrl = Narrow(config.lpszAutoConfigUrl);
+    options.Proxy = Narrow(config.lpszProxy);
+    options.Bypass = Narrow(config.lpszProxyBypass);
     TInternetHandle session;
     return ChooseFromInternetOptions(
-        options, url, [&](const std::string& scriptUrl) -> std::optional<std::string> {
+        options, url,
+        [&](const std::string& scriptUrl, const std::string& shown) -> std::optional<std::string> {
             if (!session) {
                 session.reset(::WinHttpOpen(L"VYKPatch", WINHTTP_ACCESS_TYPE_NO_PROXY,
                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
@@ -77,6 +83,16 @@ TIdProxyChoice SystemProxyFor(const std::string& url) {
                 ::WinHttpSetTimeouts(session.get(), kScriptTimeout, kScriptTimeout, kScriptTimeout,
                                      kScriptTimeout);
             }
-            return AskSetupScript(session.get(), url, scriptUrl);
+            return AskSetupScript(session.get(), shown, scriptUrl);
         });
+}
+
+} // namespace
+
+TIdProxyChoice SystemProxyFor(const std::string& url) {
+    try {
+        return InternetOptionsProxyFor(url);
+    } catch (...) { // out of memory, or a text WinHTTP gave that cannot be converted
+        return {};
+    }
 }

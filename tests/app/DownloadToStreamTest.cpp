@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 using vyktest::Script;
@@ -18,6 +20,14 @@ using vyktest::ScriptedServer;
 using vyktest::WineUpdate;
 
 namespace {
+
+// The machine's proxy, if it has one, must not stand between these tests and
+// their loopback servers.
+[[maybe_unused]] const bool kNoMachineProxy = [] {
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"})
+        ::unsetenv(name);
+    return true;
+}();
 
 const std::string NewProgram = "MZ new Kalmin.exe";
 const std::string OldProgram = "MZ old Kalmin.exe";
@@ -86,6 +96,23 @@ TEST(DownloadToStream, StopsWhenAskedTo) {
                  EIdTransferAborted);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     stopper.join();
+
+    // A look-up of the proxy that does not answer (for five seconds here) is
+    // given up too.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    TBackgroundWork stopped(true);
+    stopped.StopRequested = true;
+    EXPECT_THROW(ProxyUnlessStopped(
+                     [released] {
+                         released.wait_for(std::chrono::seconds(5));
+                         return TIdProxyChoice();
+                     },
+                     stopped),
+                 EIdTransferAborted);
+    release.set_value();
+    TBackgroundWork going(true);
+    EXPECT_EQ(ProxyUnlessStopped([] { return ParseProxyUrl("p:1", "test"); }, going).Port, 1);
 }
 
 // The idle limit and the pace (1,024 bytes a second over 60 seconds) both

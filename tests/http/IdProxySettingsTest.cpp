@@ -16,7 +16,8 @@ std::string Shown(const TIdProxyChoice& choice) {
 
 // The Internet options in the order Windows programs follow: detection, the
 // setup script, the fixed proxy for the scheme past its bypass list, direct.
-// An answer of "-" is a detection or script that found nothing.
+// An answer of "-" is a detection or script that found nothing. An "=" in a
+// password names no scheme.
 TEST(InternetOptions, DetectionThenScriptThenFixedProxyPastTheBypassList) {
     const std::string script = "http://wpad.test/proxy.pac";
     const struct {
@@ -62,6 +63,8 @@ TEST(InternetOptions, DetectionThenScriptThenFixedProxyPastTheBypassList) {
         {false, false, "p:1", "", "http://v/", "d:1", "s:1", "p:1 (Internet options)"},
         {true, true, "p:1", "v", "http://v/", "-", "-", "direct (Internet options' bypass list)"},
         {false, true, "p:1", "", "http://v/", "", "s:x", "p:1 (Internet options)"},
+        {true, false, "http://u:p=w@q:8", "", "https://u:secret@v/x?y", "-", "",
+         "q:8 (Internet options)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.proxy) + " | " + row.bypass + " | " + row.url);
@@ -71,15 +74,22 @@ TEST(InternetOptions, DetectionThenScriptThenFixedProxyPastTheBypassList) {
         options.Proxy = row.proxy;
         options.Bypass = row.bypass;
         std::map<std::string, int> asked;
-        const TIdProxyChoice choice = ChooseFromInternetOptions(
-            options, row.url, [&](const std::string& scriptUrl) -> std::optional<std::string> {
-                ++asked[scriptUrl];
-                const std::string answer = scriptUrl.empty() ? row.detected : row.scripted;
-                if (answer == "-") return std::nullopt;
-                return answer;
-            });
+        const auto ask = [&](const std::string& scriptUrl,
+                             const std::string& shown) -> std::optional<std::string> {
+            ++asked[scriptUrl];
+            // A script sees no credentials, nor where on an https site.
+            EXPECT_EQ(shown.find('@'), std::string::npos) << shown;
+            if (shown.rfind("https:", 0) == 0) {
+                EXPECT_EQ(shown, "https://v/");
+            }
+            const std::string answer = scriptUrl.empty() ? row.detected : row.scripted;
+            if (answer == "-") return std::nullopt;
+            return answer;
+        };
+        const TIdProxyChoice choice = ChooseFromInternetOptions(options, row.url, ask);
         EXPECT_EQ(Shown(choice), row.expected);
         EXPECT_EQ(asked[""], row.detect ? 1 : 0);
-        EXPECT_LE(asked[script], row.useScript ? 1 : 0);
+        const bool detected = row.detect && std::string(row.detected) != "-";
+        EXPECT_EQ(asked[script], row.useScript && !detected ? 1 : 0);
     }
 }

@@ -166,6 +166,8 @@ TEST_F(VykgetTest, OptionsAndTheirErrors) {
          "'ftp://proxy:21'\n"},
         {"-x http://u:secret@h:0 http://h/ f", 2,
          "vykget: option --proxy has a bad port in 'http://u:***@h:0'\n"},
+        {"-x http://u:p@ss@h:0/x@y http://h/ f", 2,
+         "vykget: option --proxy has a bad port in 'http://u:***@h:0/x@y'\n"},
         {"-x u:secret@h:x http://h/ f", 2,
          "vykget: option --proxy has a bad port in 'u:***@h:x'\n"},
         {"-x u%zz:secret@h http://h/ f", 2,
