@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 

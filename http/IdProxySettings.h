@@ -52,7 +52,8 @@ std::string EnvironmentNoProxy();
 // http_proxy for an http URL (in lower case only: HTTP_PROXY may come from a
 // CGI request's "Proxy:" header), https_proxy or HTTPS_PROXY for an https
 // one, unless the URL's host is in noProxy (EnvironmentNoProxy() when none
-// is given). Source is the variable read, empty when none is set. Raises
+// is given). Source is the variable read ("no_proxy" when the list keeps the
+// host direct), empty when none is set. Raises
 // EIdProxySettingInvalid for a value that cannot be used.
 TIdProxyChoice EnvironmentProxyFor(const std::string& url,
                                    const std::optional<std::string>& noProxy = std::nullopt);
