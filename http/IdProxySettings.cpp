@@ -67,18 +67,23 @@ std::string SchemeOf(const std::string& url) {
     return LowerCase(TIdURI(url).Protocol);
 }
 
-// The script's answer as a choice; none when it cannot be used.
-std::optional<TIdProxyChoice> FromScriptAnswer(const std::optional<std::string>& answer,
-                                               const std::string& url, const std::string& source) {
-    if (!answer) return std::nullopt;
-    if (answer->empty()) return TIdProxyChoice::DirectBy(source);
-    const std::string entry = ProxyListEntryFor(*answer, SchemeOf(url));
+// The proxy a list entry of the Internet options or a script names (port 80
+// when left out); none for an empty entry or one that cannot be used.
+std::optional<TIdProxyChoice> UsableEntry(const std::string& entry, const std::string& source) {
     if (entry.empty()) return std::nullopt;
     try {
         return ParseProxyUrl(entry, source, 80);
     } catch (const EIdProxySettingInvalid&) {
         return std::nullopt;
     }
+}
+
+// The script's answer as a choice; none when it cannot be used.
+std::optional<TIdProxyChoice> FromScriptAnswer(const std::optional<std::string>& answer,
+                                               const std::string& url, const std::string& source) {
+    if (!answer) return std::nullopt;
+    if (answer->empty()) return TIdProxyChoice::DirectBy(source);
+    return UsableEntry(ProxyListEntryFor(*answer, SchemeOf(url)), source);
 }
 
 // The URL as a setup script sees it: no user information, and for https
@@ -199,11 +204,7 @@ TIdProxyChoice ChooseFromInternetOptions(const TIdInternetOptions& options, cons
     if (entry.empty()) return {};
     if (BypassListMatches(options.Bypass, TIdURI(url).Host))
         return TIdProxyChoice::DirectBy("Internet options' bypass list");
-    try {
-        return ParseProxyUrl(entry, "Internet options", 80);
-    } catch (const EIdProxySettingInvalid&) {
-        return {};
-    }
+    return UsableEntry(entry, "Internet options").value_or(TIdProxyChoice());
 }
 
 void UseProxy(TIdHTTP& http, const TIdProxyChoice& choice) {

@@ -93,8 +93,12 @@ TIdProxyChoice ProxyOption(const std::string& text, const std::string& source) {
     try {
         return ParseProxyUrl(text, source);
     } catch (const EIdProxySettingInvalid& error) {
-        throw EUsageError("vykget: " + error.Message());
+        throw RefusedProxySetting(error);
     }
+}
+
+EUsageError RefusedProxySetting(const EIdProxySettingInvalid& error) {
+    return EUsageError("vykget: " + error.Message());
 }
 
 namespace {

@@ -53,6 +53,8 @@ TVykgetOptions ParseVykgetArguments(const std::vector<std::string>& arguments);
 // out); source names it in the message of an EUsageError ("option --proxy",
 // "http_proxy").
 TIdProxyChoice ProxyOption(const std::string& text, const std::string& source);
+// A proxy setting that cannot be used, as vykget refuses it.
+EUsageError RefusedProxySetting(const EIdProxySettingInvalid& error);
 
 // The text of --help.
 std::string VykgetHelp();

@@ -77,9 +77,9 @@ void RefuseOtherSchemes(TIdCustomHTTP*, std::string& location, int&, bool&, std:
 TIdProxyChoice ChosenProxy(const TVykgetOptions& options) {
     const std::string noProxy = options.NoProxy.value_or(EnvironmentNoProxy());
     const std::string listedBy = options.NoProxy ? "--noproxy" : "no_proxy";
+    const bool listed = HostIsListed(noProxy, TIdURI(options.Url).Host);
     if (options.Proxy) {
-        if (HostIsListed(noProxy, TIdURI(options.Url).Host))
-            return TIdProxyChoice::DirectBy(listedBy);
+        if (listed) return TIdProxyChoice::DirectBy(listedBy);
         TIdProxyChoice choice = *options.Proxy;
         choice.Source = "-x";
         return choice;
@@ -88,12 +88,11 @@ TIdProxyChoice ChosenProxy(const TVykgetOptions& options) {
     try {
         choice = EnvironmentProxyFor(options.Url, noProxy);
     } catch (const EIdProxySettingInvalid& error) {
-        throw EUsageError("vykget: " + error.Message());
+        throw RefusedProxySetting(error);
     }
     if (choice.Direct() && !choice.Source.empty()) choice.Source = listedBy;
     if (!choice.Source.empty()) return choice;
-    if (options.NoProxy && HostIsListed(noProxy, TIdURI(options.Url).Host))
-        return TIdProxyChoice::DirectBy(listedBy);
+    if (options.NoProxy && listed) return TIdProxyChoice::DirectBy(listedBy);
     return SystemProxyFor(options.Url);
 }
 

@@ -157,9 +157,6 @@ TEST(MainWindowDownloads, OverHttpsVerifiedAndThroughTheEnvironmentsProxy) {
     const std::string old = "MZ old Kalmin.exe";
     const std::string fetched = "MZ" + std::string(70000, 'k') + "end";
     const std::string http = s.Url("plain", "/instal/Kalmin.exe", "127.0.0.1", "http");
-    const auto at = [&](const char* name) {
-        return "127.0.0.1:" + std::to_string(s.ports.at(name));
-    };
     const struct {
         std::string url;
         const char* variable; // set to proxy's address, with user information
@@ -175,7 +172,7 @@ TEST(MainWindowDownloads, OverHttpsVerifiedAndThroughTheEnvironmentsProxy) {
         {http, "http_proxy", "proxy", "", "): GET " + http + " HTTP/1.1", "Aktualizace dokončena.",
          fetched},
         {s.Url("good"), "https_proxy", "proxy-auth", "us%65r:secret@",
-         "): CONNECT " + at("good") + " HTTP/1.1", "Aktualizace dokončena.", fetched},
+         "): CONNECT " + s.Address("good") + " HTTP/1.1", "Aktualizace dokončena.", fetched},
         {http, "http_proxy", "proxy-auth", "", "): GET " + http + " HTTP/1.1",
          "HTTP/1.0 407 Proxy Authentication Required.", old},
     };
@@ -188,8 +185,8 @@ TEST(MainWindowDownloads, OverHttpsVerifiedAndThroughTheEnvironmentsProxy) {
         vyktest::WineUpdate host(prefix.root, "VYKPatch");
         const std::size_t logged = *row.proxy ? s.Log(row.proxy).size() : 0;
         if (*row.variable)
-            ::setenv(row.variable, ("http://" + std::string(row.userInfo) + at(row.proxy)).c_str(),
-                     1);
+            ::setenv(row.variable,
+                     ("http://" + std::string(row.userInfo) + s.Address(row.proxy)).c_str(), 1);
         TForm1 form(host, [&row](const std::string&, TStream& stream, TBackgroundWork& work) {
             DownloadToStream(row.url, stream, work);
         });

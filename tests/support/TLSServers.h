@@ -26,6 +26,10 @@ struct TLSServers {
                     const std::string& scheme = "https") const {
         return scheme + "://" + host + ":" + std::to_string(ports.at(name)) + path;
     }
+    // "127.0.0.1:PORT" of the server name, as a proxy setting names it.
+    std::string Address(const std::string& name) const {
+        return "127.0.0.1:" + std::to_string(ports.at(name));
+    }
     std::string CA() const { return certs + "/ca.pem"; }
     // The folder the servers write their logs to.
     std::string Work() const { return certs.substr(0, certs.rfind('/')); }

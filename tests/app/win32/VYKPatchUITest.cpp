@@ -190,6 +190,12 @@ public:
         return ShownBox{handle, WindowText(handle), BoxText(handle)};
     }
 
+    // Presses the button as a click does; the box or dialog that follows.
+    ShownBox Click() {
+        ::PostMessageW(Button, BM_CLICK, 0, 0);
+        return NextBox();
+    }
+
     // Dismisses a box and waits until it has gone.
     void Dismiss(const ShownBox& box, int id = IDOK) {
         Press(box.handle, id);
@@ -365,8 +371,7 @@ TEST_F(UpdaterUITest, DefaultDirectoryShowsA404AndStaysOpenForAnotherAttempt) {
     EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), kOldProgram);
     EXPECT_TRUE(::IsWindowVisible(updater.Main));
 
-    ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-    const ShownBox done = updater.NextBox();
+    const ShownBox done = updater.Click();
     EXPECT_EQ(done.text, "Aktualizace dokončena.");
     updater.Dismiss(done);
     EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), kNewProgram);
@@ -383,8 +388,7 @@ TEST_F(UpdaterUITest, NoInstallationFoundAsksForTheFileAndCancelStops) {
     ScriptedServer server(Script().Stall());
     Updater updater(work / "app", server.Port());
 
-    ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-    const ShownBox warning = updater.NextBox();
+    const ShownBox warning = updater.Click();
     EXPECT_EQ(warning.title, "Upozornění");
     EXPECT_EQ(warning.text,
               "VYK nelze nalézt automaticky. Vyberte umístění ručně a vyberte soubor tesmir.ini.");
@@ -509,8 +513,7 @@ TEST_F(UpdaterUITest, AKalminHeldOpenIsToldInCzech) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     ScriptedServer server(Script().Stall());
     Updater updater(work / "app", server.Port());
-    ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-    const ShownBox box = updater.NextBox();
+    const ShownBox box = updater.Click();
     EXPECT_EQ(box.title, "Upozornění");
     EXPECT_EQ(box.text,
               "Soubor Kalmin.exe je právě používán. Ukončete VYK a spusťte aktualizaci znovu.");
@@ -542,8 +545,7 @@ TEST_F(UpdaterUITest, HttpsUpdatesFromATrustedServerAndRefusesAnUnknownIssuer) {
         SCOPED_TRACE(row.server);
         WriteFile(installed / "Kalmin.exe", kOldProgram);
         Updater updater(work / "app", s.Url(row.server));
-        ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-        const ShownBox box = updater.NextBox();
+        const ShownBox box = updater.Click();
         EXPECT_EQ(box.title, row.title);
         EXPECT_EQ(box.text, row.text);
         updater.Dismiss(box);
@@ -563,9 +565,6 @@ TEST_F(UpdaterUITest, GoesThroughTheProxyOfTheInternetOptions) {
     vyktest::TrustedRoot root(s.CA());
     const fs::path installed = work / "installed";
     SetInstallPath(WideToUtf8(installed.wstring()));
-    const auto at = [&](const char* name) {
-        return "127.0.0.1:" + std::to_string(s.ports.at(name));
-    };
     const std::string http = s.Url("plain", "/instal/Kalmin.exe", "127.0.0.1", "http");
     const std::string https = s.Url("good");
     const auto script = [&](const char* file) {
@@ -580,21 +579,21 @@ TEST_F(UpdaterUITest, GoesThroughTheProxyOfTheInternetOptions) {
         std::string logged; // in the log's new lines; empty: no request at all
         std::string box;
     } rows[] = {
-        {{at("proxy"), "", ""}, http, "proxy", "): GET " + http + " HTTP/1.1", done},
-        {{"http=" + at("proxy") + ";https=" + at("proxy"), "", ""},
+        {{s.Address("proxy"), "", ""}, http, "proxy", "): GET " + http + " HTTP/1.1", done},
+        {{"http=" + s.Address("proxy") + ";https=" + s.Address("proxy"), "", ""},
          https,
          "proxy",
-         "): CONNECT " + at("good") + " HTTP/1.1",
+         "): CONNECT " + s.Address("good") + " HTTP/1.1",
          done},
-        {{at("proxy"), "10.*;<local>;127.0.0.1", ""}, http, "proxy", "", done},
+        {{s.Address("proxy"), "10.*;<local>;127.0.0.1", ""}, http, "proxy", "", done},
         {{"", "", script("proxy.pac")}, http, "proxy", "): GET " + http + " HTTP/1.1", done},
-        {{at("proxy"), "", script("direct.pac")}, http, "proxy", "", done},
-        {{"http://user:s%65cret@" + at("proxy-auth"), "", ""},
+        {{s.Address("proxy"), "", script("direct.pac")}, http, "proxy", "", done},
+        {{"http://user:s%65cret@" + s.Address("proxy-auth"), "", ""},
          http,
          "proxy-auth",
          "): GET " + http + " HTTP/1.1",
          done},
-        {{at("proxy-auth"), "", ""},
+        {{s.Address("proxy-auth"), "", ""},
          http,
          "proxy-auth",
          "): GET " + http + " HTTP/1.1",
@@ -606,8 +605,7 @@ TEST_F(UpdaterUITest, GoesThroughTheProxyOfTheInternetOptions) {
         const std::size_t logged = s.Log(row.proxy).size();
         vyktest::InternetOptions options(row.options);
         Updater updater(work / "app", row.url);
-        ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-        const ShownBox box = updater.NextBox();
+        const ShownBox box = updater.Click();
         EXPECT_EQ(box.text, row.box);
         updater.Dismiss(box);
         EXPECT_EQ(ReadFile(installed / "Kalmin.exe"), row.box == done ? fetched : kOldProgram);
@@ -635,8 +633,7 @@ TEST_F(UpdaterUITest, OnlyThePublishersProgramReplacesKalmin) {
         ::SetEnvironmentVariableW(L"VYK_TEST_PUBLISHER_KEYS",
                                   row.pin ? Utf8ToWide(vyktest::PinOf(row.pin)).c_str() : nullptr);
         Updater updater(work / "app", vyktest::SignedProgramUrl(row));
-        ::PostMessageW(updater.Button, BM_CLICK, 0, 0);
-        const ShownBox box = updater.NextBox();
+        const ShownBox box = updater.Click();
         EXPECT_EQ(box.title, row.refusal ? "Upozornění" : "Informace");
         EXPECT_EQ(box.text, row.refusal ? vyktest::kNotThePublishers : "Aktualizace dokončena.");
         updater.Dismiss(box);

@@ -215,7 +215,7 @@ TEST_F(VykgetWindowsTest, HttpsVerifiedByTheSystemWithAnExtraCA) {
 TEST_F(VykgetWindowsTest, TheInternetOptionsProxyUnlessAVariableNamesOne) {
     VYK_REQUIRE_TLS_SERVERS();
     const vyktest::TLSServers& s = vyktest::TLSServers::Get();
-    const std::string proxy = "127.0.0.1:" + std::to_string(s.ports.at("proxy"));
+    const std::string proxy = s.Address("proxy");
     const std::string url = s.Url("plain", "/instal/Kalmin.exe", "127.0.0.1", "http");
     const std::string script = s.Url("plain", "/direct.pac", "127.0.0.1", "http");
     const struct {
@@ -228,7 +228,8 @@ TEST_F(VykgetWindowsTest, TheInternetOptionsProxyUnlessAVariableNamesOne) {
         {{proxy, "", ""},
          "",
          0,
-         "* proxy 127.0.0.1 port " + proxy.substr(10) + " (from Internet options)\n",
+         "* proxy 127.0.0.1 port " + std::to_string(s.ports.at("proxy")) +
+             " (from Internet options)\n",
          true},
         {{proxy, "", script}, "", 0, "* no proxy (from setup script " + script + ")\n", false},
         {{proxy, "", ""}, "http_proxy=127.0.0.1:1", 1, "Socket Error # 10061", false},
